@@ -1,0 +1,10 @@
+#include "mainwindow/lodgraph.h"
+
+#include <qcustomplot.h>
+
+QCPGraph *addChannelGraph(QCustomPlot *plot)
+{
+    return plot->addGraph();
+}
+
+void markGraphDataChanged(QCPGraph *) {}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QVector>
+#include <fstream>
+
+#include "acquisition/daqtask.h"
+
+class QCPGraph;
+class QCustomPlot;
+class QMouseEvent;
+class Ui_MainWindow;
+
+// The one window: owns the form, the acquisition task and the four channel
+// graphs, whose data containers are the recorded channels. Everything here
+// runs on the GUI thread.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Takes one block of input volts per channel (U1, I, T, U2) that spans
+    // elapsed milliseconds. GUI thread only; the card callback queues it here.
+    void processBlock(const QVector<double> &u1, const QVector<double> &i,
+                      const QVector<double> &t, const QVector<double> &u2, double elapsed);
+
+    void setupPlot(QCustomPlot *customPlot);
+    void onPlotMousePress(QMouseEvent *event);
+
+    Ui_MainWindow *form() const { return ui; }
+    QCPGraph *channelGraph(int channel) const;
+
+signals:
+    void updateData();
+
+public slots:
+    void onUpdateData();
+
+private slots:
+    void on_btn_start_collect_clicked();
+    void on_btn_stop_collect_clicked();
+    void on_checkBox_uv1_stateChanged(int arg1);
+    void on_checkBox_ui_stateChanged(int arg1);
+    void on_checkBox_temperature_stateChanged(int arg1);
+    void on_checkBox_uv2_stateChanged(int arg1);
+    void on_edit_maxtemp_textChanged(QString maxtemp);
+    void on_edit_mintemp_textChanged(QString mintemp);
+    void on_btn_clear_data_clicked();
+    void on_btn_show_all_clicked();
+    void on_btn_show_original_clicked();
+    void on_btn_zoom_display_clicked(bool checked);
+    void on_menu_exit_triggered();
+    void on_menu_cop_www_address_triggered();
+    void on_menu_save_triggered();
+    void on_menu_close_data_triggered();
+    void on_menu_open_data_triggered();
+    void on_menu_export_triggered();
+    void on_menu_about_triggered();
+    void on_actionLanguage_triggered();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void logTemperature(const char *caption, const QString &text);
+
+    bool zoomMode;
+    Ui_MainWindow *ui;
+    int timerId;
+    DaqTask daq;
+    QCPGraph *graphU1;
+    QCPGraph *graphU2;
+    QCPGraph *graphI;
+    QCPGraph *graphT;
+    bool resetTimeBase;
+    std::ofstream dataLog;
+
+    friend class MainWindowProbe; // test access to the private state
+};
