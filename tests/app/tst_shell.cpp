@@ -1,0 +1,652 @@
+// Start-up, window form, catalogues, language switch, About, web site, Exit
+// and the window's log.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTranslator>
+#include <QUrl>
+
+#include <qcustomplot.h>
+
+#include "app/aboutdlg.h"
+#include "app/logfile.h"
+#include "app/shell.h"
+#include "mainwindow/mainwindow.h"
+#include "ui_mainwindow.h"
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Installs the catalogue that start-up would pick for a system locale, for
+// the lifetime of the object.
+struct SystemLanguage
+{
+    explicit SystemLanguage(const QLocale &locale)
+    {
+        QVERIFY(translator.load(startupCatalogue(locale)));
+        QCoreApplication::installTranslator(&translator);
+    }
+    ~SystemLanguage() { QCoreApplication::removeTranslator(&translator); }
+    QTranslator translator;
+};
+
+// Widget texts as (object name, property) -> Chinese source, English text.
+struct FormText
+{
+    const char *object;
+    const char *property;
+    const char *chinese;
+    const char *english;
+};
+
+const FormText formTexts[] = {
+    {"MainWindow", "windowTitle", "Korvel数据采集系统 2.1", "Korvel数据采集系统 2.1"},
+    {"menu_open_data", "text", "打开", "Open"},
+    {"menu_close_data", "text", "关闭", "Close"},
+    {"menu_save", "text", "保存", "Save"},
+    {"menu_export", "text", "导出", "Export"},
+    {"menu_exit", "text", "退出", "Exit"},
+    {"menu_cop_www_address", "text", "公司网址", "Website Address"},
+    {"menu_about", "text", "关于", "About"},
+    {"actionLanguage", "text", "Language", "中文语言"},
+    {"groupBox", "title", "", ""},
+    {"label", "text", "选择曲线", "Select curve"},
+    {"groupBox_2", "title", "", ""},
+    {"checkBox_uv1", "text", "电容电压", "Capacitor Voltage"},
+    {"label_2", "text", "", ""},
+    {"label_3", "text", "", ""},
+    {"checkBox_ui", "text", "电流", "Current"},
+    {"label_4", "text", "", ""},
+    {"checkBox_uv2", "text", "直流电压", "Direct Voltage"},
+    {"label_5", "text", "", ""},
+    {"checkBox_temperature", "text", "温度", "Temperature"},
+    {"label_6", "text", "物理通道", "Physical channel"},
+    {"edit_sample", "toolTip", "1,10,100,1000", "1,10,100,1000"},
+    {"label_7", "text", "采样频率", "Sample"},
+    {"btn_start_collect", "text", "开始采集", "Start collect"},
+    {"btn_stop_collect", "text", "停止采集", "Stop collect"},
+    {"btn_show_all", "text", "全部显示", "Show all"},
+    {"btn_clear_data", "text", "清空数据", "Clear"},
+    {"btn_show_original", "text", "复原显示", "复原显示"},
+    {"label_8", "text", "左键拖动，中键缩放", "左键拖动，中键缩放"},
+    {"label_9", "text", "最高温度", "最高温度"},
+    {"label_10", "text", "最低温度", "最低温度"},
+    {"btn_zoom_display", "toolTip", "缩放显示", "Zoom display"},
+    {"menu_F", "title", "文件(&F)", "File(&F)"},
+    {"menu_H", "title", "帮助(&H)", "Help(&H)"},
+};
+
+QObject *formObject(MainWindow &w, const char *name)
+{
+    if (w.objectName() == QLatin1String(name))
+        return &w;
+    return w.findChild<QObject *>(QLatin1String(name));
+}
+
+void checkFormTexts(MainWindow &w, bool english)
+{
+    for (const FormText &t : formTexts) {
+        QObject *o = formObject(w, t.object);
+        QVERIFY2(o, t.object);
+        const QString expected = QString::fromUtf8(english ? t.english : t.chinese);
+        QCOMPARE(o->property(t.property).toString(), expected);
+    }
+}
+
+} // namespace
+
+class TestShell : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl &url) { openedUrls.append(url); }
+
+private slots:
+    void startupState();
+    void resizeRule_data();
+    void resizeRule();
+    void formGeometry();
+    void catalogueMessages_data();
+    void catalogueMessages();
+    void formTextsPerSystemLanguage_data();
+    void formTextsPerSystemLanguage();
+    void languageSwitch_data();
+    void languageSwitch();
+    void menus();
+    void aboutDialog();
+    void aboutCommandBuildsFreshDialogs();
+    void websiteFollowsSystemLocale_data();
+    void websiteFollowsSystemLocale();
+    void exitClosesWindow();
+    void dataLogEndsWithLineEnd();
+    void logInUnicodeFolder();
+    void programRunsFromUnicodeFolder();
+
+private:
+    QList<QUrl> openedUrls;
+};
+
+void TestShell::startupState()
+{
+    MainWindow w;
+    Ui_MainWindow *ui = w.form();
+    QCOMPARE(ui->edit_physical_channel->text(), QStringLiteral("Dev1/ai0:3"));
+    QCOMPARE(ui->edit_sample->text(), QStringLiteral("100"));
+    QCOMPARE(ui->edit_mintemp->text(), QStringLiteral("400"));
+    QCOMPARE(ui->edit_maxtemp->text(), QStringLiteral("3600"));
+    for (QCheckBox *box : {ui->checkBox_uv1, ui->checkBox_ui, ui->checkBox_temperature,
+                           ui->checkBox_uv2}) {
+        QVERIFY(box->isChecked());
+        QVERIFY(!box->isTristate());
+    }
+    QVERIFY(ui->btn_start_collect->isEnabled());
+    QVERIFY(ui->statusbar->currentMessage().isEmpty());
+    QCOMPARE(ui->edit_sample->toolTipDuration(), 2);
+
+    // Four empty graphs, in the order U1, I, T, U2.
+    QCustomPlot *plot = ui->customPlot_VIT;
+    QCOMPARE(plot->graphCount(), 4);
+    for (int c = 0; c < 4; ++c) {
+        QCOMPARE(plot->graph(c), w.channelGraph(c));
+        QCOMPARE(plot->graph(c)->dataCount(), 0);
+    }
+
+    // Swatch icons: 300 x 88 scaled to fit 50 x 40 -> 50 x 15.
+    for (QLabel *label : {ui->label_2, ui->label_3, ui->label_4, ui->label_5}) {
+        const QPixmap pm = label->pixmap();
+        QCOMPARE(pm.size(), QSize(50, 15));
+    }
+    // Each swatch is drawn in its graph's colour.
+    const QColor colours[4] = {{50, 153, 213}, {102, 205, 170}, {255, 153, 51}, {153, 102, 255}};
+    const char *icons[4] = {":/img/u1-01.png", ":/img/I-01.png", ":/img/t-01.png",
+                            ":/img/u2-01.png"};
+    for (int c = 0; c < 4; ++c) {
+        const QImage img(QString::fromLatin1(icons[c]));
+        QCOMPARE(img.size(), QSize(300, 88));
+        QVERIFY(img.hasAlphaChannel());
+        QCOMPARE(img.pixelColor(0, 0).alpha(), 0);
+        bool found = false;
+        for (int y = 0; y < img.height() && !found; ++y)
+            for (int x = 0; x < img.width() && !found; ++x)
+                found = img.pixelColor(x, y) == colours[c];
+        QVERIFY2(found, icons[c]);
+    }
+    const QImage zoom(QStringLiteral(":/img/Zoom_In.png"));
+    QCOMPARE(zoom.size(), QSize(32, 32));
+    QVERIFY(zoom.hasAlphaChannel());
+
+    QCOMPARE(w.size(), QSize(917, 616));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE(plot->size(), QSize(727, 536));
+}
+
+void TestShell::resizeRule_data()
+{
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QSize>("plot");
+    QTest::newRow("larger") << QSize(1000, 700) << QSize(810, 620);
+    QTest::newRow("start size") << QSize(917, 616) << QSize(727, 536);
+    QTest::newRow("exactly the panel") << QSize(190, 80) << QSize(0, 0);
+    QTest::newRow("narrower than the panel") << QSize(120, 300) << QSize(0, 220);
+    QTest::newRow("lower than the margins") << QSize(400, 50) << QSize(210, 0);
+    QTest::newRow("tiny") << QSize(1, 1) << QSize(0, 0);
+}
+
+void TestShell::resizeRule()
+{
+    QFETCH(QSize, window);
+    QFETCH(QSize, plot);
+    MainWindow w;
+    w.setMinimumSize(1, 1);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.resize(window);
+    QTRY_COMPARE(w.size(), window);
+    QTRY_COMPARE(w.form()->customPlot_VIT->size(), plot);
+    // The panel never moves.
+    QCOMPARE(w.form()->groupBox->geometry(), QRect(10, 30, 161, 521));
+}
+
+void TestShell::formGeometry()
+{
+    MainWindow w;
+    struct Place
+    {
+        const char *name;
+        QRect rect;
+    };
+    const Place places[] = {
+        {"groupBox", {10, 30, 161, 521}},
+        {"label", {12, 10, 111, 20}},
+        {"groupBox_2", {10, 30, 141, 121}},
+        {"checkBox_uv1", {10, 10, 71, 16}},
+        {"label_2", {80, 10, 61, 20}},
+        {"label_3", {80, 40, 61, 20}},
+        {"checkBox_ui", {10, 40, 71, 16}},
+        {"label_4", {80, 70, 61, 20}},
+        {"checkBox_uv2", {10, 100, 71, 16}},
+        {"label_5", {80, 100, 61, 20}},
+        {"checkBox_temperature", {10, 70, 71, 16}},
+        {"label_6", {10, 167, 51, 16}},
+        {"edit_physical_channel", {71, 164, 81, 21}},
+        {"edit_sample", {71, 194, 81, 21}},
+        {"label_7", {10, 196, 51, 16}},
+        {"btn_start_collect", {20, 280, 121, 31}},
+        {"btn_stop_collect", {20, 320, 121, 31}},
+        {"btn_show_all", {20, 400, 121, 31}},
+        {"btn_clear_data", {20, 360, 121, 31}},
+        {"btn_show_original", {20, 440, 121, 31}},
+        {"label_8", {30, 480, 111, 16}},
+        {"label_9", {10, 226, 51, 16}},
+        {"edit_maxtemp", {71, 224, 81, 21}},
+        {"label_10", {10, 251, 51, 16}},
+        {"edit_mintemp", {71, 251, 81, 21}},
+    };
+    QWidget *previous = nullptr;
+    for (const Place &p : places) {
+        auto *widget = w.findChild<QWidget *>(QLatin1String(p.name));
+        QVERIFY2(widget, p.name);
+        QCOMPARE(widget->geometry(), p.rect);
+        previous = widget;
+    }
+    Q_UNUSED(previous);
+
+    // The zoom button sits under the hint label, inside the panel.
+    QPushButton *zoom = w.form()->btn_zoom_display;
+    QCOMPARE(zoom->parentWidget(), w.form()->groupBox);
+    QVERIFY(zoom->geometry().top() >= w.form()->label_8->geometry().bottom());
+    QVERIFY(zoom->geometry().bottom() < 521);
+    QVERIFY(!zoom->isCheckable());
+    QVERIFY(!zoom->icon().isNull());
+    QVERIFY(!w.form()->btn_show_original->isCheckable());
+    QCOMPARE(w.form()->menubar->geometry().width(), 917);
+
+    // Focus follows creation order: check boxes U1, I, U2, T.
+    QList<QWidget *> chain;
+    QWidget *start = w.form()->checkBox_uv1;
+    QWidget *next = start;
+    do {
+        chain.append(next);
+        next = next->nextInFocusChain();
+    } while (next != start && chain.size() < 200);
+    auto pos = [&](QWidget *wd) { return chain.indexOf(wd); };
+    Ui_MainWindow *ui = w.form();
+    QVERIFY(pos(ui->checkBox_uv1) < pos(ui->checkBox_ui));
+    QVERIFY(pos(ui->checkBox_ui) < pos(ui->checkBox_uv2));
+    QVERIFY(pos(ui->checkBox_uv2) < pos(ui->checkBox_temperature));
+    QVERIFY(pos(ui->btn_show_all) < pos(ui->btn_clear_data));
+    QVERIFY(pos(ui->btn_clear_data) < pos(ui->btn_show_original));
+    QVERIFY(pos(ui->btn_show_original) < pos(ui->edit_maxtemp));
+}
+
+void TestShell::catalogueMessages_data()
+{
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("english");
+    const char *rows[][3] = {
+        {"AboutDlg", "关于...", "About ..."},
+        {"MainWindow", "文件(&F)", "File(&F)"},
+        {"MainWindow", "打开", "Open"},
+        {"MainWindow", "关闭", "Close"},
+        {"MainWindow", "保存", "Save"},
+        {"MainWindow", "导出", "Export"},
+        {"MainWindow", "退出", "Exit"},
+        {"MainWindow", "帮助(&H)", "Help(&H)"},
+        {"MainWindow", "公司网址", "Website Address"},
+        {"MainWindow", "关于", "About"},
+        {"MainWindow", "Language", "中文语言"},
+        {"MainWindow", "选择曲线", "Select curve"},
+        {"MainWindow", "电容电压", "Capacitor Voltage"},
+        {"MainWindow", "电流", "Current"},
+        {"MainWindow", "直流电压", "Direct Voltage"},
+        {"MainWindow", "温度", "Temperature"},
+        {"MainWindow", "物理通道", "Physical channel"},
+        {"MainWindow", "采样频率", "Sample"},
+        {"MainWindow", "开始采集", "Start collect"},
+        {"MainWindow", "停止采集", "Stop collect"},
+        {"MainWindow", "全部显示", "Show all"},
+        {"MainWindow", "清空数据", "Clear"},
+        {"MainWindow", "时间(s)", "Time(s)"},
+        {"MainWindow", "打开Korvel文本数据", "open Korvel data file"},
+        {"MainWindow", "文本数据文件 (*.txt)", "data file (*.txt)"},
+        {"MainWindow", "打开Korvel数据文件", "open Korvel data file"},
+        {"MainWindow", "数据文件(*.txt)", "data file (*.txt)"},
+        {"MainWindow", "导出Korvel数据", "export Korvel data"},
+        {"MainWindow", "数据文件 (*.csv)", "export file (*.csv)"},
+        {"MainWindow", "缩放显示", "Zoom display"},
+        // Texts that no catalogue covers read the same in both languages.
+        {"MainWindow", "Korvel数据采集系统 2.1", "Korvel数据采集系统 2.1"},
+        {"MainWindow", "复原显示", "复原显示"},
+        {"MainWindow", "左键拖动，中键缩放", "左键拖动，中键缩放"},
+        {"MainWindow", "最高温度", "最高温度"},
+        {"MainWindow", "最低温度", "最低温度"},
+        {"MainWindow", "1,10,100,1000", "1,10,100,1000"},
+        {"MainWindow", "1000", "1000"},
+        {"MainWindow", "3600", "3600"},
+        {"MainWindow", "400", "400"},
+        {"MainWindow", "电压(V)         电流(A)          温度(℃)/10",
+         "电压(V)         电流(A)          温度(℃)/10"},
+    };
+    for (const auto &r : rows)
+        QTest::newRow(r[1]) << QString::fromUtf8(r[0]) << QString::fromUtf8(r[1])
+                            << QString::fromUtf8(r[2]);
+}
+
+void TestShell::catalogueMessages()
+{
+    QFETCH(QString, context);
+    QFETCH(QString, source);
+    QFETCH(QString, english);
+    const QByteArray ctx = context.toUtf8();
+    const QByteArray src = source.toUtf8();
+
+    QTranslator en;
+    QVERIFY(en.load(QStringLiteral(":/res/KorvelDAQ_en.qm")));
+    QCOMPARE(en.language(), QStringLiteral("en_GB"));
+    QTranslator zh;
+    QVERIFY(zh.load(QStringLiteral(":/res/KorvelDAQ_zh_CN.qm")));
+    QCOMPARE(zh.language(), QStringLiteral("zh_CN"));
+    QVERIFY(zh.isEmpty());
+
+    QCOMPARE(QCoreApplication::translate(ctx, src), source);
+    QCoreApplication::installTranslator(&zh);
+    QCOMPARE(QCoreApplication::translate(ctx, src), source);
+    QCoreApplication::removeTranslator(&zh);
+
+    QCoreApplication::installTranslator(&en);
+    QCOMPARE(QCoreApplication::translate(ctx, src), english);
+    // The empty Chinese catalogue on top passes every lookup on.
+    QCoreApplication::installTranslator(&zh);
+    QCOMPARE(QCoreApplication::translate(ctx, src), english);
+    QCoreApplication::removeTranslator(&zh);
+    QCoreApplication::removeTranslator(&en);
+}
+
+void TestShell::formTextsPerSystemLanguage_data()
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::addColumn<bool>("english");
+    QTest::newRow("Simplified Chinese, China") << QLocale(QLocale::Chinese, QLocale::China) << false;
+    QTest::newRow("Traditional Chinese, Taiwan")
+        << QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan) << false;
+    QTest::newRow("English, US") << QLocale(QLocale::English, QLocale::UnitedStates) << true;
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << true;
+    QTest::newRow("C locale") << QLocale::c() << true;
+}
+
+void TestShell::formTextsPerSystemLanguage()
+{
+    QFETCH(QLocale, system);
+    QFETCH(bool, english);
+    QCOMPARE(startupCatalogue(system), english ? QStringLiteral(":/res/KorvelDAQ_en.qm")
+                                               : QStringLiteral(":/res/KorvelDAQ_zh_CN.qm"));
+    SystemLanguage language(system);
+    MainWindow w;
+    checkFormTexts(w, english);
+    // The form's field values are replaced at start-up.
+    QCOMPARE(w.form()->edit_sample->text(), QStringLiteral("100"));
+}
+
+void TestShell::languageSwitch_data()
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::newRow("Chinese system") << QLocale(QLocale::Chinese, QLocale::China);
+    QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedKingdom);
+}
+
+void TestShell::languageSwitch()
+{
+    QFETCH(QLocale, system);
+    const bool chineseSystem = system.language() == QLocale::Chinese;
+    SystemLanguage language(system);
+    MainWindow w;
+    Ui_MainWindow *ui = w.form();
+    const QString timeLabel = ui->customPlot_VIT->xAxis->label();
+    ui->edit_sample->setText(QStringLiteral("10"));
+    ui->edit_maxtemp->setText(QStringLiteral("1234"));
+    ui->edit_mintemp->setText(QStringLiteral("5"));
+    ui->edit_physical_channel->setText(QStringLiteral("Dev1/ai7"));
+
+    // The first switch always loads the English catalogue.
+    ui->actionLanguage->trigger();
+    checkFormTexts(w, true);
+    QCOMPARE(ui->edit_sample->text(), QStringLiteral("1000"));
+    QCOMPARE(ui->edit_maxtemp->text(), QStringLiteral("3600"));
+    QCOMPARE(ui->edit_mintemp->text(), QStringLiteral("400"));
+    QCOMPARE(ui->edit_physical_channel->text(), QStringLiteral("Dev1/ai7"));
+    QCOMPARE(ui->customPlot_VIT->xAxis->label(), timeLabel);
+
+    // The second loads the Chinese one: back to Chinese on a Chinese system;
+    // an English system keeps its start-up catalogue underneath.
+    ui->actionLanguage->trigger();
+    checkFormTexts(w, !chineseSystem);
+    QCOMPARE(ui->customPlot_VIT->xAxis->label(), timeLabel);
+}
+
+void TestShell::menus()
+{
+    MainWindow w;
+    Ui_MainWindow *ui = w.form();
+    const QList<QAction *> bar = ui->menubar->actions();
+    QCOMPARE(bar.size(), 3);
+    QCOMPARE(bar.at(0), ui->menu_F->menuAction());
+    QCOMPARE(bar.at(1), ui->menu_H->menuAction());
+    QCOMPARE(bar.at(2), ui->actionLanguage);
+
+    const QList<QAction *> file = ui->menu_F->actions();
+    QCOMPARE(file, (QList<QAction *>{ui->menu_open_data, ui->menu_close_data, ui->menu_save,
+                                     ui->menu_export, ui->menu_exit}));
+    QCOMPARE(ui->menu_H->actions(), (QList<QAction *>{ui->menu_cop_www_address, ui->menu_about}));
+    for (QAction *a : file + ui->menu_H->actions() + QList<QAction *>{ui->actionLanguage}) {
+        QVERIFY(a->shortcut().isEmpty());
+        QVERIFY(a->icon().isNull());
+        QVERIFY(!a->isSeparator());
+    }
+    QCOMPARE(QKeySequence::mnemonic(ui->menu_F->title()),
+             QKeySequence(Qt::ALT | Qt::Key_F));
+    QCOMPARE(QKeySequence::mnemonic(ui->menu_H->title()),
+             QKeySequence(Qt::ALT | Qt::Key_H));
+
+    // Alt+F opens the File menu.
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::keyClick(&w, Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(ui->menu_F->isVisible());
+    ui->menu_F->close();
+}
+
+void TestShell::aboutDialog()
+{
+    AboutDlg dialog;
+    QCOMPARE(dialog.objectName(), QStringLiteral("AboutDlg"));
+    QCOMPARE(dialog.size(), QSize(426, 322));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("关于..."));
+    auto *label = dialog.findChild<QLabel *>(QStringLiteral("label"));
+    QVERIFY(label);
+    QCOMPARE(label->geometry(), QRect(100, 80, 231, 121));
+    QCOMPARE(label->font().pointSize(), 12);
+    QCOMPARE(label->font().weight(), QFont::Bold);
+    QVERIFY(!label->wordWrap());
+    const QStringList lines = label->text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.at(0), QStringLiteral("       Korvel数据采集系统 2.1    "));
+    QVERIFY(lines.at(1).isEmpty());
+    QVERIFY(lines.at(2).contains(QStringLiteral("Korvel")));
+    QVERIFY(lines.at(3).isEmpty());
+    QVERIFY(!lines.at(4).isEmpty());
+    QVERIFY(dialog.findChildren<QPushButton *>().isEmpty());
+
+    // Enlarging the dialog leaves the label in place.
+    dialog.show();
+    dialog.resize(800, 600);
+    QCOMPARE(label->geometry(), QRect(100, 80, 231, 121));
+
+    // Under English only the title changes.
+    QTranslator en;
+    QVERIFY(en.load(QStringLiteral(":/res/KorvelDAQ_en.qm")));
+    QCoreApplication::installTranslator(&en);
+    AboutDlg english;
+    QCOMPARE(english.windowTitle(), QStringLiteral("About ..."));
+    QCOMPARE(english.findChild<QLabel *>(QStringLiteral("label"))->text(), label->text());
+    QCoreApplication::removeTranslator(&en);
+}
+
+void TestShell::aboutCommandBuildsFreshDialogs()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QList<QDialog *> seen;
+    for (int round = 0; round < 2; ++round) {
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<AboutDlg *>(QApplication::activeModalWidget());
+            if (!dialog)
+                dialog = w.findChild<AboutDlg *>();
+            QVERIFY(dialog);
+            QCOMPARE(dialog->parentWidget(), &w);
+            QVERIFY(dialog->isModal());
+            seen.append(dialog);
+            dialog->reject();
+        });
+        w.form()->menu_about->trigger();
+        // The command destroys its dialog when it returns.
+        QVERIFY(w.findChildren<AboutDlg *>().isEmpty());
+    }
+    QCOMPARE(seen.size(), 2);
+}
+
+void TestShell::websiteFollowsSystemLocale_data()
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::addColumn<bool>("switchLanguage");
+    QTest::addColumn<QString>("url");
+    const QString cn = QStringLiteral("https://cn.korvel.example");
+    const QString www = QStringLiteral("https://www.korvel.example");
+    QTest::newRow("zh_CN") << QLocale(QLocale::Chinese, QLocale::China) << false << cn;
+    QTest::newRow("zh_TW") << QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript,
+                                      QLocale::Taiwan)
+                           << false << cn;
+    QTest::newRow("zh_CN, interface switched to English")
+        << QLocale(QLocale::Chinese, QLocale::China) << true << cn;
+    QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << false << www;
+    QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << false << www;
+    QTest::newRow("C") << QLocale::c() << false << www;
+}
+
+void TestShell::websiteFollowsSystemLocale()
+{
+    QFETCH(QLocale, system);
+    QFETCH(bool, switchLanguage);
+    QFETCH(QString, url);
+    const QLocale saved;
+    QLocale::setDefault(system);
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    openedUrls.clear();
+    {
+        MainWindow w;
+        if (switchLanguage)
+            w.form()->actionLanguage->trigger();
+        w.form()->menu_cop_www_address->trigger();
+        if (switchLanguage)
+            w.form()->actionLanguage->trigger(); // back, for the tests that follow
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QLocale::setDefault(saved);
+    QCOMPARE(openedUrls.size(), 1);
+    QCOMPARE(openedUrls.first(), QUrl(url));
+    QVERIFY(openedUrls.first().path().isEmpty() || openedUrls.first().path() == QLatin1String("/"));
+    QVERIFY(!openedUrls.first().hasQuery());
+    QVERIFY(openedUrls.first().host().endsWith(QLatin1String(".example")));
+}
+
+void TestShell::exitClosesWindow()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.form()->menu_exit->trigger();
+    QVERIFY(!w.isVisible());
+}
+
+void TestShell::dataLogEndsWithLineEnd()
+{
+    const QString path = logPathBesideExecutable(QStringLiteral("data.txt"));
+    const QByteArray before = readFile(path);
+    {
+        MainWindow w;
+        QVERIFY(QFile::exists(path));
+    }
+    const QByteArray after = readFile(path);
+    QVERIFY(after.startsWith(before));
+    QCOMPARE(after.mid(before.size()), QByteArray("\r\n"));
+}
+
+void TestShell::logInUnicodeFolder()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.path() + QStringLiteral("/测量数据 Мера ü");
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/日志.txt");
+    std::ofstream log;
+    openLogForAppend(log, path);
+    QVERIFY(log.is_open());
+    writeLogLine(log, "first");
+    closeLog(log);
+    openLogForAppend(log, path);
+    writeLogLine(log, "second");
+    log.close();
+    QCOMPARE(readFile(path), QByteArray("first\r\n\r\nsecond\r\n"));
+}
+
+void TestShell::programRunsFromUnicodeFolder()
+{
+    // The real program, copied into a folder with a Chinese name, creates its
+    // logs there.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.path() + QStringLiteral("/数据采集系统");
+    QVERIFY(QDir().mkpath(folder));
+    const QString exe = folder + QStringLiteral("/KorvelDAQ");
+    QVERIFY(QFile::copy(QStringLiteral(KORVEL_EXECUTABLE), exe));
+    const QString lib = QStringLiteral(KORVEL_DAQ_LIBRARY);
+    QVERIFY(QFile::copy(lib, folder + QLatin1Char('/') + QFileInfo(lib).fileName()));
+    QFile::setPermissions(exe, QFile::permissions(exe) | QFileDevice::ExeOwner);
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(exe, {});
+    QVERIFY(program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + QStringLiteral("/data.txt")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + QStringLiteral("/error.txt")), 20000);
+    program.kill();
+    program.waitForFinished();
+}
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
