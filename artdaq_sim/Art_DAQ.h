@@ -8,13 +8,13 @@
 #include <stdint.h>
 
 #ifdef _WIN32
-#  ifdef ARTDAQ_BUILDING_LIBRARY
-#    define ARTDAQ_API __declspec(dllexport)
-#  else
-#    define ARTDAQ_API __declspec(dllimport)
-#  endif
+#ifdef ARTDAQ_BUILDING_LIBRARY
+#define ARTDAQ_API __declspec(dllexport)
 #else
-#  define ARTDAQ_API __attribute__((visibility("default")))
+#define ARTDAQ_API __declspec(dllimport)
+#endif
+#else
+#define ARTDAQ_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -27,7 +27,7 @@ typedef void *ArtDaqTask;
 typedef int32_t ArtDaqStatus;
 
 typedef ArtDaqStatus (*ArtDaqEveryNSamplesCallback)(ArtDaqTask task, int32_t eventType,
-                                                     uint32_t sampleCount, void *callbackData);
+                                                    uint32_t sampleCount, void *callbackData);
 typedef ArtDaqStatus (*ArtDaqDoneCallback)(ArtDaqTask task, ArtDaqStatus status,
                                            void *callbackData);
 
@@ -45,8 +45,8 @@ ARTDAQ_API ArtDaqStatus ArtDAQ_CreateAIVoltageChan(ArtDaqTask task, const char *
                                                    double minVolts, double maxVolts, int32_t units,
                                                    const char *customScaleName);
 ARTDAQ_API ArtDaqStatus ArtDAQ_CfgSampClkTiming(ArtDaqTask task, const char *clockSource,
-                                                double rate, int32_t activeEdge,
-                                                int32_t sampleMode, uint32_t samplesPerChannel);
+                                                double rate, int32_t activeEdge, int32_t sampleMode,
+                                                uint32_t samplesPerChannel);
 ARTDAQ_API ArtDaqStatus ArtDAQ_RegisterEveryNSamplesEvent(ArtDaqTask task, int32_t eventType,
                                                           uint32_t sampleCount, uint32_t options,
                                                           ArtDaqEveryNSamplesCallback callback,
@@ -57,9 +57,9 @@ ARTDAQ_API ArtDaqStatus ArtDAQ_StartTask(ArtDaqTask task);
 /* Reads up to arraySize values, interleaved by scan; *valuesRead receives the
  * number of values written (four per scan of a four-channel task). */
 ARTDAQ_API ArtDaqStatus ArtDAQ_ReadAnalogF64(ArtDaqTask task, int32_t samplesPerChannel,
-                                             double timeoutSeconds, int32_t layout,
-                                             double *values, uint32_t arraySize,
-                                             int32_t *valuesRead, int32_t *reserved);
+                                             double timeoutSeconds, int32_t layout, double *values,
+                                             uint32_t arraySize, int32_t *valuesRead,
+                                             int32_t *reserved);
 ARTDAQ_API ArtDaqStatus ArtDAQ_StopTask(ArtDaqTask task);
 ARTDAQ_API ArtDaqStatus ArtDAQ_ClearTask(ArtDaqTask task);
 /* Copies the last error's text, UTF-8 and NUL-terminated, into buffer. */

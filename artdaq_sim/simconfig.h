@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace artsim {
+
+// The card interface's functions, in the order a task is set up and used.
+enum Function {
+    FnCreateTask,
+    FnCreateAIVoltageChan,
+    FnCfgSampClkTiming,
+    FnRegisterEveryNSamplesEvent,
+    FnRegisterDoneEvent,
+    FnStartTask,
+    FnReadAnalogF64,
+    FnStopTask,
+    FnClearTask,
+    FnGetExtendedErrorInfo,
+    FunctionCount
+};
+
+const char *functionName(int function);
+// -1 when name is none of the interface's functions.
+int functionIndex(const std::string &name);
+
+struct FailRule
+{
+    int function;
+    long long call; // 1-based call number of that function, counted from the reset
+};
+
+// Settings that ARTDAQ_SIM (or ArtSim_Configure) can give; the defaults are the rig.
+struct Config
+{
+    bool constant = false;
+    double volts[4] = {0, 0, 0, 0};
+    uint32_t seed = 1;
+    double rate = 1.0;
+    int readErrorAfter = -1; // -1: never
+    int overrunAfter = -1;   // -1: never
+    std::vector<FailRule> fails;
+};
+
+// Applies the `key=value;...` items of spec to cfg. Each rejected item leaves
+// cfg as it was and adds one line to messages. Returns the number rejected.
+int parseConfig(const char *spec, Config &cfg, std::string &messages);
+
+// Canonical text of the settings in force. Fail rules are written with K
+// counted from now (callsSoFar: calls of each function since the reset).
+std::string describeConfig(const Config &cfg, const long long *callsSoFar, std::size_t scriptScans,
+                           bool manualClock);
+
+// Locale-independent number reading and writing (the C locale's rules).
+bool parseDouble(const std::string &text, double &value);
+bool parseInteger(const std::string &text, long long min, long long max, long long &value);
+std::string formatDouble(double value); // as printf's %g
+
+} // namespace artsim
