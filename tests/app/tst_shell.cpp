@@ -172,10 +172,11 @@ void TestShell::startupState()
         QCOMPARE(plot->graph(c)->dataCount(), 0);
     }
 
-    // Swatch icons: 300 x 88 scaled to fit 50 x 40 -> 50 x 15.
+    // Swatch icons: 300 x 88 scaled to fit 50 x 40 keeps the proportion: 50 wide.
     for (QLabel *label : {ui->label_2, ui->label_3, ui->label_4, ui->label_5}) {
         const QPixmap pm = label->pixmap();
-        QCOMPARE(pm.size(), QSize(50, 15));
+        QCOMPARE(pm.size(), QSize(300, 88).scaled(50, 40, Qt::KeepAspectRatio));
+        QCOMPARE(pm.width(), 50);
     }
     // Each swatch is drawn in its graph's colour.
     const QColor colours[4] = {{50, 153, 213}, {102, 205, 170}, {255, 153, 51}, {153, 102, 255}};
