@@ -94,7 +94,11 @@ struct Task
     State state = Created;
     ArtDaqStatus failStatus = 0;
     std::string failText;
-    bool clearing = false;
+    // Clearing: another thread's Clear waits for the callback in flight, which
+    // may still use the handle. Cleared: dead for everyone; the entry stays
+    // only until the sampling thread has left, so that Stop and Clear from
+    // other threads can wait for it.
+    enum Life { Live, Clearing, Cleared } life = Live;
 
     // Sampling thread of the current run.
     bool threadAlive = false;
@@ -203,9 +207,34 @@ struct Sim
     std::shared_ptr<Task> find(ArtDaqTask handle)
     {
         const auto it = tasks.find(reinterpret_cast<uintptr_t>(handle));
-        if (it == tasks.end() || (it->second->clearing && !it->second->onOwnThread()))
+        if (it == tasks.end())
+            return nullptr;
+        const Task &t = *it->second;
+        if (t.life == Task::Cleared || (t.life == Task::Clearing && !t.onOwnThread()))
             return nullptr;
         return it->second;
+    }
+
+    // For Stop and Clear on a handle that is no longer valid: if its task is
+    // being cleared, wait until its callbacks are over, so that whatever Stop
+    // or Clear returns, no callback of the handle runs any more.
+    void waitForDeadHandle(std::unique_lock<std::mutex> &lk, ArtDaqTask handle)
+    {
+        const auto it = tasks.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == tasks.end())
+            return;
+        const std::shared_ptr<Task> t = it->second;
+        if (t->threadAlive && !t->onOwnThread()) {
+            const uint64_t run = t->run;
+            cv.wait(lk, [&] { return !t->threadAlive || t->run != run; });
+        }
+    }
+
+    void forget(const std::shared_ptr<Task> &t)
+    {
+        const auto it = tasks.find(t->handle);
+        if (it != tasks.end() && it->second == t)
+            tasks.erase(it);
     }
 
     // Ends the run of t. Waits for its sampling thread (and so for a callback
@@ -291,7 +320,7 @@ void endWithOverrun(Sim &s, std::unique_lock<std::mutex> &lk, const std::shared_
                               "the reader fell behind the sample clock; the task has stopped";
     t->stopRequested = true;
     s.cv.notify_all();
-    if (t->done && !t->clearing) {
+    if (t->done && t->life != Task::Cleared) {
         const ArtDaqDoneCallback done = t->done;
         void *const data = t->doneData;
         lastError = t->failText;
@@ -405,6 +434,8 @@ void samplingThread(std::shared_ptr<Task> t)
         --pump->pending;
     t->pumps.clear();
     t->threadAlive = false;
+    if (t->life != Task::Live)
+        s.forget(t);
     s.cv.notify_all();
 }
 
@@ -676,7 +707,8 @@ ArtDaqStatus readAnalog(Sim &s, ArtDaqTask task, int32_t perChannel, double time
             return fail(ARTSIM_ERR_ARRAY_TOO_SMALL, "数组太小，放不下所请求的采样",
                         "the array is too small for the samples asked for");
         const auto enough = [&] {
-            return t->written - t->readPos >= scans || t->state != Task::Running || t->clearing;
+            return t->written - t->readPos >= scans || t->state != Task::Running ||
+                   t->life != Task::Live;
         };
         // The sampling thread cannot wait for scans that only it would make.
         if (!t->onOwnThread()) {
@@ -710,8 +742,10 @@ ArtDaqStatus stopTask(Sim &s, ArtDaqTask task)
     if (s.injected(FnStopTask))
         return s.injectedFailure(FnStopTask);
     const auto t = s.find(task);
-    if (!t)
+    if (!t) {
+        s.waitForDeadHandle(lk, task);
         return invalidHandle();
+    }
     s.stopLocked(lk, t);
     return 0;
 }
@@ -722,13 +756,17 @@ ArtDaqStatus clearTask(Sim &s, ArtDaqTask task)
     if (s.injected(FnClearTask))
         return s.injectedFailure(FnClearTask);
     const auto t = s.find(task);
-    if (!t)
+    if (!t) {
+        s.waitForDeadHandle(lk, task);
         return invalidHandle();
-    t->clearing = true; // from now on the handle is invalid for everyone else
+    }
+    // From now on the handle is invalid for every other thread; a callback in
+    // flight keeps it until it returns, unless it is the one clearing.
+    t->life = t->onOwnThread() ? Task::Cleared : Task::Clearing;
     s.stopLocked(lk, t);
-    const auto it = s.tasks.find(t->handle);
-    if (it != s.tasks.end() && it->second == t)
-        s.tasks.erase(it);
+    t->life = Task::Cleared;
+    if (!t->threadAlive)
+        s.forget(t);
     return 0;
 }
 
@@ -905,7 +943,7 @@ void ArtSim_Reset(void)
     std::vector<std::shared_ptr<artsim::Task>> waitFor;
     for (const auto &entry : s.tasks) {
         const auto &t = entry.second;
-        t->clearing = true;
+        t->life = artsim::Task::Cleared;
         if (t->state == artsim::Task::Running)
             t->state = artsim::Task::Stopped;
         t->stopRequested = true;
@@ -1049,7 +1087,9 @@ int ArtSim_LiveTasks(void)
 {
     auto &s = sim();
     std::lock_guard<std::mutex> lk(s.mu);
-    return static_cast<int>(s.tasks.size());
+    return static_cast<int>(std::count_if(s.tasks.begin(), s.tasks.end(), [](const auto &entry) {
+        return entry.second->life == artsim::Task::Live;
+    }));
 }
 
 int ArtSim_Describe(char *buffer, int bufferSize)
