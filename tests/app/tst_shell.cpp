@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -115,6 +116,14 @@ void checkFormTexts(MainWindow &w, bool english)
 
 } // namespace
 
+// Reaches the window's private state.
+class MainWindowProbe
+{
+public:
+    static int &timerId(MainWindow &w) { return w.timerId; }
+    static void timerEvent(MainWindow &w, QTimerEvent *e) { w.timerEvent(e); }
+};
+
 class TestShell : public QObject
 {
     Q_OBJECT
@@ -124,6 +133,7 @@ public slots:
 
 private slots:
     void startupState();
+    void onlyTheRedrawTimerReplots();
     void resizeRule_data();
     void resizeRule();
     void formGeometry();
@@ -201,6 +211,28 @@ void TestShell::startupState()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QTRY_COMPARE(plot->size(), QSize(727, 536));
+}
+
+void TestShell::onlyTheRedrawTimerReplots()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QSignalSpy replots(w.form()->customPlot_VIT, &QCustomPlot::afterReplot);
+    QCoreApplication::processEvents();
+    replots.clear();
+    MainWindowProbe::timerId(w) = 4711;
+
+    QTimerEvent other(4712);
+    MainWindowProbe::timerEvent(w, &other);
+    QTest::qWait(50);
+    QCOMPARE(replots.size(), 0);
+
+    // The redraw timer's tick only queues the replot; it happens in the loop.
+    QTimerEvent redraw(4711);
+    MainWindowProbe::timerEvent(w, &redraw);
+    QCOMPARE(replots.size(), 0);
+    QTRY_COMPARE(replots.size(), 1);
 }
 
 void TestShell::resizeRule_data()
