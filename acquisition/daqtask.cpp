@@ -1,19 +1,166 @@
 #include "acquisition/daqtask.h"
 
+#include <QDateTime>
+#include <QDebug>
+#include <QMetaObject>
+#include <QString>
 #include <cstring>
+#include <utility>
 
-DaqTask::DaqTask() : owner(nullptr), taskHandle(nullptr), lastBlockMs(0)
+#include "acquisition/blockmath.h"
+#include "app/logfile.h"
+#include "mainwindow/mainwindow.h"
+
+namespace {
+
+constexpr int kErrorTextSize = 2048;
+constexpr int kReadCapacity = 800; // values: at most 200 scans of four channels
+
+void writeErrorLine(std::ofstream &log, const QString &line)
+{
+    writeLogLine(log, line.toUtf8().toStdString());
+}
+
+// Library thread: the task ended with an error. Stops (if asked) and clears it
+// only if no one else has taken it, then lets the GUI thread forget the handle.
+void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst)
+{
+    DaqTaskHandle expected = task;
+    if (!daq->liveHandle.compare_exchange_strong(expected, DaqTaskHandle{}))
+        return; // stop() owns it and is stopping and clearing it right now
+    if (stopFirst)
+        ArtDAQ_StopTask(task);
+    ArtDAQ_ClearTask(task);
+    if (MainWindow *window = daq->owner)
+        QMetaObject::invokeMethod(
+            window, [daq] { daq->forgetEndedTask(); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+DaqTask::DaqTask() : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr)
 {
     const char *names[4] = {"Dev1/ai0", "Dev1/ai1", "Dev1/ai2", "Dev1/ai3"};
     for (int i = 0; i < 4; ++i)
         std::strcpy(channelNames[i], names[i]);
+    openLogForAppend(errorLog, logPathBesideExecutable(QStringLiteral("error.txt")));
 }
 
 DaqTask::~DaqTask()
 {
     stop();
+    closeLog(errorLog);
 }
 
-void DaqTask::start() {}
+void DaqTask::start()
+{
+    stop();
 
-void DaqTask::stop() {}
+    char errorText[kErrorTextSize];
+    std::memset(errorText, 0, sizeof errorText);
+
+    DaqStatus status = ArtDAQ_CreateTask("", &taskHandle);
+    liveHandle.store(taskHandle);
+    for (int c = 0; c < 4 && status >= 0; ++c)
+        status = ArtDAQ_CreateAIVoltageChan(taskHandle, channelNames[c], "", -1, -10.0, 10.0, 10348,
+                                            nullptr);
+    if (status >= 0)
+        status = ArtDAQ_CfgSampClkTiming(taskHandle, "", 4000.0, 10280, 10123, 1000);
+    if (status >= 0)
+        status = ArtDAQ_RegisterEveryNSamplesEvent(taskHandle, 1, 100, 0, onEveryNSamples, this);
+    if (status >= 0)
+        status = ArtDAQ_RegisterDoneEvent(taskHandle, 0, onTaskDone, this);
+    if (status >= 0) {
+        // Set before the clock runs: the first block may arrive before StartTask returns.
+        lastBlockMs.store(QDateTime::currentMSecsSinceEpoch());
+        status = ArtDAQ_StartTask(taskHandle);
+    }
+    if (status >= 0)
+        return;
+
+    ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
+    errorText[kErrorTextSize - 1] = '\0';
+    if (const DaqTaskHandle partial = liveHandle.exchange(nullptr)) {
+        ArtDAQ_StopTask(partial);
+        ArtDAQ_ClearTask(partial);
+    }
+    taskHandle = nullptr;
+    writeErrorLine(errorLog,
+                   QStringLiteral("ArtDAQ_ Error: %1 ").arg(QString::fromUtf8(errorText)));
+    writeErrorLine(errorLog, QStringLiteral("start leave error  "));
+}
+
+void DaqTask::stop()
+{
+    // Taking the handle settles any race with a callback that ends the task.
+    const DaqTaskHandle handle = liveHandle.exchange(nullptr);
+    taskHandle = nullptr;
+    if (!handle)
+        return;
+    ArtDAQ_StopTask(handle);
+    ArtDAQ_ClearTask(handle);
+
+    const QDateTime now = QDateTime::currentDateTime();
+    writeErrorLine(errorLog, QString::number(now.toMSecsSinceEpoch()) +
+                                 QStringLiteral("    stop collect data time\uFF1A ") +
+                                 now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
+                                 QStringLiteral("  "));
+}
+
+void DaqTask::forgetEndedTask()
+{
+    if (taskHandle && liveHandle.load() != taskHandle)
+        taskHandle = nullptr;
+}
+
+DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEveryNArg<2>,
+                                  DaqEveryNArg<3> callbackData)
+{
+    auto *daq = static_cast<DaqTask *>(callbackData);
+    if (!daq || !daq->owner)
+        return -1;
+
+    // Zero-filled, so a partial last scan never shows values of an earlier block.
+    double values[kReadCapacity] = {};
+    DaqReadCount count = 0;
+    const DaqStatus status =
+        ArtDAQ_ReadAnalogF64(task, -1, 10.0, 1, values, kReadCapacity, &count, nullptr);
+    if (status < 0) {
+        char errorText[kErrorTextSize];
+        std::memset(errorText, 0, sizeof errorText);
+        ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
+        endTaskFromCallback(daq, task, true);
+        return 0;
+    }
+    if (count <= 0)
+        return 0;
+
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    const double elapsed = static_cast<double>(now - daq->lastBlockMs.exchange(now));
+    ChannelLists lists = splitScans(values, static_cast<int>(count), kReadCapacity);
+
+    // The window processes the block on the GUI thread; a window that is gone
+    // by then drops it.
+    MainWindow *window = daq->owner;
+    QMetaObject::invokeMethod(
+        window,
+        [window, lists = std::move(lists), elapsed] {
+            window->processBlock(lists.u1, lists.i, lists.t, lists.u2, elapsed);
+        },
+        Qt::QueuedConnection);
+    return 0;
+}
+
+DaqDoneStatus onTaskDone(DaqDoneArg<0> task, DaqDoneArg<1> status, DaqDoneArg<2> callbackData)
+{
+    if (status >= 0)
+        return 0;
+    char errorText[kErrorTextSize];
+    std::memset(errorText, 0, sizeof errorText);
+    ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
+    errorText[kErrorTextSize - 1] = '\0';
+    if (auto *daq = static_cast<DaqTask *>(callbackData))
+        endTaskFromCallback(daq, task, false);
+    qDebug().noquote() << QStringLiteral("ArtDAQ_ Error: %1").arg(QString::fromUtf8(errorText));
+    return 0;
+}

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 
-#include "Art_DAQ.h"
+#include "acquisition/daqapi.h"
 
 class MainWindow;
 
 // The acquisition task on the card library: four voltage inputs, continuous
-// clock, every-N and done callbacks. start()/stop() run on the GUI thread.
+// clock, every-N and done callbacks. start()/stop() and the error log belong to
+// the GUI thread; the callbacks run on the library's thread.
 class DaqTask
 {
 public:
@@ -22,7 +24,24 @@ public:
 
     char channelNames[4][10];
     MainWindow *owner;
-    ArtDaqTask taskHandle;
-    int64_t lastBlockMs;
+    // The task as the GUI thread knows it; null when there is none. GUI thread only.
+    DaqTaskHandle taskHandle;
+    // Milliseconds since the epoch of the task's start or of its last block.
+    // Written by start() and by the every-N callback.
+    std::atomic<int64_t> lastBlockMs;
     std::ofstream errorLog;
+
+    // The handle whose stop and clear are still to be done. Whoever takes it
+    // out of here (stop() on the GUI thread, or a callback that ends the task
+    // after an error) is the only one to stop and clear it, so a cleared
+    // handle never reaches the library again.
+    std::atomic<DaqTaskHandle> liveHandle;
+
+    // GUI thread: forgets taskHandle once a callback has ended that task.
+    void forgetEndedTask();
 };
+
+// Library callbacks; callbackData is the DaqTask. They run on the library's thread.
+DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1> eventType,
+                                  DaqEveryNArg<2> sampleCount, DaqEveryNArg<3> callbackData);
+DaqDoneStatus onTaskDone(DaqDoneArg<0> task, DaqDoneArg<1> status, DaqDoneArg<2> callbackData);

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "mainwindow/mainwindow.h"
+
+int runBlockMathTests(int argc, char **argv);
+int runLivePathTests(int argc, char **argv);
+int runDaqTaskTests(int argc, char **argv);
+int runThreadTests(int argc, char **argv);
+
+// Test access to the window's private state.
+class MainWindowProbe
+{
+public:
+    static DaqTask &daq(MainWindow &w) { return w.daq; }
+    static int timerId(const MainWindow &w) { return w.timerId; }
+    static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
+    static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
+};
+
+namespace acqtest {
+
+// The logs beside the test executable.
+QString errorLogPath();
+QByteArray readErrorLog();
+void truncateErrorLog();
+QStringList errorLogLines(); // split at CR LF; the final empty remainder dropped
+
+// The stand-in's call log since its last reset, one entry per call.
+QStringList callLog();
+// Function names only, e.g. "ArtDAQ_StartTask".
+QStringList callNames(const QStringList &log);
+// Calls that name a task handle after that handle was cleared (or that clear
+// it twice), and calls on handles the library calls (invalid).
+QStringList callsOnClearedHandles(const QStringList &log);
+
+// Puts the stand-in on its manual clock with a constant signal (volts per input).
+void resetStandIn(double u1 = 1.0, double i = 0.5, double t = 5.0, double u2 = 2.0);
+
+// Captures debug messages (from any thread) while alive.
+class MessageCapture
+{
+public:
+    MessageCapture();
+    ~MessageCapture();
+    QStringList messages() const;
+};
+
+} // namespace acqtest

@@ -1,0 +1,190 @@
+// The task's calls into the card library, checked against the stand-in's
+// call log, and the lines of error.txt.
+
+#include <QDateTime>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "acquisitiontests.h"
+#include "artsim.h"
+
+namespace {
+
+const QStringList startCalls = {
+    QStringLiteral("ArtDAQ_CreateTask(\"\", T1) = 0"),
+    QStringLiteral(
+        "ArtDAQ_CreateAIVoltageChan(T1, \"Dev1/ai0\", \"\", -1, -10, 10, 10348, NULL) = 0"),
+    QStringLiteral(
+        "ArtDAQ_CreateAIVoltageChan(T1, \"Dev1/ai1\", \"\", -1, -10, 10, 10348, NULL) = 0"),
+    QStringLiteral(
+        "ArtDAQ_CreateAIVoltageChan(T1, \"Dev1/ai2\", \"\", -1, -10, 10, 10348, NULL) = 0"),
+    QStringLiteral(
+        "ArtDAQ_CreateAIVoltageChan(T1, \"Dev1/ai3\", \"\", -1, -10, 10, 10348, NULL) = 0"),
+    QStringLiteral("ArtDAQ_CfgSampClkTiming(T1, \"\", 4000, 10280, 10123, 1000) = 0"),
+    QStringLiteral("ArtDAQ_RegisterEveryNSamplesEvent(T1, 1, 100, 0, ptr, ptr) = 0"),
+    QStringLiteral("ArtDAQ_RegisterDoneEvent(T1, 0, ptr, ptr) = 0"),
+    QStringLiteral("ArtDAQ_StartTask(T1) = 0"),
+};
+
+const QRegularExpression
+    stopLine(QStringLiteral("^(\\d+)    stop collect data time\\x{FF1A} (\\d{4}-\\d\\d-\\d\\d "
+                            "\\d\\d:\\d\\d:\\d\\d\\.\\d{3})  $"));
+
+QPushButton *startButton(MainWindow &w)
+{
+    return w.findChild<QPushButton *>(QStringLiteral("btn_start_collect"));
+}
+QPushButton *stopButton(MainWindow &w)
+{
+    return w.findChild<QPushButton *>(QStringLiteral("btn_stop_collect"));
+}
+
+class DaqTaskTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        acqtest::resetStandIn();
+        acqtest::truncateErrorLog();
+    }
+
+    void startAndStop()
+    {
+        MainWindow w;
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        startButton(w)->click();
+        QVERIFY(!startButton(w)->isEnabled());
+        QVERIFY(MainWindowProbe::timerId(w) > 0);
+        QCOMPARE(acqtest::callLog(), startCalls);
+        QVERIFY(MainWindowProbe::daq(w).taskHandle != nullptr);
+        QVERIFY(MainWindowProbe::daq(w).lastBlockMs >= before);
+        QVERIFY(acqtest::readErrorLog().isEmpty());
+
+        stopButton(w)->click();
+        QVERIFY(startButton(w)->isEnabled());
+        QStringList expected = startCalls;
+        expected << QStringLiteral("ArtDAQ_StopTask(T1) = 0")
+                 << QStringLiteral("ArtDAQ_ClearTask(T1) = 0");
+        QCOMPARE(acqtest::callLog(), expected);
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+        QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+
+        // One stop line, UTF-8, CR LF, milliseconds matching the local time written.
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 1);
+        const QRegularExpressionMatch m = stopLine.match(lines[0]);
+        QVERIFY2(m.hasMatch(), qPrintable(lines[0]));
+        const qint64 ms = m.captured(1).toLongLong();
+        QVERIFY(ms >= before && ms <= QDateTime::currentMSecsSinceEpoch());
+        QCOMPARE(m.captured(2), QDateTime::fromMSecsSinceEpoch(ms).toString(
+                                    QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+        QVERIFY(acqtest::readErrorLog().endsWith("  \r\n"));
+
+        // Stopping again makes no call and writes nothing.
+        stopButton(w)->click();
+        QCOMPARE(acqtest::callLog().size(), startCalls.size() + 2);
+        QCOMPARE(acqtest::errorLogLines().size(), 1);
+    }
+
+    void stopWithoutStart()
+    {
+        MainWindow w;
+        stopButton(w)->click();
+        QVERIFY(acqtest::callLog().isEmpty());
+        QVERIFY(acqtest::readErrorLog().isEmpty());
+        QVERIFY(startButton(w)->isEnabled());
+    }
+
+    void secondStartStopsTheFirst()
+    {
+        MainWindow w;
+        DaqTask &daq = MainWindowProbe::daq(w);
+        daq.start();
+        daq.start();
+        QStringList expected = startCalls;
+        expected << QStringLiteral("ArtDAQ_StopTask(T1) = 0")
+                 << QStringLiteral("ArtDAQ_ClearTask(T1) = 0");
+        for (QString call : startCalls)
+            expected << call.replace(QStringLiteral("T1"), QStringLiteral("T2"));
+        QCOMPARE(acqtest::callLog(), expected);
+        QCOMPARE(ArtSim_LiveTasks(), 1);
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(stopLine.match(lines[0]).hasMatch());
+    }
+
+    void failingStartCall_data()
+    {
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<int>("nth");
+        QTest::addColumn<int>("callsBeforeFailure"); // of the start sequence
+        QTest::newRow("CreateTask") << "ArtDAQ_CreateTask" << 1 << 0;
+        for (int c = 1; c <= 4; ++c)
+            QTest::addRow("CreateAIVoltageChan #%d", c) << "ArtDAQ_CreateAIVoltageChan" << c << c;
+        QTest::newRow("CfgSampClkTiming") << "ArtDAQ_CfgSampClkTiming" << 1 << 5;
+        QTest::newRow("RegisterEveryNSamplesEvent")
+            << "ArtDAQ_RegisterEveryNSamplesEvent" << 1 << 6;
+        QTest::newRow("RegisterDoneEvent") << "ArtDAQ_RegisterDoneEvent" << 1 << 7;
+        QTest::newRow("StartTask") << "ArtDAQ_StartTask" << 1 << 8;
+    }
+    void failingStartCall()
+    {
+        QFETCH(QString, function);
+        QFETCH(int, nth);
+        QFETCH(int, callsBeforeFailure);
+        MainWindow w;
+        ArtSim_FailCall(function.toUtf8().constData(), nth);
+        startButton(w)->click();
+
+        const QStringList log = acqtest::callLog();
+        QCOMPARE(log.mid(0, callsBeforeFailure), startCalls.mid(0, callsBeforeFailure));
+        const QString failed = log.value(callsBeforeFailure);
+        QVERIFY2(failed.startsWith(function + QLatin1Char('(')), qPrintable(failed));
+        QVERIFY2(failed.contains(QStringLiteral(") = -")), qPrintable(failed));
+        QStringList rest = acqtest::callNames(log.mid(callsBeforeFailure + 1));
+        QStringList expectedRest{QStringLiteral("ArtDAQ_GetExtendedErrorInfo")};
+        if (function != QLatin1String("ArtDAQ_CreateTask"))
+            expectedRest << QStringLiteral("ArtDAQ_StopTask") << QStringLiteral("ArtDAQ_ClearTask");
+        QCOMPARE(rest, expectedRest);
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+        QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+
+        // The library's text, kept as UTF-8, then the start-failure line.
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("ArtDAQ_ Error: ")), qPrintable(lines[0]));
+        QVERIFY(lines[0].endsWith(QLatin1Char(' ')));
+        const QString text = lines[0].mid(15).chopped(1);
+        QVERIFY(!text.trimmed().isEmpty());
+        QVERIFY(!text.contains(QChar::ReplacementCharacter));
+        QVERIFY(!text.contains(QLatin1Char('?')));
+        QCOMPARE(lines[1], QStringLiteral("start leave error  "));
+
+        // The window stays collecting until stop, which then makes no call.
+        QVERIFY(!startButton(w)->isEnabled());
+        QVERIFY(MainWindowProbe::timerId(w) > 0);
+        const int calls = log.size();
+        stopButton(w)->click();
+        QCOMPARE(acqtest::callLog().size(), calls);
+        QCOMPARE(acqtest::errorLogLines().size(), 2);
+        QVERIFY(startButton(w)->isEnabled());
+
+        // And the next start works.
+        startButton(w)->click();
+        QCOMPARE(ArtSim_LiveTasks(), 1);
+        QVERIFY(acqtest::callsOnClearedHandles(acqtest::callLog()).isEmpty());
+    }
+};
+
+} // namespace
+
+int runDaqTaskTests(int argc, char **argv)
+{
+    DaqTaskTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_daqtask.moc"

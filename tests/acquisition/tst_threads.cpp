@@ -1,0 +1,257 @@
+// The live path across threads: blocks reach processBlock on the GUI thread,
+// tasks that end in a callback are never touched again, start/stop storms and
+// closing the window while blocks arrive; and the whole path end to end.
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <qcustomplot.h>
+
+#include "acquisitiontests.h"
+#include "artsim.h"
+
+namespace {
+
+QPushButton *button(MainWindow &w, const char *name)
+{
+    return w.findChild<QPushButton *>(QLatin1String(name));
+}
+
+void spinEvents(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void clearWindow(MainWindow &w)
+{
+    for (int c = 0; c < 4; ++c)
+        w.channelGraph(c)->data()->clear();
+    MainWindowProbe::requestTimeBaseReset(w);
+}
+
+class ThreadTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        acqtest::resetStandIn();
+        acqtest::truncateErrorLog();
+    }
+    void cleanup() { ArtSim_Reset(); }
+
+    void blocksAreProcessedOnTheGuiThread()
+    {
+        MainWindow w;
+        clearWindow(w);
+        QThread *processingThread = nullptr;
+        int blocks = 0;
+        connect(
+            &w, &MainWindow::updateData, &w,
+            [&] {
+                processingThread = QThread::currentThread();
+                ++blocks;
+            },
+            Qt::DirectConnection);
+        button(w, "btn_start_collect")->click();
+        QCOMPARE(ArtSim_Pump(300), 3);
+        // Handed over by a queued call: nothing is processed until the loop runs.
+        QCOMPARE(blocks, 0);
+        QTRY_COMPARE(blocks, 3);
+        QCOMPARE(processingThread, QCoreApplication::instance()->thread());
+        QCOMPARE(w.channelGraph(0)->dataCount(), 30); // "100": every 10th of 300
+        button(w, "btn_stop_collect")->click();
+    }
+
+    void taskEndedInCallback_data()
+    {
+        QTest::addColumn<bool>("readError"); // else: done with an overrun status
+        QTest::newRow("read error") << true;
+        QTest::newRow("done with error") << false;
+    }
+    void taskEndedInCallback()
+    {
+        QFETCH(bool, readError);
+        acqtest::MessageCapture messages;
+        MainWindow w;
+        clearWindow(w);
+        if (readError)
+            ArtSim_SetReadErrorAfter(2);
+        else
+            ArtSim_SetOverrunAfter(2);
+        button(w, "btn_start_collect")->click();
+        QCOMPARE(ArtSim_Pump(400), readError ? 3 : 2);
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+
+        QStringList tail = acqtest::callNames(acqtest::callLog()).mid(9);
+        const QString read = QStringLiteral("ArtDAQ_ReadAnalogF64");
+        const QString info = QStringLiteral("ArtDAQ_GetExtendedErrorInfo");
+        const QString stop = QStringLiteral("ArtDAQ_StopTask");
+        const QString clear = QStringLiteral("ArtDAQ_ClearTask");
+        if (readError)
+            QCOMPARE(tail, (QStringList{read, read, read, info, stop, clear}));
+        else
+            QCOMPARE(tail, (QStringList{read, read, info, clear}));
+
+        // The GUI side learns that the task is gone; stop then makes no call.
+        QTRY_VERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+        QCOMPARE(w.channelGraph(0)->dataCount(), 20);
+        QVERIFY(!button(w, "btn_start_collect")->isEnabled());
+        const int calls = acqtest::callLog().size();
+        button(w, "btn_stop_collect")->click();
+        QCOMPARE(acqtest::callLog().size(), calls);
+        QVERIFY(acqtest::readErrorLog().isEmpty());
+
+        if (!readError) {
+            const QStringList shown = messages.messages().filter(QStringLiteral("ArtDAQ_ Error: "));
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown[0].size() > 15);
+            QVERIFY(!shown[0].contains(QChar::ReplacementCharacter));
+        }
+
+        // A new task gets a new handle; the old one is never used again.
+        button(w, "btn_start_collect")->click();
+        QCOMPARE(ArtSim_Pump(100), 1);
+        button(w, "btn_stop_collect")->click();
+        QVERIFY(acqtest::callLog().contains(QStringLiteral("ArtDAQ_ClearTask(T2) = 0")));
+        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+    }
+
+    void stopRacesTaskEndingCallback()
+    {
+        // The real-time clock, fast: callbacks end tasks while the GUI stops them.
+        ArtSim_SetManualClock(0);
+        ArtSim_SetRate(40);
+        MainWindow w;
+        clearWindow(w);
+        QRandomGenerator rng(7);
+        for (int round = 0; round < 60; ++round) {
+            const int after = int(rng.bounded(4));
+            if (round % 2)
+                ArtSim_SetReadErrorAfter(after);
+            else
+                ArtSim_SetOverrunAfter(after);
+            button(w, "btn_start_collect")->click();
+            QThread::usleep(rng.bounded(3000));
+            button(w, "btn_stop_collect")->click();
+            QCoreApplication::processEvents();
+        }
+        ArtSim_SetReadErrorAfter(-1);
+        ArtSim_SetOverrunAfter(-1);
+        spinEvents(20);
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+        QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+    }
+
+    void startStopStorm()
+    {
+        ArtSim_SetManualClock(0);
+        ArtSim_SetRate(40);
+        MainWindow w;
+        clearWindow(w);
+        QRandomGenerator rng(11);
+        for (int round = 0; round < 80; ++round) {
+            if (rng.bounded(2))
+                button(w, "btn_start_collect")->click();
+            else
+                MainWindowProbe::daq(w).start(); // a start while running
+            spinEvents(int(rng.bounded(4)));
+            if (rng.bounded(3))
+                button(w, "btn_stop_collect")->click();
+        }
+        button(w, "btn_stop_collect")->click();
+        spinEvents(20);
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+        QVERIFY(w.channelGraph(0)->dataCount() > 0);
+        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+        // Keys rise across all the tasks.
+        const auto *data = w.channelGraph(0)->data().data();
+        for (int k = 1; k < data->size(); ++k)
+            QVERIFY(data->at(k)->key > data->at(k - 1)->key);
+    }
+
+    void closingTheWindowDuringAcquisition_data()
+    {
+        QTest::addColumn<bool>("manualClock");
+        QTest::newRow("blocks queued, not yet processed") << true;
+        QTest::newRow("fast real-time clock") << false;
+    }
+    void closingTheWindowDuringAcquisition()
+    {
+        QFETCH(bool, manualClock);
+        if (!manualClock) {
+            ArtSim_SetManualClock(0);
+            ArtSim_SetRate(40);
+        }
+        for (int round = 0; round < 10; ++round) {
+            auto *w = new MainWindow;
+            w->show();
+            button(*w, "btn_start_collect")->click();
+            if (manualClock)
+                QCOMPARE(ArtSim_Pump(500), 5);
+            else
+                spinEvents(round % 3);
+            w->close();
+            delete w; // queued blocks for it are dropped
+            QCoreApplication::processEvents();
+            QCOMPARE(ArtSim_LiveTasks(), 0);
+        }
+        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+        QCOMPARE(acqtest::errorLogLines().filter(QStringLiteral("stop collect data time")).size(),
+                 10);
+    }
+
+    void endToEnd()
+    {
+        const double volts[4] = {1.5, 0.25, 5.0, 7.0};
+        ArtSim_SetConstantSignal(volts);
+        MainWindow w;
+        w.show();
+        clearWindow(w);
+        QSignalSpy updates(&w, &MainWindow::updateData);
+        button(w, "btn_start_collect")->click();
+        for (int b = 0; b < 10; ++b) {
+            QCOMPARE(ArtSim_Pump(100), 1);
+            QThread::msleep(2);
+        }
+        QTRY_COMPARE(updates.count(), 10);
+        button(w, "btn_stop_collect")->click();
+
+        // "100" in edit_sample: every 10th of 1000 samples, same keys in all four.
+        const double expected[4] = {75.0, 25.0, 200.0, 350.0};
+        for (int c = 0; c < 4; ++c) {
+            const auto *data = w.channelGraph(c)->data().data();
+            QCOMPARE(data->size(), 100);
+            for (int k = 0; k < data->size(); ++k) {
+                QCOMPARE(data->at(k)->value, expected[c]);
+                QCOMPARE(data->at(k)->key, w.channelGraph(0)->data()->at(k)->key);
+                if (k > 0)
+                    QVERIFY(data->at(k)->key > data->at(k - 1)->key);
+            }
+        }
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines[0].contains(QStringLiteral("    stop collect data time\uFF1A ")));
+        QVERIFY(button(w, "btn_start_collect")->isEnabled());
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+    }
+};
+
+} // namespace
+
+int runThreadTests(int argc, char **argv)
+{
+    ThreadTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_threads.moc"
