@@ -1,10 +1,323 @@
 #include "mainwindow/lodgraph.h"
 
-#include <qcustomplot.h>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr int baseShift = 6;  // 64 points per bucket of the lowest level
+constexpr int levelShift = 3; // 8 buckets per bucket of the next level
+constexpr int baseSize = 1 << baseShift;
+constexpr int levelSize = 1 << levelShift;
+constexpr int probeCount = 9; // points compared to spot a rewritten container
+// Above this many points within the click tolerance the exact point scan of
+// QCPGraph is replaced by the distance to the drawn line.
+constexpr int exactSelectLimit = 2048;
+
+bool samePoint(const QCPGraphData &a, const QCPGraphData &b)
+{
+    // Bitwise, so that NaN matches NaN.
+    return std::memcmp(&a.key, &b.key, sizeof a.key) == 0 &&
+           std::memcmp(&a.value, &b.value, sizeof a.value) == 0;
+}
+
+// int(pixel) as QCPGraph computes it, kept defined for pixels outside int.
+int truncatedPixel(double pixel)
+{
+    if (!(pixel > double(INT_MIN)))
+        return INT_MIN;
+    if (!(pixel < double(INT_MAX)))
+        return INT_MAX;
+    return int(pixel);
+}
+
+} // namespace
+
+LodGraph::LodGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+
+void LodGraph::markDataChanged()
+{
+    stale = true;
+    std::vector<std::vector<Extremes>>().swap(levels);
+    probes.clear();
+    indexedCount = 0;
+}
+
+std::size_t LodGraph::indexBytes() const
+{
+    std::size_t bytes =
+        levels.capacity() * sizeof(std::vector<Extremes>) + probes.capacity() * sizeof(Probe);
+    for (const auto &level : levels)
+        bytes += level.capacity() * sizeof(Extremes);
+    return bytes;
+}
+
+bool LodGraph::probesMatch() const
+{
+    const QCPGraphData *data = mDataContainer->constBegin().operator->();
+    for (const Probe &probe : probes) {
+        if (!samePoint(data[probe.position], probe.point))
+            return false;
+    }
+    return true;
+}
+
+void LodGraph::syncIndex() const
+{
+    const QCPGraphDataContainer *container = mDataContainer.data();
+    const int count = container->size();
+    const bool appendedOnly =
+        !stale && container == indexedContainer && count >= indexedCount && probesMatch();
+    if (!appendedOnly) {
+        levels.clear();
+        probes.clear();
+        indexedCount = 0;
+        indexedContainer = container;
+        stale = false;
+    }
+    if (count == indexedCount)
+        return;
+    indexedCount = count;
+    extendIndex();
+
+    const QCPGraphData *data = container->constBegin().operator->();
+    probes.clear();
+    for (int i = 0; i < probeCount; ++i) {
+        const int position = int((long long)(count - 1) * i / (probeCount - 1));
+        probes.push_back({position, data[position]});
+    }
+}
+
+// Adds the buckets that became complete since the last call; an incomplete
+// bucket at the end is left out and read point by point instead.
+void LodGraph::extendIndex() const
+{
+    const QCPGraphData *data = mDataContainer->constBegin().operator->();
+    if (levels.empty())
+        levels.emplace_back();
+    std::vector<Extremes> &base = levels[0];
+    const std::size_t complete = std::size_t(indexedCount) >> baseShift;
+    base.reserve(complete);
+    for (std::size_t b = base.size(); b < complete; ++b) {
+        Extremes e{std::numeric_limits<double>::infinity(),
+                   -std::numeric_limits<double>::infinity()};
+        const QCPGraphData *p = data + (b << baseShift);
+        for (int i = 0; i < baseSize; ++i) {
+            // NaN fails both tests and so never counts.
+            const double v = p[i].value;
+            if (v < e.low)
+                e.low = v;
+            if (v > e.high)
+                e.high = v;
+        }
+        base.push_back(e);
+    }
+    for (std::size_t level = 1; levels[level - 1].size() >= std::size_t(levelSize); ++level) {
+        if (levels.size() == level)
+            levels.emplace_back();
+        const std::vector<Extremes> &below = levels[level - 1];
+        std::vector<Extremes> &here = levels[level];
+        const std::size_t completeHere = below.size() >> levelShift;
+        for (std::size_t b = here.size(); b < completeHere; ++b) {
+            Extremes e = below[b << levelShift];
+            for (int i = 1; i < levelSize; ++i) {
+                const Extremes &x = below[(b << levelShift) + i];
+                e.low = std::min(e.low, x.low);
+                e.high = std::max(e.high, x.high);
+            }
+            here.push_back(e);
+        }
+    }
+}
+
+// Minimum and maximum of the non-NaN values in [from, to); low > high when
+// there is none. Reads at most a few hundred entries whatever the span.
+LodGraph::Extremes LodGraph::extremes(int from, int to) const
+{
+    Extremes e{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    const QCPGraphData *data = mDataContainer->constBegin().operator->();
+    auto scanPoints = [&](int a, int b) {
+        for (int i = a; i < b; ++i) {
+            const double v = data[i].value;
+            if (v < e.low)
+                e.low = v;
+            if (v > e.high)
+                e.high = v;
+        }
+    };
+    auto scanBuckets = [&](const std::vector<Extremes> &level, std::size_t a, std::size_t b) {
+        for (std::size_t i = a; i < b; ++i) {
+            e.low = std::min(e.low, level[i].low);
+            e.high = std::max(e.high, level[i].high);
+        }
+    };
+
+    const int alignedFrom = (from + baseSize - 1) & ~(baseSize - 1);
+    const int alignedTo = to & ~(baseSize - 1);
+    if (levels.empty() || alignedFrom >= alignedTo) {
+        scanPoints(from, to);
+        return e;
+    }
+    scanPoints(from, alignedFrom);
+    scanPoints(alignedTo, to);
+    std::size_t lo = std::size_t(alignedFrom) >> baseShift;
+    std::size_t hi = std::size_t(alignedTo) >> baseShift;
+    for (std::size_t level = 0;; ++level) {
+        const std::vector<Extremes> &buckets = levels[level];
+        const std::size_t up = (lo + levelSize - 1) & ~std::size_t(levelSize - 1);
+        const std::size_t down = hi & ~std::size_t(levelSize - 1);
+        if (level + 1 == levels.size() || up >= down) {
+            scanBuckets(buckets, lo, hi);
+            return e;
+        }
+        scanBuckets(buckets, lo, up);
+        scanBuckets(buckets, down, hi);
+        lo = up >> levelShift;
+        hi = down >> levelShift;
+    }
+}
+
+// The clusters of QCPGraph's adaptive sampling, column by column: a pixel
+// column starts at the truncated pixel of its first point and takes every
+// following point whose key lies below the next pixel. A column with several
+// points becomes its minimum and maximum (plus its first and last value where
+// the line comes from or goes to a distant point); a lone point stays as it is.
+// Where a column's points are all NaN, or its first or last value is NaN, a
+// NaN is put in so the line shows the gap, as it would between sparse points.
+void LodGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData,
+                                    const QCPGraphDataContainer::const_iterator &begin,
+                                    const QCPGraphDataContainer::const_iterator &end) const
+{
+    QCPAxis *keyAxis = mKeyAxis.data();
+    if (!lineData || !keyAxis || !mValueAxis || begin == end || !mAdaptiveSampling ||
+        keyAxis->scaleType() != QCPAxis::stLinear || keyAxis->pixelOrientation() != 1) {
+        QCPGraph::getOptimizedLineData(lineData, begin, end);
+        return;
+    }
+    const double keyPixelSpan =
+        qAbs(keyAxis->coordToPixel(begin->key) - keyAxis->coordToPixel((end - 1)->key));
+    // Fewer than two points per pixel: every point is drawn.
+    if (!(2 * keyPixelSpan + 2 < double(INT_MAX)) || int(end - begin) < int(2 * keyPixelSpan + 2)) {
+        QCPGraph::getOptimizedLineData(lineData, begin, end);
+        return;
+    }
+
+    syncIndex();
+    const QCPGraphData *data = mDataContainer->constBegin().operator->();
+    const QCPGraphData *stop = end.operator->();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    auto columnStart = [keyAxis](double key) {
+        return keyAxis->pixelToCoord(truncatedPixel(keyAxis->coordToPixel(key)));
+    };
+
+    const QCPGraphData *first = begin.operator->();
+    double start = columnStart(first->key);
+    const double epsilon = qAbs(start - keyAxis->pixelToCoord(keyAxis->coordToPixel(start) + 1.0));
+    double lastEndKey = start;
+    lineData->reserve(int(std::min(4 * keyPixelSpan + 8, double(end - begin))));
+    for (;;) {
+        const double limit = start + epsilon;
+        const QCPGraphData *next = std::lower_bound(
+            first + 1, stop, limit, [](const QCPGraphData &p, double key) { return p.key < key; });
+        if (next - first >= 2) {
+            const Extremes e = extremes(int(first - data), int(next - data));
+            const double firstValue = first->value;
+            const double lastValue = (next - 1)->value;
+            if (lastEndKey < start - epsilon || std::isnan(firstValue))
+                lineData->append(QCPGraphData(start + epsilon * 0.2, firstValue));
+            lineData->append(QCPGraphData(start + epsilon * 0.25, e.low <= e.high ? e.low : nan));
+            lineData->append(QCPGraphData(start + epsilon * 0.75, e.low <= e.high ? e.high : nan));
+            if (next != stop && (next->key > start + epsilon * 2 || std::isnan(lastValue)))
+                lineData->append(QCPGraphData(start + epsilon * 0.8, lastValue));
+        } else {
+            lineData->append(*first);
+        }
+        if (next == stop)
+            break;
+        lastEndKey = (next - 1)->key;
+        first = next;
+        start = columnStart(first->key);
+    }
+}
+
+double LodGraph::selectTest(const QPointF &pos, bool onlySelectable, QVariant *details) const
+{
+    if ((onlySelectable && mSelectable == QCP::stNone) || mDataContainer->isEmpty())
+        return -1;
+    QCPAxis *keyAxis = mKeyAxis.data();
+    if (!keyAxis || !mValueAxis)
+        return -1;
+    if (!keyAxis->axisRect()->rect().contains(pos.toPoint()) &&
+        !mParentPlot->interactions().testFlag(QCP::iSelectPlottablesBeyondAxisRect))
+        return -1;
+    if (mLineStyle != lsLine || !mScatterStyle.isNone())
+        return QCPGraph::selectTest(pos, onlySelectable, details);
+
+    // QCPGraph measures the distance to every point within the tolerance,
+    // which in a dense view is a large share of the recording. There the
+    // drawn line passes through every column's extremes, so the distance to
+    // it stands for the distance to the points.
+    const double tolerance = mParentPlot->selectionTolerance();
+    double keyMin, keyMax, ignored;
+    pixelsToCoords(pos - QPointF(tolerance, tolerance), keyMin, ignored);
+    pixelsToCoords(pos + QPointF(tolerance, tolerance), keyMax, ignored);
+    if (keyMin > keyMax)
+        std::swap(keyMin, keyMax);
+    const auto near = mDataContainer->findBegin(keyMin, true);
+    const auto far = mDataContainer->findEnd(keyMax, true);
+    if (far - near <= exactSelectLimit)
+        return QCPGraph::selectTest(pos, onlySelectable, details);
+
+    QVector<QPointF> lines;
+    getLines(&lines, QCPDataRange(0, dataCount()));
+    if (lines.size() < 2)
+        return QCPGraph::selectTest(pos, onlySelectable, details);
+    const QCPVector2D p(pos);
+    double minDistSqr = std::numeric_limits<double>::max();
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const double d = p.distanceSquaredToLine(lines.at(i), lines.at(i + 1));
+        if (d < minDistSqr)
+            minDistSqr = d;
+    }
+    if (details) {
+        // The point nearest in time to the press.
+        double key;
+        pixelsToCoords(pos, key, ignored);
+        auto it = mDataContainer->findBegin(key, false);
+        if (it == mDataContainer->constEnd() ||
+            (it != mDataContainer->constBegin() && key - (it - 1)->key < it->key - key))
+            --it;
+        const int index = int(it - mDataContainer->constBegin());
+        details->setValue(QCPDataSelection(QCPDataRange(index, index + 1)));
+    }
+    return std::sqrt(minDistSqr);
+}
+
+QCPRange LodGraph::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
+                                 const QCPRange &inKeyRange) const
+{
+    if (inSignDomain != QCP::sdBoth || inKeyRange != QCPRange())
+        return QCPGraph::getValueRange(foundRange, inSignDomain, inKeyRange);
+    syncIndex();
+    const Extremes e = extremes(0, mDataContainer->size());
+    foundRange = e.low <= e.high;
+    return foundRange ? QCPRange(e.low, e.high) : QCPRange();
+}
 
 QCPGraph *addChannelGraph(QCustomPlot *plot)
 {
-    return plot->addGraph();
+    if (!plot || !plot->xAxis || !plot->yAxis)
+        return nullptr;
+    auto *graph = new LodGraph(plot->xAxis, plot->yAxis); // registers itself with the plot
+    graph->setName(QLatin1String("Graph ") + QString::number(plot->graphCount()));
+    return graph;
 }
 
-void markGraphDataChanged(QCPGraph *) {}
+void markGraphDataChanged(QCPGraph *graph)
+{
+    if (auto *lod = qobject_cast<LodGraph *>(graph))
+        lod->markDataChanged();
+}

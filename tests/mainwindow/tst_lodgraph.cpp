@@ -1,0 +1,477 @@
+#include <QtTest>
+
+#include <qcustomplot.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include "mainwindow/lodgraph.h"
+
+namespace {
+
+const double missing = std::numeric_limits<double>::quiet_NaN();
+
+// Reaches QCPGraph's protected getLines, which draws through the (virtual)
+// line-data reduction, so the pixel points below are exactly what is painted.
+struct GraphAccess : QCPGraph
+{
+    static QVector<QPointF> lines(const QCPGraph *graph)
+    {
+        QVector<QPointF> result;
+        auto getLines = &GraphAccess::getLines;
+        (graph->*getLines)(&result, QCPDataRange(0, graph->dataCount()));
+        return result;
+    }
+};
+
+enum class Kind { RandomWalk, Spike, NanRuns, EqualKeys, NonUniform };
+enum class Steps { Whole, Blocks, ClearThenAppend, MergeMiddle, Shrink };
+
+QVector<QCPGraphData> makeData(Kind kind, int n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QVector<QCPGraphData> data;
+    data.reserve(n);
+    double key = 0, value = 0;
+    for (int i = 0; i < n; ++i) {
+        switch (kind) {
+        case Kind::RandomWalk:
+        case Kind::NanRuns:
+            key = i * 0.0025;
+            value += rng.generateDouble() - 0.5;
+            break;
+        case Kind::Spike:
+            key = i * 0.0025;
+            value = 1.0;
+            break;
+        case Kind::EqualKeys:
+            key = (i / 97) * 0.25; // runs of 97 points on one key
+            value = rng.bounded(1000) - 500.0;
+            break;
+        case Kind::NonUniform:
+            // Dense bursts separated by gaps spanning many pixels.
+            key +=
+                (i % 20000 == 0) ? 40.0 + rng.generateDouble() * 30 : rng.generateDouble() * 1e-3;
+            value = std::sin(key) * 100 + rng.generateDouble();
+            break;
+        }
+        data.append(QCPGraphData(key, value));
+    }
+    if (kind == Kind::Spike)
+        data[int(n * 0.6180339)].value = 400.0;
+    if (kind == Kind::NanRuns) {
+        const int runs[][2] = {{0, 3},        {1000, 1},      {5000, 40},  {20000, 400},
+                               {50000, 3000}, {90000, 20000}, {n - 50, 50}};
+        for (const auto &run : runs)
+            for (int i = run[0]; i < run[0] + run[1] && i < n; ++i)
+                data[i].value = missing;
+        for (int k = 0; k < 12; ++k) // short runs, some across column borders
+            for (int i = 30000 + k * 1111; i < 30000 + k * 1111 + 150 + 10 * k && i < n; ++i)
+                data[i].value = missing;
+    }
+    return data;
+}
+
+struct Column
+{
+    double low = std::numeric_limits<double>::infinity();
+    double high = -std::numeric_limits<double>::infinity();
+    void add(double y)
+    {
+        low = std::min(low, y);
+        high = std::max(high, y);
+    }
+    bool operator==(const Column &o) const { return low == o.low && high == o.high; }
+};
+
+// Compares, column by column, what the graph draws with the points that fall
+// into the column, and checks that a NaN between the points of two columns,
+// or a column of NaN points only, breaks the line.
+void checkColumns(const QCPGraph *graph)
+{
+    const QVector<QPointF> lines = GraphAccess::lines(graph);
+    QCPAxis *x = graph->keyAxis();
+    QCPAxis *y = graph->valueAxis();
+    const auto data = graph->data();
+    std::map<int, Column> truth, drawn;
+    std::map<int, bool> nanOnly, startsNan, endsNan;
+    for (auto it = data->findBegin(x->range().lower); it != data->findEnd(x->range().upper); ++it) {
+        const double px = x->coordToPixel(it->key);
+        if (px < 0)
+            continue; // the point left of the plot's edge may start a column there
+        const int column = int(std::floor(px));
+        startsNan.emplace(column, std::isnan(it->value));
+        endsNan[column] = std::isnan(it->value);
+        if (std::isnan(it->value)) {
+            nanOnly.emplace(column, true);
+        } else {
+            truth[column].add(y->coordToPixel(it->value));
+            nanOnly[column] = false;
+        }
+    }
+    for (const QPointF &p : lines) {
+        if (p.x() >= 0 && !std::isnan(p.y()))
+            drawn[int(std::floor(p.x()))].add(p.y());
+    }
+    QCOMPARE(drawn.size(), truth.size());
+    for (const auto &[column, extremes] : truth) {
+        const auto found = drawn.find(column);
+        QVERIFY2(found != drawn.end(),
+                 qPrintable(QStringLiteral("column %1 not drawn").arg(column)));
+        QVERIFY2(found->second == extremes,
+                 qPrintable(QStringLiteral("column %1: drawn %2..%3, points %4..%5")
+                                .arg(column)
+                                .arg(found->second.low)
+                                .arg(found->second.high)
+                                .arg(extremes.low)
+                                .arg(extremes.high)));
+    }
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (std::isnan(lines[i].y()) || std::isnan(lines[i + 1].y()))
+            continue;
+        const int from = int(std::floor(lines[i].x()));
+        const int to = int(std::floor(lines[i + 1].x()));
+        if (from == to)
+            continue;
+        QVERIFY2(
+            !endsNan[from] && !startsNan[to],
+            qPrintable(
+                QStringLiteral("line bridges NaN between columns %1 and %2").arg(from).arg(to)));
+        for (auto it = nanOnly.upper_bound(from); it != nanOnly.end() && it->first < to; ++it)
+            QVERIFY2(!it->second,
+                     qPrintable(QStringLiteral("line bridges NaN column %1").arg(it->first)));
+    }
+}
+
+bool hasNan(const QCPGraph *graph)
+{
+    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+        if (std::isnan(it->value))
+            return true;
+    return false;
+}
+
+void addBoth(QCPGraph *a, QCPGraph *b, const QVector<QCPGraphData> &points, int from, int to)
+{
+    QVector<double> keys, values;
+    for (int i = from; i < to; ++i) {
+        keys.append(points[i].key);
+        values.append(points[i].value);
+    }
+    a->addData(keys, values, true);
+    b->addData(keys, values, true);
+}
+
+} // namespace
+
+class TestLodGraph : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addChannelGraphLikeAddGraph();
+    void columns_data();
+    void columns();
+    void nanAtColumnEdges();
+    void imageMatchesPlainGraph_data();
+    void imageMatchesPlainGraph();
+    void selectTestMatchesPlainGraph();
+    void valueRange_data();
+    void valueRange();
+    void indexIsSmall();
+};
+
+void TestLodGraph::addChannelGraphLikeAddGraph()
+{
+    QCustomPlot ours, plain;
+    for (int i = 0; i < 4; ++i) {
+        QCPGraph *a = addChannelGraph(&ours);
+        QCPGraph *b = plain.addGraph();
+        QVERIFY(qobject_cast<LodGraph *>(a));
+        QCOMPARE(a->name(), b->name());
+        QCOMPARE(a->keyAxis(), ours.xAxis);
+        QCOMPARE(a->valueAxis(), ours.yAxis);
+        QCOMPARE(ours.graph(i), a);
+        QCOMPARE(a->adaptiveSampling(), true);
+    }
+    QCOMPARE(ours.graphCount(), 4);
+    markGraphDataChanged(plain.graph(0)); // a plain graph: nothing happens
+    markGraphDataChanged(nullptr);
+    QCOMPARE(plain.graph(0)->dataCount(), 0);
+}
+
+void TestLodGraph::columns_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<double>("viewFrom"); // share of the key span
+    QTest::addColumn<double>("viewTo");
+
+    const int n = 200000;
+    QTest::newRow("random, full") << Kind::RandomWalk << n << Steps::Whole << 0.0 << 1.0;
+    QTest::newRow("random, 10 %") << Kind::RandomWalk << n << Steps::Whole << 0.4123 << 0.5123;
+    QTest::newRow("random, sparse") << Kind::RandomWalk << n << Steps::Whole << 0.3012 << 0.3021;
+    QTest::newRow("random, beyond") << Kind::RandomWalk << n << Steps::Whole << -0.31 << 0.27;
+    QTest::newRow("spike, full") << Kind::Spike << 1000003 << Steps::Whole << 0.0 << 1.0;
+    QTest::newRow("spike, appended") << Kind::Spike << n << Steps::Blocks << -0.01 << 1.01;
+    QTest::newRow("NaN runs, full") << Kind::NanRuns << n << Steps::Whole << -0.002 << 1.0;
+    QTest::newRow("NaN runs, 10 %") << Kind::NanRuns << n << Steps::Whole << 0.2317 << 0.3317;
+    QTest::newRow("NaN runs, sparse") << Kind::NanRuns << n << Steps::Whole << 0.0241 << 0.0262;
+    QTest::newRow("NaN runs, appended") << Kind::NanRuns << n << Steps::Blocks << 0.0 << 1.0;
+    QTest::newRow("equal keys") << Kind::EqualKeys << n << Steps::Whole << -0.0013 << 1.0;
+    QTest::newRow("non-uniform, full") << Kind::NonUniform << n << Steps::Whole << 0.0 << 1.0;
+    QTest::newRow("non-uniform, 10 %") << Kind::NonUniform << n << Steps::Whole << 0.3 << 0.4;
+    QTest::newRow("random, appended") << Kind::RandomWalk << n << Steps::Blocks << 0.0 << 1.0;
+    QTest::newRow("appends after clear")
+        << Kind::RandomWalk << n << Steps::ClearThenAppend << 0.0 << 1.0;
+    QTest::newRow("merge in the middle")
+        << Kind::RandomWalk << n << Steps::MergeMiddle << 0.0 << 1.0;
+    QTest::newRow("shrunk") << Kind::RandomWalk << n << Steps::Shrink << 0.0 << 1.0;
+}
+
+// The drawn extremes equal the brute-force extremes, and without NaNs the
+// drawn points are exactly those of a plain graph with adaptive sampling.
+void TestLodGraph::columns()
+{
+    QFETCH(Kind, kind);
+    QFETCH(int, count);
+    QFETCH(Steps, steps);
+    QFETCH(double, viewFrom);
+    QFETCH(double, viewTo);
+
+    QCustomPlot plot;
+    plot.resize(727, 536);
+    QCPGraph *lod = addChannelGraph(&plot);
+    QCPGraph *plain = plot.addGraph();
+    const QVector<QCPGraphData> points = makeData(kind, count, 7);
+    const double span = points.last().key - points.first().key;
+    plot.xAxis->setRange(points.first().key + viewFrom * span, points.first().key + viewTo * span);
+    plot.yAxis->setRange(-600, 600);
+    plot.replot();
+
+    auto check = [&] {
+        checkColumns(lod);
+        if (QTest::currentTestFailed())
+            return;
+        if (!hasNan(lod))
+            QCOMPARE(GraphAccess::lines(lod), GraphAccess::lines(plain));
+    };
+
+    switch (steps) {
+    case Steps::Whole: addBoth(lod, plain, points, 0, count); break;
+    case Steps::Blocks:
+        // Redrawn while it grows, as during acquisition.
+        for (int from = 0; from < count; from += 250) {
+            addBoth(lod, plain, points, from, std::min(count, from + 250));
+            if ((from / 250) % 97 == 0) {
+                check();
+                if (QTest::currentTestFailed())
+                    return;
+            }
+        }
+        break;
+    case Steps::ClearThenAppend: {
+        addBoth(lod, plain, points, 0, count / 2);
+        check();
+        lod->data()->clear(); // not announced: detected by itself
+        plain->data()->clear();
+        const QVector<QCPGraphData> other = makeData(kind, count, 99);
+        addBoth(lod, plain, other, 0, count);
+        break;
+    }
+    case Steps::MergeMiddle: {
+        addBoth(lod, plain, points, 0, count);
+        check();
+        QVector<QCPGraphData> inserted;
+        for (int i = 0; i < 5000; ++i)
+            inserted.append(QCPGraphData(points[count / 3 + i].key + 0.001, i % 700 ? 0.0 : 550.0));
+        addBoth(lod, plain, inserted, 0, inserted.size());
+        markGraphDataChanged(lod);
+        break;
+    }
+    case Steps::Shrink:
+        addBoth(lod, plain, points, 0, count);
+        check();
+        lod->data()->removeAfter(points[count * 6 / 10].key);
+        plain->data()->removeAfter(points[count * 6 / 10].key);
+        break;
+    }
+    check();
+    if (kind == Kind::Spike && viewTo >= 1.0 && viewFrom <= 0.0) {
+        // The one high point shows at its own column.
+        const QVector<QPointF> lines = GraphAccess::lines(lod);
+        double top = 1e9;
+        for (const QPointF &p : lines)
+            top = std::min(top, p.y());
+        QCOMPARE(top, plot.yAxis->coordToPixel(400.0));
+    }
+}
+
+// A NaN run that ends with one column or starts with the next still breaks
+// the line between them.
+void TestLodGraph::nanAtColumnEdges()
+{
+    QCustomPlot plot;
+    plot.resize(727, 536);
+    QCPGraph *lod = addChannelGraph(&plot);
+    plot.xAxis->setRange(0, 1000);
+    plot.yAxis->setRange(-10, 10);
+    plot.replot();
+    const int left = plot.axisRect()->left() + 1;
+    const int right = plot.axisRect()->right() - 1;
+    for (int column = left; column < right; ++column) {
+        for (int i = 0; i < 10; ++i) {
+            const bool gap = (column == left + 100 && i >= 7) || (column == left + 300 && i < 3);
+            lod->addData(plot.xAxis->pixelToCoord(column + 0.05 + i * 0.1),
+                         gap ? missing : std::sin(column * 0.1 + i));
+        }
+    }
+    checkColumns(lod);
+}
+
+void TestLodGraph::imageMatchesPlainGraph_data()
+{
+    QTest::addColumn<bool>("fastPolylines");
+    QTest::newRow("polyline") << false;
+    QTest::newRow("fast polylines") << true;
+}
+
+// Four channels drawn with 3 px pens look the same with and without the
+// index.
+void TestLodGraph::imageMatchesPlainGraph()
+{
+    QFETCH(bool, fastPolylines);
+    const QColor colours[] = {{50, 153, 213}, {102, 205, 170}, {255, 153, 51}, {153, 102, 255}};
+    QImage images[2];
+    for (int variant = 0; variant < 2; ++variant) {
+        QCustomPlot plot;
+        plot.resize(727, 536);
+        plot.setPlottingHint(QCP::phFastPolylines, fastPolylines);
+        for (int c = 0; c < 4; ++c) {
+            QCPGraph *graph = variant == 0 ? addChannelGraph(&plot) : plot.addGraph();
+            graph->setPen(QPen(QBrush(colours[c]), 3));
+            QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 300000, 11 + c);
+            points[1000 + 7919 * c].value += 300;
+            for (auto &p : points)
+                p.value = p.value * 0.5 + 100 * c;
+            graph->data()->set(points, true);
+        }
+        plot.xAxis->setRange(-10, 760);
+        plot.yAxis->setRange(-50, 500);
+        images[variant] = plot.toPixmap(727, 536).toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    QCOMPARE(images[0].size(), images[1].size());
+    int inked = 0, different = 0;
+    const QRgb background = images[1].pixel(images[1].width() / 2, 2);
+    for (int yy = 0; yy < images[0].height(); ++yy) {
+        for (int xx = 0; xx < images[0].width(); ++xx) {
+            const QRgb a = images[0].pixel(xx, yy), b = images[1].pixel(xx, yy);
+            if (b != background)
+                ++inked;
+            const int diff = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                       std::abs(qBlue(a) - qBlue(b))});
+            if (diff > 48)
+                ++different;
+        }
+    }
+    QVERIFY2(inked > 20000, "the curves were not drawn");
+    QVERIFY2(different <= images[0].width() * images[0].height() / 2000,
+             qPrintable(QStringLiteral("%1 pixels differ").arg(different)));
+}
+
+// Clicks near and away from a dense curve find it as a plain graph does.
+void TestLodGraph::selectTestMatchesPlainGraph()
+{
+    QCustomPlot plot;
+    plot.resize(727, 536);
+    QCPGraph *lod = addChannelGraph(&plot);
+    QCPGraph *plain = plot.addGraph();
+    const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 400000, 5);
+    lod->data()->set(points, true);
+    plain->data()->set(points, true);
+    plot.xAxis->setRange(-1, 1001);
+    plot.yAxis->setRange(-600, 600);
+    plot.replot();
+
+    QRandomGenerator rng(3);
+    const QRect rect = plot.axisRect()->rect();
+    int hits = 0;
+    for (int i = 0; i < 300; ++i) {
+        QPointF pos(rect.left() + rng.bounded(rect.width()),
+                    rect.top() + rng.bounded(rect.height()));
+        if (i % 2) // half of them right next to the curve
+            pos.setY(plot.yAxis->coordToPixel(points[rng.bounded(points.size())].value) + 3);
+        QVariant details;
+        const double ours = lod->selectTest(pos, false, &details);
+        const double theirs = plain->selectTest(pos, false);
+        QVERIFY(std::abs(ours - theirs) <= 1.0 || (ours > 20 && theirs > 20));
+        if (ours < plot.selectionTolerance()) {
+            ++hits;
+            QVERIFY(!details.value<QCPDataSelection>().isEmpty());
+        }
+    }
+    QVERIFY(hits > 50);
+    QCOMPARE(lod->selectTest(QPointF(rect.left() - 5, rect.top() - 5), false), -1.0);
+}
+
+void TestLodGraph::valueRange_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("allNan");
+    QTest::newRow("empty") << Kind::RandomWalk << 0 << false;
+    QTest::newRow("short") << Kind::RandomWalk << 50 << false;
+    QTest::newRow("random") << Kind::RandomWalk << 300001 << false;
+    QTest::newRow("NaN runs") << Kind::NanRuns << 100000 << false;
+    QTest::newRow("all NaN") << Kind::RandomWalk << 1000 << true;
+}
+
+// Fitting the value axis reads the index and gives what the container gives.
+void TestLodGraph::valueRange()
+{
+    QFETCH(Kind, kind);
+    QFETCH(int, count);
+    QFETCH(bool, allNan);
+    QCustomPlot plot;
+    QCPGraph *lod = addChannelGraph(&plot);
+    QVector<QCPGraphData> points = makeData(kind, count, 1);
+    if (allNan)
+        for (auto &p : points)
+            p.value = missing;
+    lod->data()->set(points, true);
+    bool ourFound = true, theirFound = true;
+    const QCPRange ours = lod->getValueRange(ourFound);
+    const QCPRange theirs = lod->data()->valueRange(theirFound);
+    QCOMPARE(ourFound, theirFound);
+    if (theirFound)
+        QCOMPARE(ours, theirs);
+    if (count > 0) {
+        lod->addData(points.last().key + 1, 12345.0); // appended: seen without announcement
+        QCOMPARE(lod->getValueRange(ourFound).upper, 12345.0);
+    }
+}
+
+// The summary costs a few percent of the points it covers.
+void TestLodGraph::indexIsSmall()
+{
+    QCustomPlot plot;
+    plot.resize(727, 536);
+    auto *lod = qobject_cast<LodGraph *>(addChannelGraph(&plot));
+    const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 2000000, 2);
+    for (int from = 0; from < points.size(); from += 100000) {
+        for (int i = from; i < from + 100000; ++i)
+            lod->addData(points[i].key, points[i].value);
+        plot.xAxis->setRange(0, points[from].key + 1);
+        plot.replot();
+    }
+    QVERIFY(lod->indexBytes() > 0);
+    QVERIFY2(lod->indexBytes() <= 0.05 * points.size() * sizeof(QCPGraphData),
+             qPrintable(QString::number(lod->indexBytes())));
+    markGraphDataChanged(lod);
+    QVERIFY(lod->indexBytes() < 1000);
+}
+
+QTEST_MAIN(TestLodGraph)
+#include "tst_lodgraph.moc"
