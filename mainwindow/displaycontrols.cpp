@@ -1,12 +1,107 @@
 #include "mainwindow/mainwindow.h"
 
-void MainWindow::on_checkBox_uv1_stateChanged(int) {}
-void MainWindow::on_checkBox_ui_stateChanged(int) {}
-void MainWindow::on_checkBox_temperature_stateChanged(int) {}
-void MainWindow::on_checkBox_uv2_stateChanged(int) {}
-void MainWindow::on_edit_maxtemp_textChanged(QString) {}
-void MainWindow::on_edit_mintemp_textChanged(QString) {}
-void MainWindow::on_btn_clear_data_clicked() {}
-void MainWindow::on_menu_close_data_triggered() {}
-void MainWindow::on_btn_show_all_clicked() {}
-void MainWindow::on_btn_show_original_clicked() {}
+#include <locale>
+#include <qcustomplot.h>
+#include <sstream>
+#include <string>
+
+#include "app/logfile.h"
+#include "mainwindow/lodgraph.h"
+#include "ui_mainwindow.h"
+
+namespace {
+
+void showGraph(QCPGraph *graph, int state, QCustomPlot *plot)
+{
+    graph->setVisible(state > 0); // partly checked shows too
+    plot->replot();
+}
+
+} // namespace
+
+void MainWindow::on_checkBox_uv1_stateChanged(int arg1)
+{
+    showGraph(graphU1, arg1, ui->customPlot_VIT);
+}
+
+void MainWindow::on_checkBox_ui_stateChanged(int arg1)
+{
+    showGraph(graphI, arg1, ui->customPlot_VIT);
+}
+
+void MainWindow::on_checkBox_temperature_stateChanged(int arg1)
+{
+    showGraph(graphT, arg1, ui->customPlot_VIT);
+}
+
+void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
+{
+    showGraph(graphU2, arg1, ui->customPlot_VIT);
+}
+
+// The limits themselves act through the block processing, which reads the
+// edits; here they are only logged.
+void MainWindow::logTemperature(const char *caption, const QString &text)
+{
+    // "%g" with six significant digits, never the system's decimal comma.
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line << caption << text.toDouble(); // not a number: 0
+    writeLogLine(dataLog, line.str());
+}
+
+void MainWindow::on_edit_maxtemp_textChanged(QString maxtemp)
+{
+    logTemperature(" set the max temp: ", maxtemp);
+}
+
+void MainWindow::on_edit_mintemp_textChanged(QString mintemp)
+{
+    logTemperature(" set the min temp: ", mintemp);
+}
+
+void MainWindow::on_btn_clear_data_clicked()
+{
+    resetTimeBase = true; // the next block starts again at time zero
+    const std::pair<const char *, QCPGraph *> channels[] = {
+        {"  --------u1  data count------   ", graphU1},
+        {"  --------I  data count------   ", graphI},
+        {"  --------T  data count------   ", graphT},
+        {"  --------u2  data count------   ", graphU2},
+    };
+    for (const auto &channel : channels) {
+        channel.second->data()->clear();
+        channel.second->data()->squeeze(true, true); // give the memory of a long run back
+        markGraphDataChanged(channel.second);
+    }
+    for (const auto &channel : channels)
+        writeLogLine(dataLog, channel.first + std::to_string(channel.second->dataCount()));
+
+    QCustomPlot *plot = ui->customPlot_VIT;
+    plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
+    plot->yAxis->setRange(-50, 500);
+    plot->replot();
+}
+
+void MainWindow::on_menu_close_data_triggered()
+{
+    on_btn_clear_data_clicked();
+}
+
+// Fitting counts only the graphs whose channel is shown; an axis with no
+// visible point keeps its range.
+void MainWindow::on_btn_show_all_clicked()
+{
+    QCustomPlot *plot = ui->customPlot_VIT;
+    plot->xAxis->rescale(true);
+    plot->yAxis->rescale(true);
+    plot->replot();
+}
+
+void MainWindow::on_btn_show_original_clicked()
+{
+    QCustomPlot *plot = ui->customPlot_VIT;
+    plot->xAxis->rescale(true);
+    plot->yAxis->setRange(-50, 500);
+    plot->replot();
+}
