@@ -1,0 +1,195 @@
+// Accelerated soak of the whole live path: the real window (offscreen), the
+// stand-in card library on its real-time clock running rate times faster.
+// Reports blocks delivered by the library against blocks processed by the
+// window, gaps in the stored samples, peak memory per stored point and the GUI
+// thread's worst stall.
+//
+//   bench_soak [seconds=300] [rate=16] [edit_sample text=100]
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include <qcustomplot.h>
+
+#include "acquisition/blockmath.h"
+#include "artsim.h"
+#include "mainwindow/mainwindow.h"
+
+#ifdef __linux__
+#include <dlfcn.h>
+
+// Counts what the library hands out: this definition takes the place of the
+// library's read for the program's calls and forwards to it.
+namespace {
+std::atomic<long long> blocksDelivered{0};
+std::atomic<long long> scansDelivered{0};
+} // namespace
+
+extern "C" ArtDaqStatus ArtDAQ_ReadAnalogF64(ArtDaqTask task, int32_t samplesPerChannel,
+                                             double timeoutSeconds, int32_t layout, double *values,
+                                             uint32_t arraySize, int32_t *valuesRead,
+                                             int32_t *reserved)
+{
+    using Read = ArtDaqStatus (*)(ArtDaqTask, int32_t, double, int32_t, double *, uint32_t,
+                                  int32_t *, int32_t *);
+    static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "ArtDAQ_ReadAnalogF64"));
+    const ArtDaqStatus status = real(task, samplesPerChannel, timeoutSeconds, layout, values,
+                                     arraySize, valuesRead, reserved);
+    if (status >= 0 && valuesRead && *valuesRead > 0) {
+        blocksDelivered.fetch_add(1);
+        scansDelivered.fetch_add((*valuesRead + 3) / 4);
+    }
+    return status;
+}
+#endif
+
+class MainWindowProbe
+{
+public:
+    static void restartTimeBase(MainWindow &w)
+    {
+        for (int c = 0; c < 4; ++c)
+            w.channelGraph(c)->data()->clear();
+        w.resetTimeBase = true;
+    }
+};
+
+namespace {
+
+// kB from /proc/self/status, 0 where there is none.
+long long statusKb(const char *key)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(strlen(key))).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 300.0;
+    const double rate = argc > 2 ? std::atof(argv[2]) : 16.0;
+    const QString sampleText = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("100");
+
+    // A ramp on U1 (0 .. 9.99 V in 1000 scans) makes every lost sample visible.
+    ArtSim_Reset();
+    ArtSim_SetRate(rate);
+    std::vector<double> script(4 * 1000);
+    for (int k = 0; k < 1000; ++k) {
+        script[4 * k + 0] = k * 0.01;
+        script[4 * k + 1] = 9.99 - k * 0.01;
+        script[4 * k + 2] = 5.0 + 0.001 * (k % 7);
+        script[4 * k + 3] = 7.0;
+    }
+    ArtSim_SetScript(script.data(), 1000);
+
+    MainWindow w;
+    QObject::connect(&w, &MainWindow::updateData, &w, &MainWindow::onUpdateData);
+    w.resize(1200, 800);
+    w.show();
+    w.findChild<QLineEdit *>(QStringLiteral("edit_sample"))->setText(sampleText);
+    MainWindowProbe::restartTimeBase(w);
+    const int interval = keepInterval(sampleText);
+
+    long long blocksProcessed = 0;
+    QObject::connect(&w, &MainWindow::updateData, &w, [&] { ++blocksProcessed; });
+
+    // The GUI thread's stalls: gaps between ticks of a 5 ms timer.
+    QElapsedTimer sinceTick;
+    double worstGapMs = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        worstGapMs = std::max(worstGapMs, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.start();
+    });
+
+    app.processEvents();
+    const long long baseKb = statusKb("VmRSS:");
+    std::printf("Soak: %.0f s wall, clock x%.1f (%.0f scans/s), edit_sample \"%s\" (every %d)\n",
+                seconds, rate, 4000 * rate, qPrintable(sampleText), interval);
+    std::printf("baseline RSS %lld kB\n", baseKb);
+    std::fflush(stdout);
+
+    QElapsedTimer wall;
+    wall.start();
+    sinceTick.start();
+    ticker.start(5);
+    w.findChild<QPushButton *>(QStringLiteral("btn_start_collect"))->click();
+    long long nextReport = 30000;
+    while (wall.elapsed() < seconds * 1000) {
+        app.processEvents(QEventLoop::AllEvents, 50);
+        if (wall.elapsed() >= nextReport) {
+            nextReport += 30000;
+            std::printf("%5.0f s  processed %9lld blocks  points/graph %9d  RSS %7lld kB  "
+                        "worst stall so far %.1f ms\n",
+                        wall.elapsed() / 1000.0, blocksProcessed, w.channelGraph(0)->dataCount(),
+                        statusKb("VmRSS:"), std::max(0.0, worstGapMs - 5.0));
+            std::fflush(stdout);
+        }
+    }
+    w.findChild<QPushButton *>(QStringLiteral("btn_stop_collect"))->click();
+    ticker.stop();
+    // Blocks still queued for the window are processed before counting.
+    QElapsedTimer drain;
+    drain.start();
+    while (drain.elapsed() < 10000) {
+        app.processEvents(QEventLoop::AllEvents, 20);
+#ifdef __linux__
+        if (blocksProcessed >= blocksDelivered.load())
+            break;
+#endif
+    }
+
+    // Every stored U1 value must follow the ramp by exactly one keep interval.
+    const auto *u1 = w.channelGraph(0)->data().data();
+    long long gaps = 0;
+    for (int k = 1; k < u1->size(); ++k) {
+        const double step = std::fmod(u1->at(k)->value - u1->at(k - 1)->value + 500.0, 500.0);
+        if (std::abs(step - std::fmod(0.5 * interval, 500.0)) > 1e-6)
+            ++gaps;
+    }
+    long long points = 0;
+    for (int c = 0; c < 4; ++c)
+        points += w.channelGraph(c)->dataCount();
+    const long long peakKb = statusKb("VmHWM:");
+    const double bytesPerPoint = points ? (peakKb - baseKb) * 1024.0 / points : 0.0;
+
+    std::printf("\nwall time                %.1f s\n", wall.elapsed() / 1000.0);
+#ifdef __linux__
+    const long long delivered = blocksDelivered.load();
+    const long long expectedPoints = (scansDelivered.load() + interval - 1) / interval;
+    std::printf("blocks delivered         %lld (%lld scans)\n", delivered, scansDelivered.load());
+    std::printf("blocks processed         %lld   goal: none lost -> %s\n", blocksProcessed,
+                blocksProcessed == delivered ? "met" : "MISSED");
+    std::printf("points per graph         %d (expected %lld from the scans delivered)\n",
+                w.channelGraph(0)->dataCount(), expectedPoints);
+#else
+    std::printf("blocks processed         %lld\n", blocksProcessed);
+#endif
+    std::printf("gaps in the U1 ramp      %lld\n", gaps);
+    std::printf("points stored (4 graphs) %lld\n", points);
+    std::printf("peak RSS                 %lld kB (baseline %lld kB)\n", peakKb, baseKb);
+    std::printf("peak memory per point    %.1f B   goal <= 24 B -> %s\n", bytesPerPoint,
+                bytesPerPoint <= 24.0 ? "met" : "MISSED");
+    std::printf("GUI thread worst stall   %.1f ms (largest gap between 5 ms ticks, minus 5 ms)\n",
+                std::max(0.0, worstGapMs - 5.0));
+    std::printf("tasks still alive        %d\n", ArtSim_LiveTasks());
+    return 0;
+}
