@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QIODevice>
+
+#include <cstring>
+#include <memory>
+
+// Collects output in a fixed block and hands it to the device in large
+// writes; after the first failed write everything else is dropped.
+class BufferedWriter
+{
+public:
+    explicit BufferedWriter(QIODevice &device) : device(device), block(new char[BlockSize]) {}
+
+    // Room for at least `needed` more bytes (needed <= BlockSize).
+    char *reserve(qsizetype needed)
+    {
+        if (used + needed > BlockSize)
+            flush();
+        return block.get() + used;
+    }
+    void commit(qsizetype count) { used += count; }
+    void append(const char *text, qsizetype length)
+    {
+        std::memcpy(reserve(length), text, size_t(length));
+        used += length;
+    }
+    void append(char c) { *reserve(1) = c, ++used; }
+
+    // Writes what is pending; false once any write has failed.
+    bool flush()
+    {
+        if (ok && used > 0)
+            ok = device.write(block.get(), used) == used;
+        used = 0;
+        return ok;
+    }
+    bool failed() const { return !ok; }
+
+    static constexpr qsizetype BlockSize = 1 << 18;
+
+private:
+    QIODevice &device;
+    std::unique_ptr<char[]> block;
+    qsizetype used = 0;
+    bool ok = true;
+};

@@ -1,0 +1,274 @@
+#include "datafiles/datafile.h"
+
+#include "datafiles/bufferedwriter.h"
+
+#include <QIODevice>
+#include <QString>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const char *const sectionNames[ChannelCount] = {"U1_DATA", "I_DATA", "T_DATA", "U2_DATA"};
+
+constexpr char lineEnd[] = "\r\n";
+
+} // namespace
+
+const char *sectionName(Channel channel)
+{
+    return sectionNames[channel];
+}
+
+int formatDataNumber(double number, char *out)
+{
+    if (std::isnan(number)) {
+        std::memcpy(out, "nan", 3);
+        return 3;
+    }
+    if (std::isinf(number)) {
+        if (number < 0) {
+            std::memcpy(out, "-inf", 4);
+            return 4;
+        }
+        std::memcpy(out, "inf", 3);
+        return 3;
+    }
+
+    // The shortest scientific form that reads back exactly: [-]d[.ddd]e(+|-)XX.
+    char sci[MaxDataNumberLength];
+    const auto res = std::to_chars(sci, sci + sizeof sci, number, std::chars_format::scientific);
+    const char *p = sci;
+    const char *const end = res.ptr;
+    char *o = out;
+    if (*p == '-')
+        *o++ = *p++;
+    char digits[20];
+    int count = 0;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.')
+            digits[count++] = *p;
+    }
+    int exponent = 0;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
+
+    // General notation with as many significant digits as needed, but at
+    // least six: fixed for exponents -4 .. precision-1, as "%.*g" lays it out.
+    const int precision = std::max(6, count);
+    if (exponent < -4 || exponent >= precision) {
+        const qsizetype signLength = o - out;
+        std::memcpy(out + signLength, sci + signLength, size_t(end - sci - signLength));
+        return int(end - sci);
+    }
+    if (exponent < 0) {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > exponent; --i)
+            *o++ = '0';
+        std::memcpy(o, digits, size_t(count));
+        o += count;
+    } else {
+        const int intDigits = exponent + 1;
+        for (int i = 0; i < intDigits; ++i)
+            *o++ = i < count ? digits[i] : '0';
+        if (count > intDigits) {
+            *o++ = '.';
+            std::memcpy(o, digits + intDigits, size_t(count - intDigits));
+            o += count - intDigits;
+        }
+    }
+    return int(o - out);
+}
+
+QByteArray formatDataNumber(double number)
+{
+    char text[MaxDataNumberLength];
+    return QByteArray(text, formatDataNumber(number, text));
+}
+
+double parseDataNumber(QByteArrayView token)
+{
+    // Fast path for the plain decimal forms this program writes. It is taken
+    // only where it is known to agree with QString::toDouble: ASCII digits,
+    // '.', exponent and signs only, no leading '+', the whole token consumed,
+    // and no overflow or underflow (those keep Qt's own results).
+    const char *const begin = token.data();
+    const char *const end = begin + token.size();
+    if (!token.isEmpty() && token.size() <= 64 && *begin != '+') {
+        bool plain = true;
+        for (const char *p = begin; p != end && plain; ++p) {
+            const char c = *p;
+            plain =
+                (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
+        }
+        if (plain) {
+            double value = 0;
+            const auto res = std::from_chars(begin, end, value);
+            if (res.ec == std::errc() && res.ptr == end)
+                return value;
+        }
+    }
+    return QString::fromUtf8(token).toDouble();
+}
+
+bool writeDataFile(QIODevice &device, const ChannelSet &channels)
+{
+    BufferedWriter out(device);
+    for (int c = 0; c < ChannelCount && !out.failed(); ++c) {
+        const ChannelView &channel = channels[c];
+        const qsizetype count = channel.size();
+        if (count == 0)
+            continue;
+        out.append(sectionNames[c], qsizetype(std::strlen(sectionNames[c])));
+        out.append(lineEnd, 2);
+        for (qsizetype i = 0; i < count; ++i) {
+            const DataPoint point = channel.at(i);
+            char *line = out.reserve(2 * MaxDataNumberLength + 3);
+            char *o = line + formatDataNumber(point.key, line);
+            *o++ = ' ';
+            o += formatDataNumber(point.value, o);
+            *o++ = '\r';
+            *o++ = '\n';
+            out.commit(o - line);
+        }
+    }
+    return out.flush();
+}
+
+namespace {
+
+// The line-by-line state machine of the reader.
+class DataFileParser
+{
+public:
+    // Acts on one line (line end removed). False: stop reading.
+    bool line(const char *begin, const char *end)
+    {
+        ++lineNumber;
+
+        // Tokens are the pieces between spaces, empty ones included; a single
+        // space at the very end adds no token, an empty line has none.
+        int tokens = 0;
+        QByteArrayView first, second;
+        if (begin != end) {
+            const char *space1 = static_cast<const char *>(std::memchr(begin, ' ', end - begin));
+            if (!space1 || space1 + 1 == end) {
+                tokens = 1;
+                first = QByteArrayView(begin, (space1 ? space1 : end) - begin);
+            } else {
+                first = QByteArrayView(begin, space1 - begin);
+                const char *rest = space1 + 1;
+                const char *space2 = static_cast<const char *>(std::memchr(rest, ' ', end - rest));
+                second = QByteArrayView(rest, (space2 ? space2 : end) - rest);
+                tokens = (!space2 || space2 + 1 == end) ? 2 : 3;
+            }
+        }
+
+        if (tokens == 1) {
+            for (int c = 0; c < ChannelCount; ++c) {
+                if (first == QByteArrayView(sectionNames[c])) {
+                    target = &contents.points[c];
+                    return true;
+                }
+            }
+            return stopAt(ReadStop::UnknownLine);
+        }
+        if (!target)
+            return stopAt(ReadStop::NoSection);
+        if (tokens == 2)
+            target->push_back({parseDataNumber(first), parseDataNumber(second)});
+        return true;
+    }
+
+    // Records why reading ends; `line` is the line being handled.
+    bool stopAt(ReadStop why) { return stopAt(why, lineNumber); }
+    bool stopAt(ReadStop why, qint64 line)
+    {
+        contents.stop = why;
+        contents.stopLine = line;
+        return false;
+    }
+    void readError() { stopAt(ReadStop::ReadError, lineNumber + 1); }
+
+    // Feeds a block of bytes; lines that end in it are handled, the rest is
+    // kept for the next block. False: stop reading.
+    bool feed(const char *data, qsizetype size)
+    {
+        const char *p = data;
+        const char *const end = data + size;
+        while (p != end) {
+            const char *lf = static_cast<const char *>(std::memchr(p, '\n', end - p));
+            if (!lf) {
+                pending.append(p, end - p);
+                return true;
+            }
+            bool go;
+            if (pending.isEmpty()) {
+                go = line(p, dropCr(p, lf));
+            } else {
+                pending.append(p, lf - p);
+                go = line(pending.constData(),
+                          dropCr(pending.constData(), pending.constData() + pending.size()));
+                pending.clear();
+            }
+            if (!go)
+                return false;
+            p = lf + 1;
+        }
+        return true;
+    }
+
+    // The end of the data: what remains is the last line, ended by no LF.
+    // Nothing left after a final LF acts on nothing, whatever the state.
+    void finish()
+    {
+        if (!pending.isEmpty())
+            line(pending.constData(), pending.constData() + pending.size());
+    }
+
+    DataFileContents contents;
+
+private:
+    static const char *dropCr(const char *begin, const char *lf)
+    {
+        return (lf != begin && lf[-1] == '\r') ? lf - 1 : lf;
+    }
+
+    PointList *target = nullptr;
+    qint64 lineNumber = 0;
+    QByteArray pending;
+};
+
+} // namespace
+
+DataFileContents readDataFile(QIODevice &device)
+{
+    DataFileParser parser;
+    constexpr qint64 blockSize = 1 << 20;
+    std::unique_ptr<char[]> block(new char[blockSize]);
+    for (;;) {
+        const qint64 got = device.read(block.get(), blockSize);
+        if (got < 0) {
+            parser.readError();
+            break;
+        }
+        if (got == 0) {
+            parser.finish();
+            break;
+        }
+        if (!parser.feed(block.get(), got))
+            break;
+    }
+    return std::move(parser.contents);
+}
+
+DataFileContents readDataFile(QByteArrayView bytes)
+{
+    DataFileParser parser;
+    if (parser.feed(bytes.data(), bytes.size()))
+        parser.finish();
+    return std::move(parser.contents);
+}

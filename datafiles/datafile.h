@@ -1,0 +1,60 @@
+#pragma once
+
+#include "datafiles/channeldata.h"
+
+#include <QByteArrayView>
+
+class QIODevice;
+
+// The text data file: up to four sections "U1_DATA", "I_DATA", "T_DATA",
+// "U2_DATA" in this order, each a header line followed by one "time value"
+// line per point; CR LF after every line; a channel without points has no
+// section, so four empty channels give an empty file.
+
+// Section name of a channel ("U1_DATA" ...), plain ASCII.
+const char *sectionName(Channel channel);
+
+// Longest text formatDataNumber() produces, without a terminating zero.
+constexpr int MaxDataNumberLength = 32;
+
+// Writes number in general notation with the fewest significant digits, at
+// least six, that read back to exactly the same double: fixed notation for
+// decimal exponents -4 .. digits-1, otherwise d.ddde+XX; "nan", "inf", "-inf"
+// for the non-finite values. Independent of any locale. out must hold
+// MaxDataNumberLength chars; returns the length written (no terminator).
+int formatDataNumber(double number, char *out);
+QByteArray formatDataNumber(double number);
+
+// Converts one token as QString::fromUtf8(token).toDouble() does (white space
+// around it ignored, anything that is no number gives 0), with a fast path
+// for plain decimal tokens.
+double parseDataNumber(QByteArrayView token);
+
+// Writes the channels' points. Returns false as soon as a write fails; the
+// device then holds an unknown part of the file.
+bool writeDataFile(QIODevice &device, const ChannelSet &channels);
+
+// Why reading ended.
+enum class ReadStop {
+    EndOfData,   // every line was read
+    UnknownLine, // a one-token line that is no section name
+    NoSection,   // a line other than a section name before the first section
+    ReadError,   // the device reported an error
+};
+
+struct DataFileContents
+{
+    // Points per channel (U1, I, T, U2) in the order the file gives them;
+    // a section that occurs twice adds to the same list.
+    std::array<PointList, ChannelCount> points;
+    ReadStop stop = ReadStop::EndOfData;
+    // 1-based number of the line that ended reading; 0 for EndOfData.
+    qint64 stopLine = 0;
+};
+
+// Reads a data file from the device's current position to its end: LF or
+// CR LF line ends, the last line with or without a line end. A header line
+// selects the channel for the point lines after it; a line that cannot be
+// placed ends reading and the points read until then are kept.
+DataFileContents readDataFile(QIODevice &device);
+DataFileContents readDataFile(QByteArrayView bytes);

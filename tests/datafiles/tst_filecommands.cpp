@@ -1,0 +1,470 @@
+// The save, open and export commands in the real window, with the file
+// dialogs answered by the test.
+
+#include "datafiles/datafile.h"
+#include "mainwindow/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <qcustomplot.h>
+
+#include <cmath>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+using Points = QVector<QPair<double, double>>;
+
+// Answers the next file dialog: cancels it, or chooses `fileName`, and
+// confirms replacing an existing file. Records what the dialog showed.
+class DialogAnswer : public QObject
+{
+public:
+    explicit DialogAnswer(QString fileName) : fileName(std::move(fileName))
+    {
+        connect(&timer, &QTimer::timeout, this, &DialogAnswer::poll);
+        timer.start(10);
+    }
+
+    QString caption;
+    QStringList filters;
+    QString directory;
+    int dialogs = 0;
+    int otherBoxes = 0;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            if (dialog == answered)
+                return; // answer still queued
+            answered = dialog;
+            ++dialogs;
+            caption = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            directory = dialog->directory().absolutePath();
+            if (fileName.isNull()) {
+                dialog->reject();
+            } else {
+                // Typed in full, as a user may type any path.
+                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(fileName);
+                // Queued: its "replace?" question must not run inside this timer.
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            }
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (box->parent() && qobject_cast<QFileDialog *>(box->parent()) &&
+                box->button(QMessageBox::Yes)) {
+                box->button(QMessageBox::Yes)->click(); // the dialog's "replace?" question
+            } else {
+                ++otherBoxes;
+                box->reject();
+            }
+        }
+    }
+
+    QString fileName;
+    QTimer timer;
+    QPointer<QFileDialog> answered;
+};
+
+Points pointsOf(const QCPGraph *graph)
+{
+    Points points;
+    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
+        points.append({it->key, it->value});
+    return points;
+}
+
+void setPoints(QCPGraph *graph, const Points &points)
+{
+    graph->data()->clear();
+    for (const auto &p : points)
+        graph->addData(p.first, p.second);
+}
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class FileCommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void dialogs_data();
+    void dialogs();
+    void saveWritesEveryChannel();
+    void saveEmptyGraphsEmptiesFile();
+    void saveOpenSaveIsIdentical();
+    void openMergesInTimeOrder();
+    void openStopsAtUnknownLine();
+    void axesAfterOpen_data();
+    void axesAfterOpen();
+    void exportWritesCsv();
+    void cancelTouchesNothing_data();
+    void cancelTouchesNothing();
+    void unwritableTarget_data();
+    void unwritableTarget();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void chinesePath();
+
+private:
+    QAction *action(const QString &name) const { return window->findChild<QAction *>(name); }
+    QCPGraph *graph(int channel) const { return window->channelGraph(channel); }
+    QCustomPlot *plot() const { return window->form()->customPlot_VIT; }
+
+    // Triggers the command and answers its dialog.
+    void run(const QString &command, const QString &fileName)
+    {
+        DialogAnswer answer(fileName);
+        action(command)->trigger();
+        QCOMPARE(answer.dialogs, 1);
+        QCOMPARE(answer.otherBoxes, 0);              // the commands show no message of their own
+        QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
+    }
+
+    QString path(const QString &name) const { return dir->filePath(name); }
+
+    MainWindow *window = nullptr;
+    QTemporaryDir *dir = nullptr;
+    QString startDir;
+};
+
+void FileCommandsTest::initTestCase()
+{
+    startDir = QDir::currentPath();
+}
+
+void FileCommandsTest::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    QDir::setCurrent(dir->path()); // where the dialogs start
+    window = new MainWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void FileCommandsTest::cleanup()
+{
+    delete window;
+    window = nullptr;
+    QDir::setCurrent(startDir);
+    delete dir;
+    dir = nullptr;
+}
+
+void FileCommandsTest::dialogs_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("save") << "menu_save"
+                          << "打开Korvel文本数据"
+                          << "文本数据文件 (*.txt)";
+    QTest::newRow("open") << "menu_open_data"
+                          << "打开Korvel数据文件"
+                          << "数据文件(*.txt)";
+    QTest::newRow("export") << "menu_export"
+                            << "导出Korvel数据"
+                            << "数据文件 (*.csv)";
+}
+
+void FileCommandsTest::dialogs()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, caption);
+    QFETCH(QString, filter);
+    DialogAnswer answer{QString()};
+    action(command)->trigger();
+    QCOMPARE(answer.dialogs, 1);
+    QCOMPARE(answer.caption, caption);
+    QCOMPARE(answer.filters, QStringList{filter});
+    // Open starts in "."; save and export pass no folder, so Qt offers the
+    // folder visited last, or the current one.
+    if (command == "menu_open_data")
+        QCOMPARE(answer.directory, QDir(dir->path()).absolutePath());
+}
+
+void FileCommandsTest::saveWritesEveryChannel()
+{
+    setPoints(graph(ChannelU1), {{0, 12.5}, {0.01, 12.45}});
+    setPoints(graph(ChannelI), {{0, 0.31}, {0.01, 0.305}});
+    setPoints(graph(ChannelT), {{0, 2.5}, {0.01, 2.51}});
+    setPoints(graph(ChannelU2), {{0, 4.75}, {0.01, 4.7}});
+    graph(ChannelI)->setVisible(false); // hidden channels are saved too
+    QVERIFY(writeFile(path("run.txt"), "old content that is longer than the new file ..."));
+
+    run("menu_save", path("run.txt"));
+    QCOMPARE(readFile(path("run.txt")), readFile(KORVEL_DATAFILES_TEST_DATA "/example.txt"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"run.txt"});
+}
+
+void FileCommandsTest::saveEmptyGraphsEmptiesFile()
+{
+    QVERIFY(writeFile(path("run.txt"), "U1_DATA\r\n1 2\r\n"));
+    run("menu_save", path("run.txt"));
+    QVERIFY(QFile::exists(path("run.txt")));
+    QCOMPARE(readFile(path("run.txt")), QByteArray());
+}
+
+// Save, clear, open, save: the same bytes and the same points, bit for bit.
+void FileCommandsTest::saveOpenSaveIsIdentical()
+{
+    QRandomGenerator rng(3);
+    Points saved[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c) {
+        double t = 0;
+        for (int i = 0; i < 5000; ++i) {
+            t += 0.0025;
+            saved[c].append({1000 + t, rng.bounded(1000.0) - 500});
+        }
+        if (c == ChannelT)
+            saved[c].append({saved[c].last().first, 0.1 + 0.2}); // equal times kept
+        setPoints(graph(c), saved[c]);
+    }
+    run("menu_save", path("a.txt"));
+    for (int c = 0; c < ChannelCount; ++c)
+        graph(c)->data()->clear();
+    run("menu_open_data", path("a.txt"));
+    for (int c = 0; c < ChannelCount; ++c)
+        QVERIFY2(pointsOf(graph(c)) == saved[c], qPrintable(QString("channel %1").arg(c)));
+    run("menu_save", path("b.txt"));
+    QCOMPARE(readFile(path("b.txt")), readFile(path("a.txt")));
+}
+
+void FileCommandsTest::openMergesInTimeOrder()
+{
+    setPoints(graph(ChannelU1), {{1, 10}, {2, 20}, {3, 30}});
+    setPoints(graph(ChannelT), {{5, 1}});
+    QVERIFY(writeFile(path("m.txt"), "U1_DATA\n2 99\n0 5\n2 98\n4 1\nI_DATA\n7 7\n"
+                                     "U1_DATA\n3 31\nT_DATA\nnan 2\n1 nan\n"));
+    run("menu_open_data", path("m.txt"));
+
+    QCOMPARE(pointsOf(graph(ChannelU1)),
+             (Points{{0, 5}, {1, 10}, {2, 20}, {2, 99}, {2, 98}, {3, 30}, {3, 31}, {4, 1}}));
+    QCOMPARE(pointsOf(graph(ChannelI)), (Points{{7, 7}}));
+    const Points t = pointsOf(graph(ChannelT));
+    QCOMPARE(t.size(), 3);
+    QCOMPARE(t[0].first, 1.0);
+    QVERIFY(std::isnan(t[0].second));
+    QCOMPARE(t[1], (QPair<double, double>(5, 1)));
+    QVERIFY(std::isnan(t[2].first)); // kept, after every real time
+    QCOMPARE(pointsOf(graph(ChannelU2)), Points{});
+
+    // Opening the same file again doubles its points.
+    run("menu_open_data", path("m.txt"));
+    QCOMPARE(graph(ChannelU1)->dataCount(), 13);
+}
+
+void FileCommandsTest::openStopsAtUnknownLine()
+{
+    QVERIFY(writeFile(path("s.txt"), "I_DATA\r\n1 2\r\n1\t3\r\n4 5\r\n"));
+    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
+    run("menu_open_data", path("s.txt"));
+    QCOMPARE(pointsOf(graph(ChannelI)), (Points{{1, 2}}));
+    QVERIFY(replots.count() >= 1);
+}
+
+void FileCommandsTest::axesAfterOpen_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("hidden"); // channel digits
+    QTest::addColumn<double>("lower");
+    QTest::addColumn<double>("upper");
+
+    const QByteArray file = "U1_DATA\n100 1\n200 2\nI_DATA\n2 3\n5 4\n";
+    QTest::newRow("all shown") << file << "" << 2.0 << 200.0;
+    QTest::newRow("U1 hidden") << file << "0" << 2.0 << 5.0;
+    QTest::newRow("all hidden") << file << "0123" << 0.0 << 1.0;
+    QTest::newRow("one time") << QByteArray("T_DATA\n7 1\n7 2\n") << "" << 6.5 << 7.5;
+    QTest::newRow("point line first") << QByteArray("1 2\nU1_DATA\n3 4\n") << "" << 0.0 << 1.0;
+    QTest::newRow("empty file") << QByteArray() << "" << 0.0 << 1.0;
+}
+
+void FileCommandsTest::axesAfterOpen()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, hidden);
+    QFETCH(double, lower);
+    QFETCH(double, upper);
+    for (QChar c : hidden)
+        graph(c.digitValue())->setVisible(false);
+    plot()->xAxis->setRange(-7, 3);
+    plot()->yAxis->setRange(1, 2);
+    QVERIFY(writeFile(path("x.txt"), file));
+    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
+
+    run("menu_open_data", path("x.txt"));
+    QCOMPARE(plot()->xAxis->range().lower, lower);
+    QCOMPARE(plot()->xAxis->range().upper, upper);
+    QCOMPARE(plot()->yAxis->range().lower, -50.0);
+    QCOMPARE(plot()->yAxis->range().upper, 500.0);
+    QVERIFY(replots.count() >= 1);
+}
+
+void FileCommandsTest::exportWritesCsv()
+{
+    setPoints(graph(ChannelU1), {{0.01, 12.5}, {0.02, 12.25}});
+    setPoints(graph(ChannelT), {{0.01, 2.5}});
+    graph(ChannelT)->setVisible(false);
+    QVERIFY(writeFile(path("e.csv"), QByteArray(5000, 'x')));
+    run("menu_export", path("e.csv"));
+    QCOMPARE(readFile(path("e.csv")),
+             QByteArray("Time (s), Cap. Voltage (V),Time (s),Temperature (oC),\r\n"
+                        "0.010000,12.500000,0.010000,25.000000\r\n"
+                        "0.020000,12.250000,,\r\n"));
+
+    for (int c = 0; c < ChannelCount; ++c)
+        graph(c)->data()->clear();
+    run("menu_export", path("e.csv"));
+    QCOMPARE(readFile(path("e.csv")), QByteArray("\r\n"));
+}
+
+void FileCommandsTest::cancelTouchesNothing_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("save") << "menu_save";
+    QTest::newRow("open") << "menu_open_data";
+    QTest::newRow("export") << "menu_export";
+}
+
+void FileCommandsTest::cancelTouchesNothing()
+{
+    QFETCH(QString, command);
+    setPoints(graph(ChannelU2), {{1, 2}});
+    QVERIFY(writeFile(path("keep.txt"), "U2_DATA\r\n5 6\r\n"));
+    plot()->xAxis->setRange(-7, 3);
+    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
+
+    run(command, QString());
+    QCOMPARE(readFile(path("keep.txt")), QByteArray("U2_DATA\r\n5 6\r\n"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"keep.txt"});
+    QCOMPARE(pointsOf(graph(ChannelU2)), (Points{{1, 2}}));
+    QCOMPARE(plot()->xAxis->range().lower, -7.0);
+    QCOMPARE(replots.count(), 0);
+}
+
+void FileCommandsTest::unwritableTarget_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("save") << "menu_save";
+    QTest::newRow("export") << "menu_export";
+}
+
+// A folder that does not exist, and a "folder" that is a file: nothing is
+// created, nothing is shown.
+void FileCommandsTest::unwritableTarget()
+{
+    QFETCH(QString, command);
+    setPoints(graph(ChannelU1), {{1, 2}});
+    QVERIFY(writeFile(path("plain"), "x"));
+    run(command, path("missing/out.txt"));
+    run(command, path("plain/out.txt"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"plain"});
+    QCOMPARE(readFile(path("plain")), QByteArray("x"));
+}
+
+void FileCommandsTest::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("save") << "menu_save";
+    QTest::newRow("export") << "menu_export";
+}
+
+// A disk that fills up while writing: the earlier file stays whole and no
+// partial file is left behind.
+void FileCommandsTest::failedWriteKeepsOldFile()
+{
+#ifdef Q_OS_LINUX
+    QFETCH(QString, command);
+    for (int c = 0; c < ChannelCount; ++c) {
+        Points points;
+        for (int i = 0; i < 20000; ++i)
+            points.append({i * 0.0025, 1.0 / (i + 3)});
+        setPoints(graph(c), points);
+    }
+    const QByteArray old = "U1_DATA\r\n1 2\r\n";
+    QVERIFY(writeFile(path("old.txt"), old));
+
+    // Files may grow to 64 KiB only; the write then fails as on a full disk.
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    {
+        DialogAnswer answer(path("old.txt"));
+        action(command)->trigger();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+        QCOMPARE(answer.dialogs, 1);
+        QCOMPARE(answer.otherBoxes, 0);
+    }
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(readFile(path("old.txt")), old);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.txt"});
+
+    // With room again the same command succeeds.
+    run(command, path("old.txt"));
+    QVERIFY(readFile(path("old.txt")).size() > 64 * 1024);
+#else
+    QSKIP("needs RLIMIT_FSIZE");
+#endif
+}
+
+void FileCommandsTest::chinesePath()
+{
+    QVERIFY(QDir(dir->path()).mkdir("测量数据"));
+    const QString data = path("测量数据/电容电压.txt");
+    const QString csv = path("测量数据/导出.csv");
+    setPoints(graph(ChannelU1), {{0.5, 1.25}});
+    run("menu_save", data);
+    QCOMPARE(readFile(data), QByteArray("U1_DATA\r\n0.5 1.25\r\n"));
+    run("menu_export", csv);
+    QCOMPARE(readFile(csv), QByteArray("Time (s), Cap. Voltage (V),\r\n0.500000,1.250000\r\n"));
+    graph(ChannelU1)->data()->clear();
+    run("menu_open_data", data);
+    QCOMPARE(pointsOf(graph(ChannelU1)), (Points{{0.5, 1.25}}));
+}
+
+int runFileCommandsTest(int argc, char **argv)
+{
+    FileCommandsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_filecommands.moc"
