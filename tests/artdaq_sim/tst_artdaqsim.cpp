@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <locale>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -400,6 +402,7 @@ private slots:
     void stormOfStartsStopsAndClears();
     void configuration_data();
     void configuration();
+    void numbersIgnoreLocale();
     void rigSignal();
     void realTimeClock();
 };
@@ -1053,6 +1056,30 @@ void TestArtDaqSim::configuration()
     ArtSim_FailCall("ArtDAQ_ClearTask", 1);
     ArtSim_Reset();
     QCOMPARE(describe(), described);
+}
+
+void TestArtDaqSim::numbersIgnoreLocale()
+{
+    // A decimal comma in the C and C++ locales must change neither parsing nor the log.
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    const std::locale previousGlobal;
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        QSKIP("locale de_DE.UTF-8 is not installed");
+    std::locale::global(std::locale("de_DE.UTF-8"));
+    const int rejected = ArtSim_Configure("rate=0.5;signal=constant:1.5,0,0,-2.25");
+    const QString described = describe();
+    ArtDaqTask task = nullptr;
+    ArtDAQ_CreateTask("", &task);
+    ArtDAQ_CfgSampClkTiming(task, "", 2500.5, 10280, 10123, 1000);
+    ArtDAQ_ClearTask(task);
+    const QString log = callLog();
+    std::locale::global(previousGlobal);
+    std::setlocale(LC_ALL, previous.c_str());
+    QCOMPARE(rejected, 0);
+    QVERIFY2(described.startsWith("signal=constant:1.5,0,0,-2.25;seed=1;rate=0.5;"),
+             qPrintable(described));
+    QVERIFY2(log.contains(R"(ArtDAQ_CfgSampClkTiming(T1, "", 2500.5, 10280, 10123, 1000) = 0)"),
+             qPrintable(log));
 }
 
 void TestArtDaqSim::rigSignal()
