@@ -407,8 +407,9 @@ void samplingThread(std::shared_ptr<Task> t)
             const uint64_t target = anchorScans + static_cast<uint64_t>(elapsed * rate);
             if (target <= t->written) {
                 const uint64_t next = (t->written / block + 1) * block;
-                const auto wait =
-                    std::chrono::duration<double>(static_cast<double>(next - anchorScans) / rate);
+                // At most a second at a time: slow rates and rate changes stay in bounds.
+                const auto wait = std::chrono::duration<double>(
+                    std::min(static_cast<double>(next - anchorScans) / rate, elapsed + 1.0));
                 s.cv.wait_until(lk, anchorTime + std::chrono::duration_cast<Clock::duration>(wait));
                 continue;
             }
@@ -712,7 +713,7 @@ ArtDaqStatus readAnalog(Sim &s, ArtDaqTask task, int32_t perChannel, double time
         };
         // The sampling thread cannot wait for scans that only it would make.
         if (!t->onOwnThread()) {
-            if (timeout < 0)
+            if (timeout < 0 || timeout > 1e6) // beyond days: no limit, and no clock overflow
                 s.cv.wait(lk, enough);
             else
                 s.cv.wait_for(lk, std::chrono::duration<double>(timeout), enough);

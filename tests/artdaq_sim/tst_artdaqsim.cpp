@@ -1161,6 +1161,16 @@ void TestArtDaqSim::realTimeClock()
     const double fast = events / (static_cast<double>(timer.nsecsElapsed()) / 1e9);
     QVERIFY2(fast > 100 && fast <= 161, qPrintable(QString::number(fast)));
     QCOMPARE(ArtDAQ_ClearTask(task), 0);
+
+    // A clock of one scan in years neither overflows its timing nor holds up Stop.
+    QCOMPARE(ArtDAQ_CreateTask("", &task), 0);
+    QCOMPARE(addChannel(task, 0), 0);
+    QCOMPARE(ArtDAQ_CfgSampClkTiming(task, "", 1e-9, 10280, 10123, 1000), 0);
+    QCOMPARE(ArtDAQ_StartTask(task), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    timer.restart();
+    QCOMPARE(ArtDAQ_ClearTask(task), 0);
+    QVERIFY(timer.elapsed() < 1000);
 }
 
 QTEST_GUILESS_MAIN(TestArtDaqSim)
