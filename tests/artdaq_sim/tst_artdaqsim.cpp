@@ -184,8 +184,53 @@ ArtDaqStatus fullSetup(ArtDaqTask t)
     return configureClock(t);
 }
 
+// Builders of one call with one argument changed from the program's values.
+std::function<ArtDaqStatus(ArtDaqTask)> channel(const char *input, int32_t terminal = -1,
+                                                double lo = -10, double hi = 10,
+                                                int32_t units = 10348, const char *scale = nullptr)
+{
+    return [=](ArtDaqTask t) {
+        return ArtDAQ_CreateAIVoltageChan(t, input, "", terminal, lo, hi, units, scale);
+    };
+}
+
+std::function<ArtDaqStatus(ArtDaqTask)> timing(const char *source, double rate = 4000,
+                                               int32_t edge = 10280, int32_t mode = 10123,
+                                               uint32_t buffer = 1000)
+{
+    return
+        [=](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, source, rate, edge, mode, buffer); };
+}
+
+std::function<ArtDaqStatus(ArtDaqTask)> everyN(int32_t type, uint32_t n, uint32_t options,
+                                               ArtDaqEveryNSamplesCallback cb = onEvent)
+{
+    return [=](ArtDaqTask t) {
+        return ArtDAQ_RegisterEveryNSamplesEvent(t, type, n, options, cb, nullptr);
+    };
+}
+
+enum ReadFlaw { ReadAsIs, NullArray, NullCount, Reserved };
+
+// A read of a task set up (and started, if asked) as the program does it.
+std::function<ArtDaqStatus(ArtDaqTask)> reading(bool start, int32_t perChannel, double timeout = 0,
+                                                int32_t layout = 1, uint32_t size = 800,
+                                                ReadFlaw flaw = ReadAsIs)
+{
+    return [=](ArtDaqTask t) {
+        if (fullSetup(t) < 0 || (start && ArtDAQ_StartTask(t) < 0))
+            return -1;
+        std::vector<double> v(800);
+        int32_t n = 0, reserved = 0;
+        return ArtDAQ_ReadAnalogF64(
+            t, perChannel, timeout, layout, flaw == NullArray ? nullptr : v.data(), size,
+            flaw == NullCount ? nullptr : &n, flaw == Reserved ? &reserved : nullptr);
+    };
+}
+
 const std::vector<BadCall> &badCalls()
 {
+    const double nan = std::nan("");
     static const std::vector<BadCall> calls = {
         {"create null task pointer", ARTSIM_ERR_NULL_ARGUMENT, "task",
          [](ArtDaqTask) { return ArtDAQ_CreateTask("", nullptr); }},
@@ -195,98 +240,36 @@ const std::vector<BadCall> &badCalls()
              const ArtDaqStatus s = ArtDAQ_CreateTask(nullptr, &t);
              return t == nullptr ? s : 0; // a failed create leaves no handle
          }},
-        {"other device", ARTSIM_ERR_UNKNOWN_CHANNEL, "Dev2/ai0",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev2/ai0", "", -1, -10, 10, 10348, nullptr);
-         }},
-        {"input 8", ARTSIM_ERR_UNKNOWN_CHANNEL, "unknown physical channel",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai8", "", -1, -10, 10, 10348, nullptr);
-         }},
-        {"range of inputs", ARTSIM_ERR_UNKNOWN_CHANNEL, "unknown physical channel",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0:3", "", -1, -10, 10, 10348, nullptr);
-         }},
-        {"lower case", ARTSIM_ERR_UNKNOWN_CHANNEL, "unknown physical channel",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "dev1/ai0", "", -1, -10, 10, 10348, nullptr);
-         }},
-        {"null input", ARTSIM_ERR_NULL_ARGUMENT, "physicalChannel",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, nullptr, "", -1, -10, 10, 10348, nullptr);
-         }},
+        {"other device", ARTSIM_ERR_UNKNOWN_CHANNEL, "Dev2/ai0", channel("Dev2/ai0")},
+        {"input 8", ARTSIM_ERR_UNKNOWN_CHANNEL, "unknown physical channel", channel("Dev1/ai8")},
+        {"range of inputs", ARTSIM_ERR_UNKNOWN_CHANNEL, "unknown", channel("Dev1/ai0:3")},
+        {"lower case", ARTSIM_ERR_UNKNOWN_CHANNEL, "unknown", channel("dev1/ai0")},
+        {"null input", ARTSIM_ERR_NULL_ARGUMENT, "physicalChannel", channel(nullptr)},
         {"input twice", ARTSIM_ERR_DUPLICATE_CHANNEL, "already in the task",
          [](ArtDaqTask t) { return addChannel(t, 2) < 0 ? -1 : addChannel(t, 2); }},
-        {"terminal 0", ARTSIM_ERR_TERMINAL_CONFIG, "terminal",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", 0, -10, 10, 10348, nullptr);
-         }},
-        {"min below -10", ARTSIM_ERR_RANGE, "range",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, -10.5, 10, 10348, nullptr);
-         }},
-        {"max above 10", ARTSIM_ERR_RANGE, "range",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, -10, 10.01, 10348, nullptr);
-         }},
-        {"min equals max", ARTSIM_ERR_RANGE, "range",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, 5, 5, 10348, nullptr);
-         }},
-        {"min above max", ARTSIM_ERR_RANGE, "range",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, 10, -10, 10348, nullptr);
-         }},
-        {"NaN range", ARTSIM_ERR_RANGE, "range",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, std::nan(""), 10, 10348,
-                                               nullptr);
-         }},
-        {"units", ARTSIM_ERR_UNITS, "units",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, -10, 10, 10349, nullptr);
-         }},
-        {"custom scale", ARTSIM_ERR_CUSTOM_SCALE, "custom scale",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CreateAIVoltageChan(t, "Dev1/ai0", "", -1, -10, 10, 10348, "x");
-         }},
-        {"clock source", ARTSIM_ERR_CLOCK_SOURCE, "clock source",
-         [](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, "PFI0", 4000, 10280, 10123, 1000); }},
-        {"rate 0", ARTSIM_ERR_RATE, "rate",
-         [](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, "", 0, 10280, 10123, 1000); }},
-        {"rate negative", ARTSIM_ERR_RATE, "rate",
-         [](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, "", -4000, 10280, 10123, 1000); }},
-        {"rate NaN", ARTSIM_ERR_RATE, "rate",
-         [](ArtDaqTask t) {
-             return ArtDAQ_CfgSampClkTiming(t, "", std::nan(""), 10280, 10123, 1000);
-         }},
-        {"falling edge", ARTSIM_ERR_EDGE, "edge",
-         [](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, "", 4000, 10171, 10123, 1000); }},
-        {"finite mode", ARTSIM_ERR_SAMPLE_MODE, "sample mode",
-         [](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, "", 4000, 10280, 10178, 1000); }},
+        {"terminal 0", ARTSIM_ERR_TERMINAL_CONFIG, "terminal", channel("Dev1/ai0", 0)},
+        {"min below -10", ARTSIM_ERR_RANGE, "range", channel("Dev1/ai0", -1, -10.5)},
+        {"max above 10", ARTSIM_ERR_RANGE, "range", channel("Dev1/ai0", -1, -10, 10.01)},
+        {"min equals max", ARTSIM_ERR_RANGE, "range", channel("Dev1/ai0", -1, 5, 5)},
+        {"min above max", ARTSIM_ERR_RANGE, "range", channel("Dev1/ai0", -1, 10, -10)},
+        {"NaN range", ARTSIM_ERR_RANGE, "range", channel("Dev1/ai0", -1, nan)},
+        {"units", ARTSIM_ERR_UNITS, "units", channel("Dev1/ai0", -1, -10, 10, 10349)},
+        {"custom scale", ARTSIM_ERR_CUSTOM_SCALE, "custom",
+         channel("Dev1/ai0", -1, -10, 10, 10348, "x")},
+        {"clock source", ARTSIM_ERR_CLOCK_SOURCE, "clock source", timing("PFI0")},
+        {"rate 0", ARTSIM_ERR_RATE, "rate", timing("", 0)},
+        {"rate negative", ARTSIM_ERR_RATE, "rate", timing("", -4000)},
+        {"rate NaN", ARTSIM_ERR_RATE, "rate", timing("", nan)},
+        {"falling edge", ARTSIM_ERR_EDGE, "edge", timing("", 4000, 10171)},
+        {"finite mode", ARTSIM_ERR_SAMPLE_MODE, "sample mode", timing("", 4000, 10280, 10178)},
         {"buffer 0", ARTSIM_ERR_BUFFER_SIZE, "samples per channel",
-         [](ArtDaqTask t) { return ArtDAQ_CfgSampClkTiming(t, "", 4000, 10280, 10123, 0); }},
-        {"event type 2", ARTSIM_ERR_EVENT_TYPE, "event type",
-         [](ArtDaqTask t) {
-             return ArtDAQ_RegisterEveryNSamplesEvent(t, 2, 100, 0, onEvent, nullptr);
-         }},
-        {"every 0", ARTSIM_ERR_EVENT_COUNT, "sample count",
-         [](ArtDaqTask t) {
-             return ArtDAQ_RegisterEveryNSamplesEvent(t, 1, 0, 0, onEvent, nullptr);
-         }},
-        {"event options", ARTSIM_ERR_OPTIONS, "options",
-         [](ArtDaqTask t) {
-             return ArtDAQ_RegisterEveryNSamplesEvent(t, 1, 100, 1, onEvent, nullptr);
-         }},
-        {"event callback null", ARTSIM_ERR_NULL_ARGUMENT, "callback",
-         [](ArtDaqTask t) {
-             return ArtDAQ_RegisterEveryNSamplesEvent(t, 1, 100, 0, nullptr, nullptr);
-         }},
+         timing("", 4000, 10280, 10123, 0)},
+        {"event type 2", ARTSIM_ERR_EVENT_TYPE, "event type", everyN(2, 100, 0)},
+        {"every 0", ARTSIM_ERR_EVENT_COUNT, "sample count", everyN(1, 0, 0)},
+        {"event options", ARTSIM_ERR_OPTIONS, "options", everyN(1, 100, 1)},
+        {"event callback null", ARTSIM_ERR_NULL_ARGUMENT, "callback", everyN(1, 100, 0, nullptr)},
         {"event twice", ARTSIM_ERR_ALREADY_REGISTERED, "already registered",
-         [](ArtDaqTask t) {
-             ArtDAQ_RegisterEveryNSamplesEvent(t, 1, 100, 0, onEvent, nullptr);
-             return ArtDAQ_RegisterEveryNSamplesEvent(t, 1, 100, 0, onEvent, nullptr);
-         }},
+         [](ArtDaqTask t) { return everyN(1, 100, 0)(t) < 0 ? -1 : everyN(1, 100, 0)(t); }},
         {"done options", ARTSIM_ERR_OPTIONS, "options",
          [](ArtDaqTask t) { return ArtDAQ_RegisterDoneEvent(t, 2, onDone, nullptr); }},
         {"done callback null", ARTSIM_ERR_NULL_ARGUMENT, "callback",
@@ -310,64 +293,20 @@ const std::vector<BadCall> &badCalls()
              ArtDAQ_ClearTask(other);
              return s;
          }},
-        {"read before start", ARTSIM_ERR_NOT_STARTED, "not been started",
-         [](ArtDaqTask t) {
-             std::vector<double> v(800);
-             int32_t n = 0;
-             return fullSetup(t) < 0 ? -1 : readInto(t, v, n);
-         }},
-        {"read layout 0", ARTSIM_ERR_LAYOUT, "layout",
-         [](ArtDaqTask t) {
-             double v[8];
-             int32_t n = 0;
-             return ArtDAQ_ReadAnalogF64(t, -1, 10, 0, v, 8, &n, nullptr);
-         }},
+        {"read before start", ARTSIM_ERR_NOT_STARTED, "not been started", reading(false, -1)},
+        {"read layout 0", ARTSIM_ERR_LAYOUT, "layout", reading(true, -1, 0, 0)},
         {"read null array", ARTSIM_ERR_NULL_ARGUMENT, "values",
-         [](ArtDaqTask t) {
-             int32_t n = 0;
-             return ArtDAQ_ReadAnalogF64(t, -1, 10, 1, nullptr, 800, &n, nullptr);
-         }},
+         reading(true, -1, 0, 1, 800, NullArray)},
         {"read null count", ARTSIM_ERR_NULL_ARGUMENT, "valuesRead",
-         [](ArtDaqTask t) {
-             double v[8];
-             return ArtDAQ_ReadAnalogF64(t, -1, 10, 1, v, 8, nullptr, nullptr);
-         }},
-        {"read reserved", ARTSIM_ERR_RESERVED, "reserved",
-         [](ArtDaqTask t) {
-             double v[8];
-             int32_t n = 0, reserved = 0;
-             return ArtDAQ_ReadAnalogF64(t, -1, 10, 1, v, 8, &n, &reserved);
-         }},
-        {"read count -2", ARTSIM_ERR_READ_COUNT, "samples per channel",
-         [](ArtDaqTask t) {
-             double v[8];
-             int32_t n = 0;
-             return ArtDAQ_ReadAnalogF64(t, -2, 10, 1, v, 8, &n, nullptr);
-         }},
-        {"read timeout -2", ARTSIM_ERR_TIMEOUT_VALUE, "timeout",
-         [](ArtDaqTask t) {
-             double v[8];
-             int32_t n = 0;
-             return ArtDAQ_ReadAnalogF64(t, -1, -2, 1, v, 8, &n, nullptr);
-         }},
+         reading(true, -1, 0, 1, 800, NullCount)},
+        {"read reserved", ARTSIM_ERR_RESERVED, "reserved", reading(true, -1, 0, 1, 800, Reserved)},
+        {"read count -2", ARTSIM_ERR_READ_COUNT, "samples per channel", reading(true, -2)},
+        {"read timeout -2", ARTSIM_ERR_TIMEOUT_VALUE, "timeout", reading(true, -1, -2)},
         {"array below one scan", ARTSIM_ERR_ARRAY_TOO_SMALL, "too small",
-         [](ArtDaqTask t) {
-             std::vector<double> v(3);
-             int32_t n = 0;
-             return fullSetup(t) < 0 || ArtDAQ_StartTask(t) < 0 ? -1 : readInto(t, v, n);
-         }},
+         reading(true, -1, 0, 1, 3)},
         {"asks more than the array holds", ARTSIM_ERR_ARRAY_TOO_SMALL, "too small",
-         [](ArtDaqTask t) {
-             std::vector<double> v(800);
-             int32_t n = 0;
-             return fullSetup(t) < 0 || ArtDAQ_StartTask(t) < 0 ? -1 : readInto(t, v, n, 201);
-         }},
-        {"read times out", ARTSIM_ERR_READ_TIMEOUT, "timed out",
-         [](ArtDaqTask t) {
-             std::vector<double> v(800);
-             int32_t n = 0;
-             return fullSetup(t) < 0 || ArtDAQ_StartTask(t) < 0 ? -1 : readInto(t, v, n, 10);
-         }},
+         reading(true, 201)},
+        {"read times out", ARTSIM_ERR_READ_TIMEOUT, "timed out", reading(true, 10)},
     };
     return calls;
 }
