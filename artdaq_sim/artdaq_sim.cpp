@@ -128,7 +128,7 @@ struct Sim
     uintptr_t nextHandle = 0x4B440000;
     int nextNumber = 1;
 
-    std::string envSpec;
+    std::string envSettings;
     bool envSet = false;
     Config base; // what a reset returns to
     Config cur;  // in force
@@ -144,25 +144,25 @@ struct Sim
         char *value = nullptr;
         std::size_t size = 0;
         if (_dupenv_s(&value, &size, "ARTDAQ_SIM") == 0 && value) {
-            envSpec = value;
+            envSettings = value;
             envSet = true;
         }
         std::free(value);
 #else
         if (const char *value = std::getenv("ARTDAQ_SIM")) {
-            envSpec = value;
+            envSettings = value;
             envSet = true;
         }
 #endif
-        configureFrom(envSet ? envSpec.c_str() : nullptr);
+        configureFrom(envSet ? envSettings.c_str() : nullptr);
         applyBase();
     }
 
-    int configureFrom(const char *spec)
+    int configureFrom(const char *settings)
     {
         base = Config();
         std::string messages;
-        const int rejected = parseConfig(spec, base, messages);
+        const int rejected = parseConfig(settings, base, messages);
         if (!messages.empty())
             std::fputs(messages.c_str(), stderr);
         return rejected;
@@ -959,13 +959,14 @@ void ArtSim_Reset(void)
     s.applyBase();
 }
 
-int ArtSim_Configure(const char *spec)
+int ArtSim_Configure(const char *settings)
 {
     auto &s = sim();
     int rejected = 0;
     {
         std::lock_guard<std::mutex> lk(s.mu);
-        rejected = s.configureFrom(spec ? spec : (s.envSet ? s.envSpec.c_str() : nullptr));
+        rejected =
+            s.configureFrom(settings ? settings : (s.envSet ? s.envSettings.c_str() : nullptr));
     }
     ArtSim_Reset();
     return rejected;

@@ -70,10 +70,10 @@ ARTDAQ_API int ArtSim_CallLog(char *buffer, int bufferSize);
 /* Number of tasks created and not yet cleared. */
 ARTDAQ_API int ArtSim_LiveTasks(void);
 
-/* Makes spec the configuration that ArtSim_Reset returns to, exactly as if
+/* Makes settings the configuration that ArtSim_Reset returns to, exactly as if
  * ARTDAQ_SIM held it, and resets. NULL restores the ARTDAQ_SIM of the
  * process. Returns the number of rejected items (each reported on stderr). */
-ARTDAQ_API int ArtSim_Configure(const char *spec);
+ARTDAQ_API int ArtSim_Configure(const char *settings);
 /* Writes the configuration in force, canonical form, e.g.
  *   signal=rig;seed=1;rate=1;readerror=never;overrun=never
  * (fail=ArtDAQ_X#K items follow, one per pending rule). Same buffer rules as

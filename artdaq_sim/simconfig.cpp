@@ -131,12 +131,12 @@ std::string formatDouble(double value)
     return out.str();
 }
 
-int parseConfig(const char *spec, Config &cfg, std::string &messages)
+int parseConfig(const char *settings, Config &cfg, std::string &messages)
 {
-    if (!spec)
+    if (!settings)
         return 0;
     int rejected = 0;
-    std::string all(spec);
+    std::string all(settings);
     std::size_t start = 0;
     while (start <= all.size()) {
         std::size_t end = all.find(';', start);

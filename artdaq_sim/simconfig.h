@@ -43,9 +43,9 @@ struct Config
     std::vector<FailRule> fails;
 };
 
-// Applies the `key=value;...` items of spec to cfg. Each rejected item leaves
+// Applies the `key=value;...` items of settings to cfg. Each rejected item leaves
 // cfg as it was and adds one line to messages. Returns the number rejected.
-int parseConfig(const char *spec, Config &cfg, std::string &messages);
+int parseConfig(const char *settings, Config &cfg, std::string &messages);
 
 // Canonical text of the settings in force. Fail rules are written with K
 // counted from now (callsSoFar: calls of each function since the reset).

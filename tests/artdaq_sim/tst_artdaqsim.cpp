@@ -256,7 +256,7 @@ const std::vector<BadCall> &badCalls()
         {"units", ARTSIM_ERR_UNITS, "units", channel("Dev1/ai0", -1, -10, 10, 10349)},
         {"custom scale", ARTSIM_ERR_CUSTOM_SCALE, "custom",
          channel("Dev1/ai0", -1, -10, 10, 10348, "x")},
-        {"clock source", ARTSIM_ERR_CLOCK_SOURCE, "clock source", timing("PFI0")},
+        {"clock source", ARTSIM_ERR_CLOCK_SOURCE, "clock source", timing("ext0")},
         {"rate 0", ARTSIM_ERR_RATE, "rate", timing("", 0)},
         {"rate negative", ARTSIM_ERR_RATE, "rate", timing("", -4000)},
         {"rate NaN", ARTSIM_ERR_RATE, "rate", timing("", nan)},
@@ -620,7 +620,7 @@ void TestArtDaqSim::overrun()
 
 void TestArtDaqSim::failRules_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("function"); // via ArtSim_FailCall when not empty
     QTest::addColumn<int>("k");
     QTest::addColumn<QString>("failing"); // the function whose k-th call fails
@@ -632,9 +632,9 @@ void TestArtDaqSim::failRules_data()
     int k = 1;
     for (const char *name : names) {
         k = k % 3 + 1;
-        const QString spec = QString("fail=%1#%2").arg(name).arg(k);
-        QTest::newRow(qPrintable(spec))
-            << spec << QString() << 0 << QString(name) + "#" + QString::number(k);
+        const QString settings = QString("fail=%1#%2").arg(name).arg(k);
+        QTest::newRow(qPrintable(settings))
+            << settings << QString() << 0 << QString(name) + "#" + QString::number(k);
     }
     QTest::newRow("ArtSim_FailCall StartTask 2") << ""
                                                  << "ArtDAQ_StartTask" << 2 << "ArtDAQ_StartTask#2";
@@ -645,11 +645,11 @@ void TestArtDaqSim::failRules_data()
 
 void TestArtDaqSim::failRules()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, settings);
     QFETCH(QString, function);
     QFETCH(int, k);
     QFETCH(QString, failing);
-    QCOMPARE(ArtSim_Configure(spec.toUtf8().constData()), 0);
+    QCOMPARE(ArtSim_Configure(settings.toUtf8().constData()), 0);
     ArtSim_SetManualClock(1);
     if (!function.isEmpty())
         ArtSim_FailCall(function.toUtf8().constData(), k);
@@ -690,7 +690,7 @@ void TestArtDaqSim::failRules()
 
 void TestArtDaqSim::readErrorAndOverrunRules_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("settings");
     QTest::addColumn<int>("pumped");
     QTest::addColumn<int>("events");
     QTest::addColumn<int>("goodReads");
@@ -704,12 +704,12 @@ void TestArtDaqSim::readErrorAndOverrunRules_data()
 
 void TestArtDaqSim::readErrorAndOverrunRules()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, settings);
     QFETCH(int, pumped);
     QFETCH(int, events);
     QFETCH(int, goodReads);
     QFETCH(bool, done);
-    QCOMPARE(ArtSim_Configure(spec.toUtf8().constData()), 0);
+    QCOMPARE(ArtSim_Configure(settings.toUtf8().constData()), 0);
     ArtSim_SetManualClock(1);
     for (int run = 0; run < 2; ++run) { // the rules count per start of a task
         Recorder r;
@@ -933,7 +933,7 @@ void TestArtDaqSim::stormOfStartsStopsAndClears()
 
 void TestArtDaqSim::configuration_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("settings");
     QTest::addColumn<int>("rejected");
     QTest::addColumn<QString>("described");
     const QString defaults = "signal=rig;seed=1;rate=1;readerror=never;overrun=never";
@@ -984,10 +984,10 @@ void TestArtDaqSim::configuration_data()
 
 void TestArtDaqSim::configuration()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, settings);
     QFETCH(int, rejected);
     QFETCH(QString, described);
-    QCOMPARE(ArtSim_Configure(spec.toUtf8().constData()), rejected);
+    QCOMPARE(ArtSim_Configure(settings.toUtf8().constData()), rejected);
     QCOMPARE(describe(), described);
     // A reset returns to it, after changes by the controls.
     ArtSim_SetRate(3);
