@@ -9,8 +9,11 @@ extern "C" {
 #endif
 
 /* Stops every task, forgets all handles, clears the call log, failure rules
- * and scripted signal, and returns to the real-time clock and the rig signal
- * with the configuration from ARTDAQ_SIM. */
+ * and scripted signal, and returns to the real-time clock and to the signal,
+ * seed, rate and rules of ARTDAQ_SIM (the rig when it says nothing).
+ *
+ * Note: the stand-in keeps the text for ArtDAQ_GetExtendedErrorInfo per
+ * thread (the last failed call of the calling thread). */
 ARTDAQ_API void ArtSim_Reset(void);
 
 /* The k-th call (1-based, counted from now) of the named ArtDAQ_ function
