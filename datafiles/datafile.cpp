@@ -91,26 +91,16 @@ QByteArray formatDataNumber(double number)
 
 double parseDataNumber(QByteArrayView token)
 {
-    // Fast path for the plain decimal forms this program writes. It is taken
-    // only where it is known to agree with QString::toDouble: ASCII digits,
-    // '.', exponent and signs only, no leading '+', the whole token consumed,
-    // and no overflow or underflow (those keep Qt's own results).
+    // Fast path: std::from_chars takes the whole token and gives a finite
+    // value only for [-]digits[.digits][(e|E)[+|-]digits], where it agrees
+    // with QString::toDouble. Everything else (white space, '+', words,
+    // overflow, underflow, garbage) gets Qt's own answer.
     const char *const begin = token.data();
     const char *const end = begin + token.size();
-    if (!token.isEmpty() && token.size() <= 64 && *begin != '+') {
-        bool plain = true;
-        for (const char *p = begin; p != end && plain; ++p) {
-            const char c = *p;
-            plain =
-                (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
-        }
-        if (plain) {
-            double value = 0;
-            const auto res = std::from_chars(begin, end, value);
-            if (res.ec == std::errc() && res.ptr == end)
-                return value;
-        }
-    }
+    double value = 0;
+    const auto res = std::from_chars(begin, end, value);
+    if (res.ec == std::errc() && res.ptr == end && std::isfinite(value))
+        return value;
     return QString::fromUtf8(token).toDouble();
 }
 

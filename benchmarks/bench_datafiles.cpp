@@ -1,0 +1,200 @@
+// Data files at scale: 1 M points per channel, four channels, full-precision
+// values, through the window's own save, open and export commands (dialogs
+// answered programmatically), plus the bare format functions.
+// Goals on the reference machine: save <= 1 s, open into empty graphs <= 1 s,
+// open into graphs already holding the same points <= 1.5 x open into empty
+// graphs, CSV export <= 1 s.
+
+#include "datafiles/csvexport.h"
+#include "datafiles/datafile.h"
+#include "mainwindow/lodgraph.h"
+#include "mainwindow/mainwindow.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <qcustomplot.h>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr int pointsPerChannel = 1000000;
+
+// CPU seconds of the process so far: the machine is shared, so wall-clock
+// times are reported next to what the work itself cost.
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double peakMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+// Answers the next file dialog with fileName and confirms replacing.
+class DialogAnswer : public QObject
+{
+public:
+    explicit DialogAnswer(QString fileName) : fileName(std::move(fileName))
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *dialog = qobject_cast<QFileDialog *>(modal); dialog && dialog != answered) {
+                answered = dialog;
+                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(this->fileName);
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                if (QAbstractButton *yes = box->button(QMessageBox::Yes))
+                    yes->click();
+            }
+        });
+        timer.start(1);
+    }
+
+private:
+    QString fileName;
+    QTimer timer;
+    QPointer<QFileDialog> answered;
+};
+
+struct Timing
+{
+    double wall;
+    double cpu;
+};
+
+// Seconds the command takes, dialog included.
+Timing timeCommand(MainWindow &window, const char *action, const QString &fileName)
+{
+    DialogAnswer answer(fileName);
+    QElapsedTimer clock;
+    const double cpu = cpuSeconds();
+    clock.start();
+    window.findChild<QAction *>(action)->trigger();
+    return {clock.nsecsElapsed() / 1e9, cpuSeconds() - cpu};
+}
+
+void report(const char *what, Timing t, double numbers, double goal)
+{
+    std::printf("%-34s wall %6.3f s  cpu %6.3f s  %5.1f M numbers/s (cpu)  goal <= %.2f s: %s"
+                "  peak %.0f MiB\n",
+                what, t.wall, t.cpu, numbers / t.cpu / 1e6, goal,
+                t.wall <= goal ? "met" : (t.cpu <= goal ? "met in cpu time" : "MISSED"), peakMiB());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString dataName = dir.filePath("bench.txt");
+    const QString csvName = dir.filePath("bench.csv");
+    const double numbers = 2.0 * ChannelCount * pointsPerChannel;
+
+    std::printf("Data files: %d points per channel, 4 channels, times 2.5 ms apart, values with "
+                "17 significant digits\n",
+                pointsPerChannel);
+
+    // The recording as the graphs hold it.
+    QRandomGenerator rng(1);
+    std::array<PointList, ChannelCount> points;
+    QVector<QCPGraphData> graphData[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c) {
+        points[c].resize(pointsPerChannel);
+        graphData[c].resize(pointsPerChannel);
+        for (int i = 0; i < pointsPerChannel; ++i) {
+            const double key = i * 0.0025;
+            const double value = rng.bounded(1000.0) - 500.0;
+            points[c][i] = {key, value};
+            graphData[c][i] = QCPGraphData(key, value);
+        }
+    }
+    const ChannelSet views = {points[0], points[1], points[2], points[3]};
+
+    // The bare functions, in memory.
+    {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        buffer.buffer().reserve(128 << 20);
+        double cpu = cpuSeconds();
+        writeDataFile(buffer, views);
+        double took = cpuSeconds() - cpu;
+        std::printf("writeDataFile into memory   cpu %6.3f s  %5.1f M numbers/s  (%.0f MiB)\n",
+                    took, numbers / took / 1e6, buffer.size() / 1048576.0);
+        buffer.close();
+        buffer.open(QIODevice::ReadOnly);
+        cpu = cpuSeconds();
+        const DataFileContents contents = readDataFile(buffer);
+        took = cpuSeconds() - cpu;
+        std::printf("readDataFile from memory    cpu %6.3f s  %5.1f M numbers/s\n", took,
+                    numbers / took / 1e6);
+        QBuffer csv;
+        csv.open(QIODevice::WriteOnly);
+        csv.buffer().reserve(96 << 20);
+        cpu = cpuSeconds();
+        writeCsvFile(csv, views);
+        took = cpuSeconds() - cpu;
+        std::printf("writeCsvFile into memory    cpu %6.3f s  %5.1f M numbers/s  (%.0f MiB)\n",
+                    took, numbers / took / 1e6, csv.size() / 1048576.0);
+        if (contents.points[3].size() != size_t(pointsPerChannel))
+            std::printf("read back %zu points of U2, expected %d\n", contents.points[3].size(),
+                        pointsPerChannel);
+    }
+    std::printf("peak memory after the in-memory runs: %.0f MiB\n\n", peakMiB());
+
+    MainWindow window;
+    window.show();
+    QApplication::processEvents();
+    const Timing dialog = timeCommand(window, "menu_save", QString(dir.filePath("warmup.txt")));
+    std::printf("save with empty graphs (the dialog alone): wall %.3f s, cpu %.3f s\n", dialog.wall,
+                dialog.cpu);
+
+    for (int c = 0; c < ChannelCount; ++c) {
+        window.channelGraph(c)->data()->set(graphData[c], true);
+        markGraphDataChanged(window.channelGraph(c));
+    }
+    const Timing save = timeCommand(window, "menu_save", dataName);
+    report("save (QSaveFile, committed)", save, numbers, 1.0);
+    std::printf("  file size %.0f MiB\n", QFileInfo(dataName).size() / 1048576.0);
+
+    const Timing exportTime = timeCommand(window, "menu_export", csvName);
+    report("CSV export (QSaveFile, committed)", exportTime, numbers, 1.0);
+    std::printf("  file size %.0f MiB\n", QFileInfo(csvName).size() / 1048576.0);
+
+    for (int c = 0; c < ChannelCount; ++c) {
+        window.channelGraph(c)->data()->clear();
+        markGraphDataChanged(window.channelGraph(c));
+    }
+    const Timing openEmpty = timeCommand(window, "menu_open_data", dataName);
+    report("open into empty graphs", openEmpty, numbers, 1.0);
+
+    // The graphs now hold the same points: the file's are merged between them.
+    const Timing openFull = timeCommand(window, "menu_open_data", dataName);
+    report("open into full graphs", openFull, numbers, 1.5 * openEmpty.wall);
+    std::printf("  full / empty = %.2f wall, %.2f cpu (goal <= 1.50); each graph now holds %d "
+                "points\n",
+                openFull.wall / openEmpty.wall, openFull.cpu / openEmpty.cpu,
+                window.channelGraph(0)->dataCount());
+    return 0;
+}
