@@ -11,9 +11,67 @@
 #include "app/logfile.h"
 #include "mainwindow/mainwindow.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define KORVEL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KORVEL_THREAD_SANITIZER 1
+#endif
+#endif
+#ifdef KORVEL_THREAD_SANITIZER
+#include <mutex>
+#endif
+
 namespace {
 
 constexpr int kErrorTextSize = 2048;
+
+// Qt's event queue runs a queued call only after it was posted, but a Qt that
+// is not built for ThreadSanitizer hides that order from it. In such builds the
+// hand-over also goes through a mutex the sanitizer sees: the library's thread
+// holds it while posting, the GUI thread passes it before it touches the
+// payload. Elsewhere all of this compiles to nothing.
+#ifdef KORVEL_THREAD_SANITIZER
+std::recursive_mutex handOverMutex;
+struct PostingLock
+{
+    std::lock_guard<std::recursive_mutex> lock{handOverMutex};
+};
+void passHandOver()
+{
+    std::lock_guard<std::recursive_mutex> lock(handOverMutex);
+}
+#else
+struct PostingLock
+{
+};
+void passHandOver() {}
+#endif
+
+// The payload of a queued call, built on the library's thread and used and
+// released on the GUI thread (or released unused when the window is gone).
+template <typename Payload> class HandOver
+{
+public:
+    explicit HandOver(Payload p) : payload(std::move(p)) {}
+    HandOver(HandOver &&other) noexcept : payload(std::move(other.payload)) {}
+    ~HandOver() { passHandOver(); }
+    const Payload &get() const
+    {
+        passHandOver();
+        return payload;
+    }
+
+private:
+    Payload payload;
+};
+
+struct QueuedBlock
+{
+    MainWindow *window;
+    ChannelLists lists;
+    double elapsed;
+};
 constexpr int kReadCapacity = 800; // values: at most 200 scans of four channels
 
 void writeErrorLine(std::ofstream &log, const QString &line)
@@ -31,9 +89,12 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst)
     if (stopFirst)
         ArtDAQ_StopTask(task);
     ArtDAQ_ClearTask(task);
-    if (MainWindow *window = daq->owner)
+    if (MainWindow *window = daq->owner) {
+        const PostingLock posting;
         QMetaObject::invokeMethod(
-            window, [daq] { daq->forgetEndedTask(); }, Qt::QueuedConnection);
+            window, [ended = HandOver<DaqTask *>(daq)] { ended.get()->forgetEndedTask(); },
+            Qt::QueuedConnection);
+    }
 }
 
 } // namespace
@@ -142,10 +203,12 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEver
     // The window processes the block on the GUI thread; a window that is gone
     // by then drops it.
     MainWindow *window = daq->owner;
+    const PostingLock posting;
     QMetaObject::invokeMethod(
         window,
-        [window, lists = std::move(lists), elapsed] {
-            window->processBlock(lists.u1, lists.i, lists.t, lists.u2, elapsed);
+        [block = HandOver<QueuedBlock>({window, std::move(lists), elapsed})] {
+            const QueuedBlock &b = block.get();
+            b.window->processBlock(b.lists.u1, b.lists.i, b.lists.t, b.lists.u2, b.elapsed);
         },
         Qt::QueuedConnection);
     return 0;

@@ -62,12 +62,34 @@ QStringList callsOnClearedHandles(const QStringList &log)
         if (!m.hasMatch() || m.captured(1) == QLatin1String("ArtDAQ_CreateTask"))
             continue;
         const QString handle = m.captured(2);
-        if (handle == QLatin1String("(invalid)") || cleared.contains(handle))
+        // The log is written as calls return, so a start whose task a callback
+        // ended (and cleared) before StartTask returned comes after the clear;
+        // it succeeded, so the handle was valid when used.
+        const bool startInFlight = m.captured(1) == QLatin1String("ArtDAQ_StartTask") &&
+                                   line.endsWith(QLatin1String(" = 0"));
+        if (handle == QLatin1String("(invalid)") ||
+            line.endsWith(QStringLiteral(" = %1").arg(ARTSIM_ERR_INVALID_HANDLE)) ||
+            (cleared.contains(handle) && !startInFlight))
             bad << line;
         if (m.captured(1) == QLatin1String("ArtDAQ_ClearTask"))
             cleared.insert(handle);
     }
     return bad;
+}
+
+QString describeBadCalls(const QStringList &log, const QStringList &bad)
+{
+    QString text;
+    for (const QString &line : bad) {
+        const QString handle = line.section(QLatin1Char('('), 1)
+                                   .section(QLatin1Char(','), 0, 0)
+                                   .section(QLatin1Char(')'), 0, 0);
+        text += QStringLiteral("\n%1 after:").arg(line);
+        for (const QString &earlier : log.mid(0, log.indexOf(line)))
+            if (earlier.contains(handle) && !earlier.startsWith(QLatin1String("ArtDAQ_Read")))
+                text += QStringLiteral("\n    ") + earlier;
+    }
+    return text;
 }
 
 void resetStandIn(double u1, double i, double t, double u2)

@@ -34,8 +34,10 @@ QStringList callLog();
 // Function names only, e.g. "ArtDAQ_StartTask".
 QStringList callNames(const QStringList &log);
 // Calls that name a task handle after that handle was cleared (or that clear
-// it twice), and calls on handles the library calls (invalid).
+// it twice), and calls the library rejected as made on an invalid handle.
 QStringList callsOnClearedHandles(const QStringList &log);
+// The bad calls, each with the lines of its handle before it.
+QString describeBadCalls(const QStringList &log, const QStringList &bad);
 
 // Puts the stand-in on its manual clock with a constant signal (volts per input).
 void resetStandIn(double u1 = 1.0, double i = 0.5, double t = 5.0, double u2 = 2.0);
@@ -50,3 +52,11 @@ public:
 };
 
 } // namespace acqtest
+
+// Fails the current test, listing the offending calls with the log before them.
+#define verifyNoCallOnClearedHandle()                                                              \
+    do {                                                                                           \
+        const QStringList log_ = acqtest::callLog();                                               \
+        const QStringList bad_ = acqtest::callsOnClearedHandles(log_);                             \
+        QVERIFY2(bad_.isEmpty(), qPrintable(acqtest::describeBadCalls(log_, bad_)));               \
+    } while (false)

@@ -175,7 +175,7 @@ private slots:
         // And the next start works.
         startButton(w)->click();
         QCOMPARE(ArtSim_LiveTasks(), 1);
-        QVERIFY(acqtest::callsOnClearedHandles(acqtest::callLog()).isEmpty());
+        verifyNoCallOnClearedHandle();
     }
 };
 

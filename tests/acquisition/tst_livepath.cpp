@@ -2,6 +2,7 @@
 // scaling from the edits, axis fitting and the update signal.
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -112,7 +113,9 @@ private slots:
         QVERIFY(std::is_sorted(before.begin(), before.end()));
         QVERIFY(before.last() > 0.05);
 
-        clearGraphs();
+        // The window's clear action.
+        window->findChild<QPushButton *>(QStringLiteral("btn_clear_data"))->click();
+        QCOMPARE(window->channelGraph(0)->dataCount(), 0);
         window->processBlock(filled(25, 1), filled(25, 1), filled(25, 1), filled(25, 1), 26.0);
         QVERIFY(!MainWindowProbe::timeBaseResetPending(*window));
         const QVector<double> after = keysOf(window->channelGraph(0));

@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(ArtSim_Pump(100), 1);
         button(w, "btn_stop_collect")->click();
         QVERIFY(acqtest::callLog().contains(QStringLiteral("ArtDAQ_ClearTask(T2) = 0")));
-        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+        verifyNoCallOnClearedHandle();
     }
 
     void stopRacesTaskEndingCallback()
@@ -149,7 +149,7 @@ private slots:
         spinEvents(20);
         QCOMPARE(ArtSim_LiveTasks(), 0);
         QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
-        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+        verifyNoCallOnClearedHandle();
     }
 
     void startStopStorm()
@@ -172,7 +172,7 @@ private slots:
         spinEvents(20);
         QCOMPARE(ArtSim_LiveTasks(), 0);
         QVERIFY(w.channelGraph(0)->dataCount() > 0);
-        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+        verifyNoCallOnClearedHandle();
         // Keys rise across all the tasks.
         const auto *data = w.channelGraph(0)->data().data();
         for (int k = 1; k < data->size(); ++k)
@@ -194,7 +194,6 @@ private slots:
         }
         for (int round = 0; round < 10; ++round) {
             auto *w = new MainWindow;
-            w->show();
             button(*w, "btn_start_collect")->click();
             if (manualClock)
                 QCOMPARE(ArtSim_Pump(500), 5);
@@ -205,7 +204,7 @@ private slots:
             QCoreApplication::processEvents();
             QCOMPARE(ArtSim_LiveTasks(), 0);
         }
-        QCOMPARE(acqtest::callsOnClearedHandles(acqtest::callLog()), QStringList());
+        verifyNoCallOnClearedHandle();
         QCOMPARE(acqtest::errorLogLines().filter(QStringLiteral("stop collect data time")).size(),
                  10);
     }
@@ -215,7 +214,6 @@ private slots:
         const double volts[4] = {1.5, 0.25, 5.0, 7.0};
         ArtSim_SetConstantSignal(volts);
         MainWindow w;
-        w.show();
         clearWindow(w);
         QSignalSpy updates(&w, &MainWindow::updateData);
         button(w, "btn_start_collect")->click();
