@@ -4,7 +4,7 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
+#include <vector>
 
 #include "mainwindow/lodgraph.h"
 
@@ -94,53 +94,59 @@ void checkColumns(const QCPGraph *graph)
     QCPAxis *x = graph->keyAxis();
     QCPAxis *y = graph->valueAxis();
     const auto data = graph->data();
-    std::map<int, Column> truth, drawn;
-    std::map<int, bool> nanOnly, startsNan, endsNan;
+    // Columns left of the widget (the point before the view may start one
+    // there) and far right of it are left out on both sides.
+    const int columns = 2048;
+    auto inside = [](double px) { return px >= 0 && px < columns; };
+    struct Points
+    {
+        Column finite;
+        bool any = false, startsNan = false, endsNan = false;
+    };
+    std::vector<Points> truth(columns);
+    std::vector<Column> drawn(columns);
     for (auto it = data->findBegin(x->range().lower); it != data->findEnd(x->range().upper); ++it) {
         const double px = x->coordToPixel(it->key);
-        if (px < 0)
-            continue; // the point left of the plot's edge may start a column there
-        const int column = int(std::floor(px));
-        startsNan.emplace(column, std::isnan(it->value));
-        endsNan[column] = std::isnan(it->value);
-        if (std::isnan(it->value)) {
-            nanOnly.emplace(column, true);
-        } else {
-            truth[column].add(y->coordToPixel(it->value));
-            nanOnly[column] = false;
-        }
+        if (!inside(px))
+            continue;
+        Points &column = truth[int(px)];
+        const bool missing = std::isnan(it->value);
+        if (!column.any)
+            column.startsNan = missing;
+        column.any = true;
+        column.endsNan = missing;
+        if (!missing)
+            column.finite.add(y->coordToPixel(it->value));
     }
     for (const QPointF &p : lines) {
-        if (p.x() >= 0 && !std::isnan(p.y()))
-            drawn[int(std::floor(p.x()))].add(p.y());
+        if (inside(p.x()) && !std::isnan(p.y()))
+            drawn[int(p.x())].add(p.y());
     }
-    QCOMPARE(drawn.size(), truth.size());
-    for (const auto &[column, extremes] : truth) {
-        const auto found = drawn.find(column);
-        QVERIFY2(found != drawn.end(),
-                 qPrintable(QStringLiteral("column %1 not drawn").arg(column)));
-        QVERIFY2(found->second == extremes,
+    for (int c = 0; c < columns; ++c) {
+        QVERIFY2(drawn[c] == truth[c].finite,
                  qPrintable(QStringLiteral("column %1: drawn %2..%3, points %4..%5")
-                                .arg(column)
-                                .arg(found->second.low)
-                                .arg(found->second.high)
-                                .arg(extremes.low)
-                                .arg(extremes.high)));
+                                .arg(c)
+                                .arg(drawn[c].low)
+                                .arg(drawn[c].high)
+                                .arg(truth[c].finite.low)
+                                .arg(truth[c].finite.high)));
     }
     for (int i = 0; i + 1 < lines.size(); ++i) {
-        if (std::isnan(lines[i].y()) || std::isnan(lines[i + 1].y()))
+        if (std::isnan(lines[i].y()) || std::isnan(lines[i + 1].y()) || !inside(lines[i].x()) ||
+            !inside(lines[i + 1].x()))
             continue;
-        const int from = int(std::floor(lines[i].x()));
-        const int to = int(std::floor(lines[i + 1].x()));
+        const int from = int(lines[i].x());
+        const int to = int(lines[i + 1].x());
         if (from == to)
             continue;
         QVERIFY2(
-            !endsNan[from] && !startsNan[to],
+            !truth[from].endsNan && !truth[to].startsNan,
             qPrintable(
                 QStringLiteral("line bridges NaN between columns %1 and %2").arg(from).arg(to)));
-        for (auto it = nanOnly.upper_bound(from); it != nanOnly.end() && it->first < to; ++it)
-            QVERIFY2(!it->second,
-                     qPrintable(QStringLiteral("line bridges NaN column %1").arg(it->first)));
+        for (int c = from + 1; c < to; ++c) {
+            const bool nanOnly = truth[c].any && truth[c].finite.low > truth[c].finite.high;
+            QVERIFY2(!nanOnly, qPrintable(QStringLiteral("line bridges NaN column %1").arg(c)));
+        }
     }
 }
 
@@ -214,7 +220,7 @@ void TestLodGraph::columns_data()
     QTest::newRow("random, 10 %") << Kind::RandomWalk << n << Steps::Whole << 0.4123 << 0.5123;
     QTest::newRow("random, sparse") << Kind::RandomWalk << n << Steps::Whole << 0.3012 << 0.3021;
     QTest::newRow("random, beyond") << Kind::RandomWalk << n << Steps::Whole << -0.31 << 0.27;
-    QTest::newRow("spike, full") << Kind::Spike << 1000003 << Steps::Whole << 0.0 << 1.0;
+    QTest::newRow("spike, full") << Kind::Spike << 400003 << Steps::Whole << 0.0 << 1.0;
     QTest::newRow("spike, appended") << Kind::Spike << n << Steps::Blocks << -0.01 << 1.01;
     QTest::newRow("NaN runs, full") << Kind::NanRuns << n << Steps::Whole << -0.002 << 1.0;
     QTest::newRow("NaN runs, 10 %") << Kind::NanRuns << n << Steps::Whole << 0.2317 << 0.3317;
@@ -265,7 +271,7 @@ void TestLodGraph::columns()
         // Redrawn while it grows, as during acquisition.
         for (int from = 0; from < count; from += 250) {
             addBoth(lod, plain, points, from, std::min(count, from + 250));
-            if ((from / 250) % 97 == 0) {
+            if ((from / 250) % 197 == 0) {
                 check();
                 if (QTest::currentTestFailed())
                     return;
@@ -352,13 +358,13 @@ void TestLodGraph::imageMatchesPlainGraph()
         for (int c = 0; c < 4; ++c) {
             QCPGraph *graph = variant == 0 ? addChannelGraph(&plot) : plot.addGraph();
             graph->setPen(QPen(QBrush(colours[c]), 3));
-            QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 300000, 11 + c);
+            QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 150000, 11 + c);
             points[1000 + 7919 * c].value += 300;
             for (auto &p : points)
                 p.value = p.value * 0.5 + 100 * c;
             graph->data()->set(points, true);
         }
-        plot.xAxis->setRange(-10, 760);
+        plot.xAxis->setRange(-10, 380);
         plot.yAxis->setRange(-50, 500);
         images[variant] = plot.toPixmap(727, 536).toImage().convertToFormat(QImage::Format_RGB32);
     }
@@ -459,7 +465,7 @@ void TestLodGraph::indexIsSmall()
     QCustomPlot plot;
     plot.resize(727, 536);
     auto *lod = qobject_cast<LodGraph *>(addChannelGraph(&plot));
-    const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 2000000, 2);
+    const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 1000000, 2);
     for (int from = 0; from < points.size(); from += 100000) {
         for (int i = from; i < from + 100000; ++i)
             lod->addData(points[i].key, points[i].value);
