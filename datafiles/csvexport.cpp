@@ -26,6 +26,38 @@ double exportScale(int channel)
 
 int formatCsvNumber(double number, char *out)
 {
+#ifdef __SIZEOF_INT128__
+    // Fast exact path for |number| < 2^39: number = m * 2^e, so number * 10^6
+    // = m * 10^6 * 2^e exactly in 128 bits, rounded to nearest, ties to even,
+    // which is what printf does with the exact binary value.
+    quint64 bits;
+    std::memcpy(&bits, &number, sizeof bits);
+    const int biased = int(bits >> 52) & 0x7ff;
+    const quint64 mantissa = (bits & ((quint64(1) << 52) - 1)) | (biased ? quint64(1) << 52 : 0);
+    const int e = (biased ? biased : 1) - 1075;
+    if (e <= -14) {
+        const int shift = -e;
+        quint64 scaled = 0; // round(|number| * 10^6)
+        if (shift < 80) {
+            const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * 1000000u;
+            scaled = quint64(product >> shift);
+            const unsigned __int128 rest =
+                product & ((static_cast<unsigned __int128>(1) << shift) - 1);
+            const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+            if (rest > half || (rest == half && (scaled & 1)))
+                ++scaled;
+        }
+        char *o = out;
+        if (bits >> 63)
+            *o++ = '-';
+        o = std::to_chars(o, out + MaxCsvNumberLength, scaled / 1000000).ptr;
+        *o++ = '.';
+        quint64 decimals = scaled % 1000000;
+        for (int i = 6; i-- > 0; decimals /= 10)
+            o[i] = char('0' + decimals % 10);
+        return int(o + 6 - out);
+    }
+#endif
     // Correctly rounded like printf, but never with the locale's decimal point.
     const auto res =
         std::to_chars(out, out + MaxCsvNumberLength, number, std::chars_format::fixed, 6);

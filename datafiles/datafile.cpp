@@ -38,49 +38,47 @@ int formatDataNumber(double number, char *out)
         return 3;
     }
 
-    // The shortest scientific form that reads back exactly: [-]d[.ddd]e(+|-)XX.
-    char sci[MaxDataNumberLength];
-    const auto res = std::to_chars(sci, sci + sizeof sci, number, std::chars_format::scientific);
-    const char *p = sci;
-    const char *const end = res.ptr;
-    char *o = out;
-    if (*p == '-')
-        *o++ = *p++;
-    char digits[20];
-    int count = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.')
-            digits[count++] = *p;
-    }
+    // The shortest scientific form that reads back exactly, [-]d[.ddd]e(+|-)XX[X],
+    // written straight into out and rearranged there when fixed notation is due.
+    const auto res =
+        std::to_chars(out, out + MaxDataNumberLength, number, std::chars_format::scientific);
+    char *const p = out + (*out == '-'); // first digit
+    char *e = res.ptr - 4;               // the 'e' of a two-digit exponent ...
+    if (*e != 'e')
+        --e; // ... or of a three-digit one
     int exponent = 0;
-    std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
+    for (const char *q = e + 2; q != res.ptr; ++q)
+        exponent = exponent * 10 + (*q - '0');
+    if (e[1] == '-')
+        exponent = -exponent;
+    const int fraction = e - p > 1 ? int(e - p) - 2 : 0; // digits after the point
+    const int digits = fraction + 1;
 
     // General notation with as many significant digits as needed, but at
     // least six: fixed for exponents -4 .. precision-1, as "%.*g" lays it out.
-    const int precision = std::max(6, count);
-    if (exponent < -4 || exponent >= precision) {
-        const qsizetype signLength = o - out;
-        std::memcpy(out + signLength, sci + signLength, size_t(end - sci - signLength));
-        return int(end - sci);
-    }
-    if (exponent < 0) {
-        *o++ = '0';
-        *o++ = '.';
-        for (int i = -1; i > exponent; --i)
-            *o++ = '0';
-        std::memcpy(o, digits, size_t(count));
-        o += count;
-    } else {
-        const int intDigits = exponent + 1;
-        for (int i = 0; i < intDigits; ++i)
-            *o++ = i < count ? digits[i] : '0';
-        if (count > intDigits) {
-            *o++ = '.';
-            std::memcpy(o, digits + intDigits, size_t(count - intDigits));
-            o += count - intDigits;
+    const int precision = std::max(6, digits);
+    if (exponent < -4 || exponent >= precision)
+        return int(res.ptr - out);
+    if (exponent >= 0) {
+        // Move the point right by `exponent` places, padding with zeros.
+        if (exponent >= fraction) {
+            std::memmove(p + 1, p + 2, size_t(fraction));
+            std::memset(p + 1 + fraction, '0', size_t(exponent - fraction));
+            return int(p + 1 + exponent - out);
         }
+        std::memmove(p + 1, p + 2, size_t(exponent));
+        p[1 + exponent] = '.';
+        return int(e - out);
     }
-    return int(o - out);
+    // 0.000ddd: the digits move right behind "0." and -exponent-1 zeros.
+    const int zeros = -exponent - 1;
+    const char first = p[0];
+    std::memmove(p + 3 + zeros, p + 2, size_t(fraction));
+    p[2 + zeros] = first;
+    std::memset(p + 2, '0', size_t(zeros));
+    p[0] = '0';
+    p[1] = '.';
+    return int(p + 3 + zeros + fraction - out);
 }
 
 QByteArray formatDataNumber(double number)

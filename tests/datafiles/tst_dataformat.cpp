@@ -249,10 +249,10 @@ void DataFormatTest::parseAgreesWithQString()
         switch (rng.bounded(6)) {
         case 0: // numbers of the writers
         case 1: {
-            char text[64];
+            char text[400]; // fixed notation of 1e308 included
             const double v = randomDouble(rng);
-            const auto format = std::chars_format(1 + rng.bounded(4));
-            token = QByteArray(text, std::to_chars(text, text + 64, v, format).ptr - text);
+            const auto format = std::chars_format(1 + rng.bounded(4)); // sci, fixed, general, hex
+            token = QByteArray(text, std::to_chars(text, text + sizeof text, v, format).ptr - text);
             break;
         }
         case 2: // grammar: sign, digits, point, digits, exponent
