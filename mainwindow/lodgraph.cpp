@@ -34,6 +34,35 @@ int truncatedPixel(double pixel)
     return int(pixel);
 }
 
+// The first point in [lo, hi) whose key is not below limit. Starts at guess
+// and doubles its steps from there, so a good guess costs a few reads
+// instead of a binary search through the whole buffer.
+const QCPGraphData *seekKey(const QCPGraphData *lo, const QCPGraphData *hi, double limit,
+                            const QCPGraphData *guess)
+{
+    const auto below = [](const QCPGraphData &p, double key) { return p.key < key; };
+    guess = std::clamp(guess, lo, hi);
+    std::ptrdiff_t step = 1;
+    if (guess != hi && guess->key < limit) {
+        const QCPGraphData *from = guess + 1; // everything before it is below limit
+        for (;;) {
+            const QCPGraphData *to = hi - from > step ? from + step : hi;
+            if (to == hi || !(to->key < limit))
+                return std::lower_bound(from, to, limit, below);
+            from = to + 1;
+            step *= 2;
+        }
+    }
+    const QCPGraphData *to = guess; // nothing from here on is below limit
+    for (;;) {
+        const QCPGraphData *from = to - lo > step ? to - step : lo;
+        if (from == lo || from->key < limit)
+            return std::lower_bound(from, to, limit, below);
+        to = from;
+        step *= 2;
+    }
+}
+
 } // namespace
 
 LodGraph::LodGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
@@ -214,14 +243,18 @@ void LodGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData,
     };
 
     const QCPGraphData *first = begin.operator->();
+    // Points per key unit, to guess where the next column starts.
+    const double density = double(stop - first - 1) / ((stop - 1)->key - first->key);
     double start = columnStart(first->key);
     const double epsilon = qAbs(start - keyAxis->pixelToCoord(keyAxis->coordToPixel(start) + 1.0));
     double lastEndKey = start;
     lineData->reserve(int(std::min(4 * keyPixelSpan + 8, double(end - begin))));
     for (;;) {
         const double limit = start + epsilon;
-        const QCPGraphData *next = std::lower_bound(
-            first + 1, stop, limit, [](const QCPGraphData &p, double key) { return p.key < key; });
+        const double ahead = (limit - first->key) * density;
+        const QCPGraphData *guess =
+            ahead > 1 && ahead < double(stop - first) ? first + std::ptrdiff_t(ahead) : first + 1;
+        const QCPGraphData *next = seekKey(first + 1, stop, limit, guess);
         if (next - first >= 2) {
             const Extremes e = extremes(int(first - data), int(next - data));
             const double firstValue = first->value;
