@@ -2,6 +2,8 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
+
 #include "acquisition/blockmath.h"
 #include "ui_mainwindow.h"
 

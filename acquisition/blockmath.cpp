@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 ChannelLists splitScans(const double *values, int count, int capacity)
 {

@@ -12,10 +12,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <qcustomplot.h>
 
@@ -76,6 +78,14 @@ long long statusKb(const char *key)
     return 0;
 }
 
+// The machine's load: stalls on a busy machine are the scheduler's too.
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().split(' ').value(0))
+                                       : QStringLiteral("n/a");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -113,11 +123,27 @@ int main(int argc, char **argv)
     // The GUI thread's stalls: gaps between ticks of a 5 ms timer.
     QElapsedTimer sinceTick;
     double worstGapMs = 0;
+    std::vector<double> gapsMs;
+    gapsMs.reserve(size_t(seconds * 250));
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        worstGapMs = std::max(worstGapMs, sinceTick.nsecsElapsed() / 1e6);
+        const double gap = sinceTick.nsecsElapsed() / 1e6;
+        worstGapMs = std::max(worstGapMs, gap);
+        gapsMs.push_back(gap);
         sinceTick.start();
+    });
+    // What the redraw timer's replots cost, the largest known source of stalls.
+    QCustomPlot *plot = w.channelGraph(0)->parentPlot();
+    QElapsedTimer replotTimer;
+    double worstReplotMs = 0, replotMsTotal = 0;
+    long long replots = 0;
+    QObject::connect(plot, &QCustomPlot::beforeReplot, [&] { replotTimer.start(); });
+    QObject::connect(plot, &QCustomPlot::afterReplot, [&] {
+        const double ms = replotTimer.nsecsElapsed() / 1e6;
+        worstReplotMs = std::max(worstReplotMs, ms);
+        replotMsTotal += ms;
+        ++replots;
     });
 
     app.processEvents();
@@ -190,6 +216,19 @@ int main(int argc, char **argv)
                 bytesPerPoint <= 24.0 ? "met" : "MISSED");
     std::printf("GUI thread worst stall   %.1f ms (largest gap between 5 ms ticks, minus 5 ms)\n",
                 std::max(0.0, worstGapMs - 5.0));
+    if (!gapsMs.empty()) {
+        std::sort(gapsMs.begin(), gapsMs.end());
+        const auto over = [&](double ms) {
+            return long(gapsMs.end() - std::upper_bound(gapsMs.begin(), gapsMs.end(), ms + 5.0));
+        };
+        std::printf("  tick gaps: median %.2f ms, p99.9 %.1f ms; stalls > 50 ms: %ld, > 100 ms: "
+                    "%ld, > 250 ms: %ld (of %zu ticks)\n",
+                    gapsMs[gapsMs.size() / 2], gapsMs[gapsMs.size() * 999 / 1000], over(50),
+                    over(100), over(250), gapsMs.size());
+    }
+    std::printf("replots                  %lld, mean %.1f ms, worst %.1f ms\n", replots,
+                replots ? replotMsTotal / replots : 0.0, worstReplotMs);
+    std::printf("machine load (1 min)     %s\n", qPrintable(loadAverage()));
     std::printf("tasks still alive        %d\n", ArtSim_LiveTasks());
     return 0;
 }
