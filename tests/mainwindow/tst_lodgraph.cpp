@@ -25,7 +25,7 @@ struct GraphAccess : QCPGraph
     }
 };
 
-enum class Kind { RandomWalk, Spike, NanRuns, EqualKeys, NonUniform };
+enum class Kind { RandomWalk, Spike, NanRuns, EqualKeys, NonUniform, Chirp };
 enum class Steps { Whole, Blocks, ClearThenAppend, MergeMiddle, Shrink };
 
 QVector<QCPGraphData> makeData(Kind kind, int n, quint32 seed)
@@ -48,6 +48,10 @@ QVector<QCPGraphData> makeData(Kind kind, int n, quint32 seed)
         case Kind::EqualKeys:
             key = (i / 97) * 0.25; // runs of 97 points on one key
             value = rng.bounded(1000) - 500.0;
+            break;
+        case Kind::Chirp: // ever denser towards the end
+            key = std::sqrt(double(i));
+            value += rng.generateDouble() - 0.5;
             break;
         case Kind::NonUniform:
             // Dense bursts separated by gaps spanning many pixels.
@@ -229,6 +233,8 @@ void TestLodGraph::columns_data()
     QTest::newRow("equal keys") << Kind::EqualKeys << n << Steps::Whole << -0.0013 << 1.0;
     QTest::newRow("non-uniform, full") << Kind::NonUniform << n << Steps::Whole << 0.0 << 1.0;
     QTest::newRow("non-uniform, 10 %") << Kind::NonUniform << n << Steps::Whole << 0.3 << 0.4;
+    QTest::newRow("chirp, full") << Kind::Chirp << n << Steps::Whole << 0.0 << 1.0;
+    QTest::newRow("chirp, 10 %") << Kind::Chirp << n << Steps::Whole << 0.2 << 0.3;
     QTest::newRow("random, appended") << Kind::RandomWalk << n << Steps::Blocks << 0.0 << 1.0;
     QTest::newRow("appends after clear")
         << Kind::RandomWalk << n << Steps::ClearThenAppend << 0.0 << 1.0;
