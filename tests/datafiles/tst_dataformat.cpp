@@ -15,6 +15,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 using Channels = std::array<PointList, ChannelCount>;

@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -123,6 +124,8 @@ private slots:
 
     void dialogs_data();
     void dialogs();
+    void dialogsInEnglish_data();
+    void dialogsInEnglish();
     void saveWritesEveryChannel();
     void saveEmptyGraphsEmptiesFile();
     void saveOpenSaveIsIdentical();
@@ -215,6 +218,39 @@ void FileCommandsTest::dialogs()
     // folder visited last, or the current one.
     if (command == "menu_open_data")
         QCOMPARE(answer.directory, QDir(dir->path()).absolutePath());
+}
+
+void FileCommandsTest::dialogsInEnglish_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("save") << "menu_save"
+                          << "open Korvel data file"
+                          << "data file (*.txt)";
+    QTest::newRow("open") << "menu_open_data"
+                          << "open Korvel data file"
+                          << "data file (*.txt)";
+    QTest::newRow("export") << "menu_export"
+                            << "export Korvel data"
+                            << "export file (*.csv)";
+}
+
+// Caption and filter go through the window's translation.
+void FileCommandsTest::dialogsInEnglish()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, caption);
+    QFETCH(QString, filter);
+    QTranslator english;
+    QVERIFY(english.load(":/res/KorvelDAQ_en.qm"));
+    QCoreApplication::installTranslator(&english);
+    DialogAnswer answer{QString()};
+    action(command)->trigger();
+    QCoreApplication::removeTranslator(&english);
+    QCOMPARE(answer.dialogs, 1);
+    QCOMPARE(answer.caption, caption);
+    QCOMPARE(answer.filters, QStringList{filter});
 }
 
 void FileCommandsTest::saveWritesEveryChannel()
