@@ -25,6 +25,7 @@
 namespace {
 
 constexpr int kErrorTextSize = 2048;
+constexpr int kReadCapacity = 800; // values: at most 200 scans of four channels
 
 // Qt's event queue runs a queued call only after it was posted, but a Qt that
 // is not built for ThreadSanitizer hides that order from it. In such builds the
@@ -72,7 +73,6 @@ struct QueuedBlock
     ChannelLists lists;
     double elapsed;
 };
-constexpr int kReadCapacity = 800; // values: at most 200 scans of four channels
 
 void writeErrorLine(std::ofstream &log, const QString &line)
 {

@@ -158,18 +158,18 @@ int main(int argc, char **argv)
     sinceTick.start();
     ticker.start(5);
     w.findChild<QPushButton *>(QStringLiteral("btn_start_collect"))->click();
-    long long nextReport = 30000;
-    while (wall.elapsed() < seconds * 1000) {
-        app.processEvents(QEventLoop::AllEvents, 50);
-        if (wall.elapsed() >= nextReport) {
-            nextReport += 30000;
-            std::printf("%5.0f s  processed %9lld blocks  points/graph %9d  RSS %7lld kB  "
-                        "worst stall so far %.1f ms\n",
-                        wall.elapsed() / 1000.0, blocksProcessed, w.channelGraph(0)->dataCount(),
-                        statusKb("VmRSS:"), std::max(0.0, worstGapMs - 5.0));
-            std::fflush(stdout);
-        }
-    }
+    QTimer report;
+    QObject::connect(&report, &QTimer::timeout, [&] {
+        std::printf("%5.0f s  processed %9lld blocks  points/graph %9d  RSS %7lld kB  "
+                    "worst stall so far %.1f ms\n",
+                    wall.elapsed() / 1000.0, blocksProcessed, w.channelGraph(0)->dataCount(),
+                    statusKb("VmRSS:"), std::max(0.0, worstGapMs - 5.0));
+        std::fflush(stdout);
+    });
+    report.start(30000);
+    QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
+    app.exec();
+    report.stop();
     w.findChild<QPushButton *>(QStringLiteral("btn_stop_collect"))->click();
     ticker.stop();
     // Blocks still queued for the window are processed before counting.
