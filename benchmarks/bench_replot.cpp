@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -60,7 +61,9 @@ double peakMemoryMiB()
 }
 
 // Four channels of one recording at 4000 points/s: slow shapes with noise on
-// top, so every pixel column holds a visible spread.
+// top, so every pixel column holds a visible spread. The shapes scale with
+// the recording (60 ramps whatever its length), so the full view shows the
+// same picture at every size and only the number of points differs.
 std::vector<Channel> makeRecording(int count)
 {
     std::vector<Channel> channels(4);
@@ -73,10 +76,11 @@ std::vector<Channel> makeRecording(int count)
     };
     for (int i = 0; i < count; ++i) {
         const double t = i / 4000.0;
-        const double slow = (i % 240000) / 240000.0; // a one-minute ramp
+        const double share = double(i) / count;
+        const double slow = std::fmod(60 * share, 1.0);
         channels[0][i] = QCPGraphData(t, 200 + 40 * slow + 10 * noise());
         channels[1][i] = QCPGraphData(t, 60 + 20 * (1 - slow) + 8 * noise());
-        channels[2][i] = QCPGraphData(t, 120 + 0.002 * (i % 1000000) / 100 + 4 * noise());
+        channels[2][i] = QCPGraphData(t, 120 + 20 * share + 4 * noise());
         channels[3][i] = QCPGraphData(t, 330 + 15 * slow + 10 * noise());
     }
     return channels;

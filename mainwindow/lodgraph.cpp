@@ -129,7 +129,8 @@ void LodGraph::extendIndex() const
         levels.emplace_back();
     std::vector<Extremes> &base = levels[0];
     const std::size_t complete = std::size_t(indexedCount) >> baseShift;
-    base.reserve(complete);
+    if (base.empty())
+        base.reserve(complete); // a rebuild; appends grow the vector geometrically
     for (std::size_t b = base.size(); b < complete; ++b) {
         Extremes e{std::numeric_limits<double>::infinity(),
                    -std::numeric_limits<double>::infinity()};
