@@ -300,9 +300,9 @@ double LodGraph::selectTest(const QPointF &pos, bool onlySelectable, QVariant *d
     pixelsToCoords(pos + QPointF(tolerance, tolerance), keyMax, ignored);
     if (keyMin > keyMax)
         std::swap(keyMin, keyMax);
-    const auto near = mDataContainer->findBegin(keyMin, true);
-    const auto far = mDataContainer->findEnd(keyMax, true);
-    if (far - near <= exactSelectLimit)
+    const auto lowest = mDataContainer->findBegin(keyMin, true);
+    const auto highest = mDataContainer->findEnd(keyMax, true);
+    if (highest - lowest <= exactSelectLimit)
         return QCPGraph::selectTest(pos, onlySelectable, details);
 
     QVector<QPointF> lines;

@@ -3,6 +3,7 @@
 #include <qcustomplot.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <cmath>
+#include <cstdlib>
 #include <locale>
 #include <qcustomplot.h>
 
