@@ -115,12 +115,12 @@ void checkColumns(const QCPGraph *graph)
         if (!inside(px))
             continue;
         Points &column = truth[int(px)];
-        const bool missing = std::isnan(it->value);
+        const bool gap = std::isnan(it->value);
         if (!column.any)
-            column.startsNan = missing;
+            column.startsNan = gap;
         column.any = true;
-        column.endsNan = missing;
-        if (!missing)
+        column.endsNan = gap;
+        if (!gap)
             column.finite.add(y->coordToPixel(it->value));
     }
     for (const QPointF &p : lines) {
