@@ -193,6 +193,7 @@ void TestPlotControls::axesAndGrid()
     QCustomPlot fresh;
     QCOMPARE(plot->xAxis->grid()->zeroLinePen(), fresh.xAxis->grid()->zeroLinePen());
     QVERIFY(!plot->legend->visible());
+    QVERIFY(plot->plottingHints().testFlag(QCP::phFastPolylines)); // segment by segment: fast
     QCOMPARE(plot->xAxis->label(), QStringLiteral("时间(s)"));
     QCOMPARE(plot->yAxis->label(), QStringLiteral("电压(V)") + QString(9, QLatin1Char(' ')) +
                                        QStringLiteral("电流(A)") + QString(10, QLatin1Char(' ')) +
