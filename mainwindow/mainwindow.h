@@ -24,8 +24,8 @@ public:
 
     // Takes one block of input volts per channel (U1, I, T, U2) that spans
     // elapsed milliseconds. GUI thread only; the card callback queues it here.
-    void processBlock(const QVector<double> &u1, const QVector<double> &i,
-                      const QVector<double> &t, const QVector<double> &u2, double elapsed);
+    void processBlock(const QVector<double> &u1, const QVector<double> &i, const QVector<double> &t,
+                      const QVector<double> &u2, double elapsed);
 
     void setupPlot(QCustomPlot *customPlot);
     void onPlotMousePress(QMouseEvent *event);

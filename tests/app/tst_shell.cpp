@@ -165,8 +165,8 @@ void TestShell::startupState()
     QCOMPARE(ui->edit_sample->text(), QStringLiteral("100"));
     QCOMPARE(ui->edit_mintemp->text(), QStringLiteral("400"));
     QCOMPARE(ui->edit_maxtemp->text(), QStringLiteral("3600"));
-    for (QCheckBox *box : {ui->checkBox_uv1, ui->checkBox_ui, ui->checkBox_temperature,
-                           ui->checkBox_uv2}) {
+    for (QCheckBox *box :
+         {ui->checkBox_uv1, ui->checkBox_ui, ui->checkBox_temperature, ui->checkBox_uv2}) {
         QVERIFY(box->isChecked());
         QVERIFY(!box->isTristate());
     }
@@ -422,7 +422,8 @@ void TestShell::formTextsPerSystemLanguage_data()
 {
     QTest::addColumn<QLocale>("system");
     QTest::addColumn<bool>("english");
-    QTest::newRow("Simplified Chinese, China") << QLocale(QLocale::Chinese, QLocale::China) << false;
+    QTest::newRow("Simplified Chinese, China")
+        << QLocale(QLocale::Chinese, QLocale::China) << false;
     QTest::newRow("Traditional Chinese, Taiwan")
         << QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan) << false;
     QTest::newRow("English, US") << QLocale(QLocale::English, QLocale::UnitedStates) << true;
@@ -498,10 +499,8 @@ void TestShell::menus()
         QVERIFY(a->icon().isNull());
         QVERIFY(!a->isSeparator());
     }
-    QCOMPARE(QKeySequence::mnemonic(ui->menu_F->title()),
-             QKeySequence(Qt::ALT | Qt::Key_F));
-    QCOMPARE(QKeySequence::mnemonic(ui->menu_H->title()),
-             QKeySequence(Qt::ALT | Qt::Key_H));
+    QCOMPARE(QKeySequence::mnemonic(ui->menu_F->title()), QKeySequence(Qt::ALT | Qt::Key_F));
+    QCOMPARE(QKeySequence::mnemonic(ui->menu_H->title()), QKeySequence(Qt::ALT | Qt::Key_H));
 
     // Alt+F opens the File menu.
     w.show();
