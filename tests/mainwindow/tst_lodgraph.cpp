@@ -486,5 +486,10 @@ void TestLodGraph::indexIsSmall()
     QVERIFY(lod->indexBytes() < 1000);
 }
 
-QTEST_MAIN(TestLodGraph)
+int runLodGraphTests(int argc, char **argv)
+{
+    TestLodGraph tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
 #include "tst_lodgraph.moc"

@@ -511,5 +511,10 @@ void TestPlotControls::temperatureNumbers()
              QStringList({" set the max temp: " + logged, " set the min temp: " + logged}));
 }
 
-QTEST_MAIN(TestPlotControls)
+int runPlotControlTests(int argc, char **argv)
+{
+    TestPlotControls tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
 #include "tst_plotcontrols.moc"

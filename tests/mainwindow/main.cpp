@@ -1,0 +1,13 @@
+#include <QApplication>
+
+int runLodGraphTests(int argc, char **argv);
+int runPlotControlTests(int argc, char **argv);
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    int failures = 0;
+    failures += runLodGraphTests(argc, argv);
+    failures += runPlotControlTests(argc, argv);
+    return failures;
+}
