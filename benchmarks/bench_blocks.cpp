@@ -16,17 +16,7 @@
 
 #include "acquisition/blockmath.h"
 #include "mainwindow/mainwindow.h"
-
-class MainWindowProbe
-{
-public:
-    static void restartTimeBase(MainWindow &w)
-    {
-        for (int c = 0; c < 4; ++c)
-            w.channelGraph(c)->data()->clear();
-        w.resetTimeBase = true;
-    }
-};
+#include "windowprobe.h"
 
 namespace {
 

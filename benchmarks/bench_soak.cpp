@@ -24,6 +24,7 @@
 #include "acquisition/blockmath.h"
 #include "artsim.h"
 #include "mainwindow/mainwindow.h"
+#include "windowprobe.h"
 
 #ifdef __linux__
 #include <dlfcn.h>
@@ -52,17 +53,6 @@ extern "C" ArtDaqStatus ArtDAQ_ReadAnalogF64(ArtDaqTask task, int32_t samplesPer
     return status;
 }
 #endif
-
-class MainWindowProbe
-{
-public:
-    static void restartTimeBase(MainWindow &w)
-    {
-        for (int c = 0; c < 4; ++c)
-            w.channelGraph(c)->data()->clear();
-        w.resetTimeBase = true;
-    }
-};
 
 namespace {
 
