@@ -26,20 +26,6 @@ ChannelLists splitScans(const double *values, int count, int capacity)
     return lists;
 }
 
-double sampleStepMs(double elapsedMs, int n)
-{
-    if (n <= 0)
-        return 0.0;
-    uint32_t wholeMs = 0;
-    if (elapsedMs >= 4294967295.0)
-        wholeMs = UINT32_MAX;
-    else if (elapsedMs >= 1.0)
-        wholeMs = static_cast<uint32_t>(elapsedMs);
-    if (wholeMs == 0)
-        wholeMs = static_cast<uint32_t>(n);
-    return static_cast<double>(static_cast<float>(wholeMs) / static_cast<float>(n));
-}
-
 double scaleU(double volts)
 {
     return volts * 50.0;
@@ -78,4 +64,28 @@ int keepInterval(const QString &sampleText)
     if (!ok || r == 0 || r > 1000 || r < -1000)
         return 1;
     return std::abs(1000 / r);
+}
+
+KeptSamples keepSamples(TimeBase &timeBase, const QVector<double> &u1, const QVector<double> &i,
+                        const QVector<double> &t, const QVector<double> &u2, int interval,
+                        const TemperatureScale &tScale)
+{
+    KeptSamples kept;
+    const qsizetype samples = std::min({u1.size(), i.size(), t.size(), u2.size()});
+    if (samples <= 0)
+        return kept;
+    const qsizetype expected = samples / std::max(1, interval) + 1;
+    for (QVector<double> *list : {&kept.keys, &kept.u1, &kept.i, &kept.t, &kept.u2})
+        list->reserve(expected);
+    for (qsizetype j = 0; j < samples; ++j) {
+        double key = 0;
+        if (!timeBase.countScan(interval, key))
+            continue;
+        kept.keys.append(key);
+        kept.u1.append(clampBelowZero(scaleU(u1[j])));
+        kept.i.append(clampBelowZero(scaleI(i[j])));
+        kept.t.append(clampBelowZero(scaleT(t[j], tScale)));
+        kept.u2.append(clampBelowZero(scaleU(u2[j])));
+    }
+    return kept;
 }

@@ -6,6 +6,10 @@
 
 // Arithmetic of one sample block, free of widgets and threads.
 
+// The card's sample clock in scans per second. The task is configured with
+// it, and the live time axis counts in its periods.
+constexpr double cardScanRate = 4000.0;
+
 // The four channel lists of one block (input volts), in channel order.
 struct ChannelLists
 {
@@ -20,12 +24,6 @@ struct ChannelLists
 // scan; its missing values are read from the array, which the caller zero-fills
 // before the read. The count is bounded by the array's capacity.
 ChannelLists splitScans(const double *values, int count, int capacity);
-
-// Milliseconds per sample of a block of n samples (n > 0) that spanned
-// elapsedMs: whole milliseconds (0 counts as n, i.e. 1 ms per sample) divided by
-// n in single precision. Negative or NaN elapsed times count as 0; times beyond
-// the 32-bit range saturate.
-double sampleStepMs(double elapsedMs, int n);
 
 // Physical values of the four channels.
 double scaleU(double volts); // U1 and U2: V
@@ -61,3 +59,61 @@ inline int32_t nextSampleCounter(int32_t sampleCounter)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(sampleCounter) + 1u);
 }
+
+// The live time axis, counted on the card's clock: the k-th scan since the
+// last restart has the key k / rate seconds, however late or bunched its
+// block arrived. The count is 64-bit and every key is computed from it, so
+// keys neither drift nor wrap on long runs. It also carries the running
+// sample number of the keep rule, which stays 32-bit and wraps.
+class TimeBase
+{
+public:
+    explicit TimeBase(double scansPerSecond, uint64_t scans = 0, int32_t sampleCounter = 0)
+        : rate(scansPerSecond), scanCount(scans), counter(sampleCounter)
+    {
+    }
+
+    // After a clear: the next scan has the key of the first step, 1 / rate.
+    void restart()
+    {
+        scanCount = 0;
+        counter = 0;
+    }
+
+    double scansPerSecond() const { return rate; }
+    uint64_t scans() const { return scanCount; }
+    int32_t sampleCounter() const { return counter; }
+
+    // Counts the next scan. Returns whether the keep rule keeps it; key gets
+    // its time in seconds either way.
+    bool countScan(int interval, double &key)
+    {
+        ++scanCount;
+        key = static_cast<double>(scanCount) / rate;
+        const bool kept = keepSample(counter, interval);
+        counter = nextSampleCounter(counter);
+        return kept;
+    }
+
+private:
+    double rate;
+    uint64_t scanCount;
+    int32_t counter;
+};
+
+// The kept samples of one block: their keys in seconds and the values the
+// four graphs store (scaled, below zero clamped), all of the same length.
+struct KeptSamples
+{
+    QVector<double> keys;
+    QVector<double> u1;
+    QVector<double> i;
+    QVector<double> t;
+    QVector<double> u2;
+};
+
+// Counts every scan of the block (four lists of input volts; the shortest
+// decides) on the time base and keeps every interval-th one.
+KeptSamples keepSamples(TimeBase &timeBase, const QVector<double> &u1, const QVector<double> &i,
+                        const QVector<double> &t, const QVector<double> &u2, int interval,
+                        const TemperatureScale &tScale);

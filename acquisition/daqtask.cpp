@@ -126,7 +126,7 @@ void DaqTask::start()
         status = ArtDAQ_CreateAIVoltageChan(taskHandle, channelNames[c], "", -1, -10.0, 10.0, 10348,
                                             nullptr);
     if (status >= 0)
-        status = ArtDAQ_CfgSampClkTiming(taskHandle, "", 4000.0, 10280, 10123, 1000);
+        status = ArtDAQ_CfgSampClkTiming(taskHandle, "", cardScanRate, 10280, 10123, 1000);
     if (status >= 0)
         status = ArtDAQ_RegisterEveryNSamplesEvent(taskHandle, 1, 100, 0, onEveryNSamples, this);
     if (status >= 0)

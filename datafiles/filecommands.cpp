@@ -30,8 +30,9 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
-ChannelView viewOf(const QCPGraph *graph)
+ChannelView viewOf(QCPGraph *graph)
 {
+    settleGraphData(graph); // live points still waiting to be merged
     const QCPGraphDataContainer *data = graph->data().data();
     return ChannelView(data->size(), data, [](const void *source, qsizetype index) {
         const QCPGraphData &point =
@@ -76,6 +77,7 @@ void mergeIntoGraph(QCPGraph *graph, PointList &points)
     if (!std::is_sorted(points.begin(), points.end(), byKey))
         std::stable_sort(points.begin(), points.end(), byKey);
 
+    settleGraphData(graph);
     QCPGraphDataContainer *data = graph->data().data();
     QVector<QCPGraphData> merged;
     merged.reserve(data->size() + qsizetype(points.size()));

@@ -69,11 +69,8 @@ void MainWindow::on_btn_clear_data_clicked()
         {"  --------T  data count------   ", graphT},
         {"  --------u2  data count------   ", graphU2},
     };
-    for (const auto &channel : channels) {
-        channel.second->data()->clear();
-        channel.second->data()->squeeze(true, true); // give the memory of a long run back
-        markGraphDataChanged(channel.second);
-    }
+    for (const auto &channel : channels)
+        clearGraphData(channel.second); // gives the memory of a long run back
     for (const auto &channel : channels)
         writeLogLine(dataLog, channel.first + std::to_string(channel.second->dataCount()));
 

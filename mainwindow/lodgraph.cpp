@@ -16,6 +16,21 @@ constexpr int probeCount = 9; // points compared to spot a rewritten container
 // Above this many points within the click tolerance the exact point scan of
 // QCPGraph is replaced by the distance to the drawn line.
 constexpr int exactSelectLimit = 2048;
+// Waiting points are merged by the next reader, at the latest when they reach
+// an eighth of the points held (or this many), so that merging costs a few
+// moves per point even when nothing reads the graph.
+constexpr int pendingMinimum = 1 << 14;
+
+// Time order with NaN times after all others, as the open command sorts.
+bool keyBefore(double a, double b)
+{
+    return a < b || (!std::isnan(a) && std::isnan(b));
+}
+
+bool pointBefore(const QCPGraphData &a, const QCPGraphData &b)
+{
+    return keyBefore(a.key, b.key);
+}
 
 bool samePoint(const QCPGraphData &a, const QCPGraphData &b)
 {
@@ -75,6 +90,81 @@ void LodGraph::markDataChanged()
     indexedCount = 0;
 }
 
+void LodGraph::addPoints(const QVector<double> &keys, const QVector<double> &values)
+{
+    const qsizetype n = std::min(keys.size(), values.size());
+    QCPGraphDataContainer *data = mDataContainer.data();
+    qsizetype j = 0;
+    if (pending.isEmpty()) {
+        for (; j < n; ++j) {
+            if (!data->isEmpty() && keyBefore(keys[j], (data->constEnd() - 1)->key))
+                break;
+            data->add(QCPGraphData(keys[j], values[j])); // appends
+        }
+    }
+    for (; j < n; ++j) {
+        pending.append(QCPGraphData(keys[j], values[j]));
+        if (std::isnan(keys[j]))
+            pendingNanKey = true;
+        if (std::isnan(values[j]) || std::isnan(keys[j]))
+            continue;
+        if (!pendingHasKeys) {
+            pendingKeys = QCPRange(keys[j], keys[j]);
+            pendingHasKeys = true;
+        } else {
+            pendingKeys.lower = std::min(pendingKeys.lower, keys[j]);
+            pendingKeys.upper = std::max(pendingKeys.upper, keys[j]);
+        }
+    }
+    if (pending.size() >= std::max<qsizetype>(pendingMinimum, data->size() / 8))
+        mergePending();
+}
+
+// One pass from the back: only the held points after the first new time
+// move, each once, and the summary is rebuilt from there on.
+void LodGraph::mergePending() const
+{
+    if (pending.isEmpty())
+        return;
+    if (!std::is_sorted(pending.cbegin(), pending.cend(), pointBefore))
+        std::stable_sort(pending.begin(), pending.end(), pointBefore);
+    QCPGraphDataContainer *data = mDataContainer.data();
+    const int held = data->size();
+    const int added = int(pending.size());
+    // Held points up to the first new time, equal times included, stay put.
+    const int from =
+        int(std::upper_bound(data->constBegin(), data->constEnd(), pending.first(), pointBefore) -
+            data->constBegin());
+    // Room at the end: the container appends a point with a NaN time as it is.
+    const QCPGraphData room(std::numeric_limits<double>::quiet_NaN(), 0.0);
+    for (int k = 0; k < added; ++k)
+        data->add(room);
+    QCPGraphData *points = &*data->begin();
+    int h = held - 1;
+    int w = held + added;
+    for (int p = added - 1; p >= 0;) {
+        if (h >= from && pointBefore(pending[p], points[h]))
+            points[--w] = points[h--];
+        else
+            points[--w] = pending[p--];
+    }
+    pending.clear();
+    pendingHasKeys = false;
+    pendingNanKey = false;
+    invalidateIndexFrom(from);
+}
+
+void LodGraph::clearData()
+{
+    pending.clear();
+    pending.squeeze();
+    pendingHasKeys = false;
+    pendingNanKey = false;
+    mDataContainer->clear();
+    mDataContainer->squeeze(true, true);
+    markDataChanged();
+}
+
 std::size_t LodGraph::indexBytes() const
 {
     std::size_t bytes =
@@ -118,6 +208,24 @@ void LodGraph::syncIndex() const
         const int position = int((long long)(count - 1) * i / (probeCount - 1));
         probes.push_back({position, data[position]});
     }
+}
+
+// The points from position on changed: the buckets that reach there are
+// dropped and rebuilt at the next use, those before stay.
+void LodGraph::invalidateIndexFrom(int position) const
+{
+    if (stale)
+        return;
+    std::size_t buckets = std::size_t(std::max(0, position)) >> baseShift;
+    for (std::vector<Extremes> &level : levels) {
+        if (level.size() > buckets)
+            level.resize(buckets);
+        buckets >>= levelShift;
+    }
+    indexedCount = std::min(indexedCount, position);
+    probes.erase(std::remove_if(probes.begin(), probes.end(),
+                                [position](const Probe &p) { return p.position >= position; }),
+                 probes.end());
 }
 
 // Adds the buckets that became complete since the last call; an incomplete
@@ -279,6 +387,7 @@ void LodGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData,
 
 double LodGraph::selectTest(const QPointF &pos, bool onlySelectable, QVariant *details) const
 {
+    mergePending();
     if ((onlySelectable && mSelectable == QCP::stNone) || mDataContainer->isEmpty())
         return -1;
     QCPAxis *keyAxis = mKeyAxis.data();
@@ -330,15 +439,64 @@ double LodGraph::selectTest(const QPointF &pos, bool onlySelectable, QVariant *d
     return std::sqrt(minDistSqr);
 }
 
+QCPRange LodGraph::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const
+{
+    // Fitting the time axis after every block must not merge: the waiting
+    // points' span is known. NaN times and sign domains are left to QCPGraph.
+    if (inSignDomain != QCP::sdBoth || pendingNanKey ||
+        (!mDataContainer->isEmpty() && std::isnan((mDataContainer->constEnd() - 1)->key)))
+        mergePending();
+    QCPRange range = QCPGraph::getKeyRange(foundRange, inSignDomain);
+    if (pending.isEmpty() || !pendingHasKeys)
+        return range;
+    if (!foundRange) {
+        foundRange = true;
+        return pendingKeys;
+    }
+    range.expand(pendingKeys);
+    return range;
+}
+
 QCPRange LodGraph::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
                                  const QCPRange &inKeyRange) const
 {
+    mergePending();
     if (inSignDomain != QCP::sdBoth || inKeyRange != QCPRange())
         return QCPGraph::getValueRange(foundRange, inSignDomain, inKeyRange);
     syncIndex();
     const Extremes e = extremes(0, mDataContainer->size());
     foundRange = e.low <= e.high;
     return foundRange ? QCPRange(e.low, e.high) : QCPRange();
+}
+
+int LodGraph::dataCount() const
+{
+    mergePending();
+    return QCPGraph::dataCount();
+}
+
+int LodGraph::findBegin(double sortKey, bool expandedRange) const
+{
+    mergePending();
+    return QCPGraph::findBegin(sortKey, expandedRange);
+}
+
+int LodGraph::findEnd(double sortKey, bool expandedRange) const
+{
+    mergePending();
+    return QCPGraph::findEnd(sortKey, expandedRange);
+}
+
+QCPDataSelection LodGraph::selectTestRect(const QRectF &rect, bool onlySelectable) const
+{
+    mergePending();
+    return QCPGraph::selectTestRect(rect, onlySelectable);
+}
+
+void LodGraph::draw(QCPPainter *painter)
+{
+    mergePending();
+    QCPGraph::draw(painter);
 }
 
 QCPGraph *addChannelGraph(QCustomPlot *plot)
@@ -354,4 +512,33 @@ void markGraphDataChanged(QCPGraph *graph)
 {
     if (auto *lod = qobject_cast<LodGraph *>(graph))
         lod->markDataChanged();
+}
+
+void addChannelPoints(QCPGraph *graph, const QVector<double> &keys, const QVector<double> &values)
+{
+    if (!graph)
+        return;
+    if (auto *lod = qobject_cast<LodGraph *>(graph)) {
+        lod->addPoints(keys, values);
+        return;
+    }
+    const qsizetype n = std::min(keys.size(), values.size());
+    for (qsizetype j = 0; j < n; ++j)
+        graph->addData(keys[j], values[j]);
+}
+
+void settleGraphData(QCPGraph *graph)
+{
+    if (auto *lod = qobject_cast<LodGraph *>(graph))
+        lod->mergePending();
+}
+
+void clearGraphData(QCPGraph *graph)
+{
+    if (auto *lod = qobject_cast<LodGraph *>(graph)) {
+        lod->clearData();
+    } else if (graph) {
+        graph->data()->clear();
+        graph->data()->squeeze(true, true);
+    }
 }

@@ -18,6 +18,12 @@
 // change of the container (clear, merge, replace) must be announced with
 // markGraphDataChanged(); a shrunk or visibly rewritten container is also
 // detected on its own.
+//
+// Live points that land before the last point held (inside an opened
+// recording) wait in a side buffer and are merged in one pass when something
+// reads the graph: drawing, the key and value ranges, selection and the point
+// count do it themselves; code that uses data() directly calls
+// settleGraphData() first.
 class LodGraph : public QCPGraph
 {
     Q_OBJECT
@@ -27,15 +33,34 @@ public:
 
     // The container changed other than by appending: rebuild at the next use.
     void markDataChanged();
+
+    // Adds the points where one addData call per point would put them; at
+    // equal times the points already held come first, then these in the
+    // order given (a NaN time goes after all others). Points at or after the
+    // end are appended at once, the others wait in the side buffer.
+    void addPoints(const QVector<double> &keys, const QVector<double> &values);
+    // Merges the waiting points into the container.
+    void mergePending() const;
+    int pendingCount() const { return int(pending.size()); }
+    // Empties the graph, waiting points included, and gives the memory back.
+    void clearData();
     // Memory held by the summary, in bytes.
     std::size_t indexBytes() const;
 
     double selectTest(const QPointF &pos, bool onlySelectable,
                       QVariant *details = nullptr) const override;
+    QCPRange getKeyRange(bool &foundRange,
+                         QCP::SignDomain inSignDomain = QCP::sdBoth) const override;
     QCPRange getValueRange(bool &foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth,
                            const QCPRange &inKeyRange = QCPRange()) const override;
+    // The ways into the points by index: each merges the side buffer first.
+    int dataCount() const override;
+    int findBegin(double sortKey, bool expandedRange = true) const override;
+    int findEnd(double sortKey, bool expandedRange = true) const override;
+    QCPDataSelection selectTestRect(const QRectF &rect, bool onlySelectable) const override;
 
 protected:
+    void draw(QCPPainter *painter) override;
     void getOptimizedLineData(QVector<QCPGraphData> *lineData,
                               const QCPGraphDataContainer::const_iterator &begin,
                               const QCPGraphDataContainer::const_iterator &end) const override;
@@ -53,6 +78,7 @@ private:
     };
 
     void syncIndex() const;
+    void invalidateIndexFrom(int position) const;
     bool probesMatch() const;
     void extendIndex() const;
     Extremes extremes(int from, int to) const;
@@ -63,6 +89,13 @@ private:
     mutable const QCPGraphDataContainer *indexedContainer = nullptr;
     mutable int indexedCount = 0;
     mutable bool stale = true;
+
+    // Points waiting to be merged, in the order they came, and the time span
+    // of those with a value (what the key range counts).
+    mutable QVector<QCPGraphData> pending;
+    mutable QCPRange pendingKeys;
+    mutable bool pendingHasKeys = false;
+    mutable bool pendingNanKey = false;
 };
 
 // Creates a LodGraph on the plot's xAxis and yAxis, named like
@@ -72,3 +105,14 @@ QCPGraph *addChannelGraph(QCustomPlot *plot);
 // Tells the graph's summary that its container changed other than by
 // appending (after a clear or a merge). Does nothing for other graphs.
 void markGraphDataChanged(QCPGraph *graph);
+
+// Adds points to a channel graph as LodGraph::addPoints does; other graphs
+// get one addData call per point.
+void addChannelPoints(QCPGraph *graph, const QVector<double> &keys, const QVector<double> &values);
+
+// Merges a channel graph's waiting points. Call it before using data()
+// directly (reading or changing it). Does nothing for other graphs.
+void settleGraphData(QCPGraph *graph);
+
+// Empties the graph, waiting points included, and gives the memory back.
+void clearGraphData(QCPGraph *graph);

@@ -1,4 +1,4 @@
-// Block arithmetic: split, step, scaling and clamp, keep interval.
+// Block arithmetic: split, time base, scaling and clamp, keep interval.
 
 #include <QTest>
 #include <cmath>
@@ -50,28 +50,107 @@ private slots:
         }
     }
 
-    void step_data()
+    // Blocks of any size, however they arrived: the k-th scan since the
+    // restart has the key k / 4000 s, and every interval-th scan is kept with
+    // the values of that very scan.
+    void keysCountScans_data()
     {
-        QTest::addColumn<double>("elapsed");
-        QTest::addColumn<int>("n");
-        QTest::addColumn<double>("step");
-        QTest::newRow("26 ms / 25, single precision") << 26.0 << 25 << 1.0399999618530273;
-        QTest::newRow("25 ms / 100") << 25.0 << 100 << 0.25;
-        QTest::newRow("fraction truncated") << 25.9 << 100 << 0.25;
-        QTest::newRow("100 ms / 3") << 100.0 << 3 << double(100.0f / 3.0f);
-        QTest::newRow("0 ms becomes 1 ms per sample") << 0.0 << 100 << 1.0;
-        QTest::newRow("below 1 ms") << 0.9 << 25 << 1.0;
-        QTest::newRow("clock went back") << -40.0 << 25 << 1.0;
-        QTest::newRow("NaN") << std::nan("") << 25 << 1.0;
-        QTest::newRow("beyond 32 bits saturates")
-            << 1e12 << 100 << double(float(4294967295u) / 100.0f);
+        QTest::addColumn<QVector<int>>("blocks"); // scans per block
+        QTest::addColumn<int>("interval");
+        QTest::newRow("blocks of 100, all kept") << QVector<int>(10, 100) << 1;
+        QTest::newRow("varying sizes, every 10th")
+            << QVector<int>{1, 37, 200, 0, 63, 99, 100, 2, 198} << 10;
+        QTest::newRow("every 333rd across blocks")
+            << QVector<int>{150, 200, 7, 200, 200, 43} << 333;
+        QTest::newRow("single scans") << QVector<int>(50, 1) << 3;
     }
-    void step()
+    void keysCountScans()
     {
-        QFETCH(double, elapsed);
-        QFETCH(int, n);
-        QFETCH(double, step);
-        QCOMPARE(sampleStepMs(elapsed, n), step);
+        QFETCH(QVector<int>, blocks);
+        QFETCH(int, interval);
+        TimeBase timeBase(cardScanRate);
+        const TemperatureScale tScale = temperatureScale(400, 3600);
+        qint64 scan = 0; // scans counted so far
+        QVector<qint64> keptScans;
+        for (int size : blocks) {
+            // Volts that tell the scans apart.
+            QVector<double> u1, i, t, u2;
+            for (int j = 0; j < size; ++j) {
+                const double v = double((scan + j + 1) % 1000) / 100.0;
+                u1 << v;
+                i << v / 2;
+                t << v / 4;
+                u2 << v / 8;
+            }
+            const KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, interval, tScale);
+            QCOMPARE(kept.u1.size(), kept.keys.size());
+            QCOMPARE(kept.i.size(), kept.keys.size());
+            QCOMPARE(kept.t.size(), kept.keys.size());
+            QCOMPARE(kept.u2.size(), kept.keys.size());
+            for (int k = 0; k < kept.keys.size(); ++k) {
+                const qint64 s = qRound64(kept.keys[k] * 4000.0);
+                QCOMPARE(kept.keys[k], double(s) / 4000.0); // a whole number of scans
+                QVERIFY(s > scan && s <= scan + size);
+                const double v = double(s % 1000) / 100.0;
+                QCOMPARE(kept.u1[k], scaleU(v));
+                QCOMPARE(kept.i[k], scaleI(v / 2));
+                QCOMPARE(kept.t[k], scaleT(v / 4, tScale));
+                QCOMPARE(kept.u2[k], scaleU(v / 8));
+                keptScans << s;
+            }
+            scan += size;
+            QCOMPARE(timeBase.scans(), quint64(scan));
+        }
+        // The first scan, then every interval-th.
+        QCOMPARE(keptScans.size(), int((scan + interval - 1) / interval));
+        for (int k = 0; k < keptScans.size(); ++k)
+            QCOMPARE(keptScans[k], qint64(k) * interval + 1);
+    }
+
+    void shortestListDecides()
+    {
+        TimeBase timeBase(cardScanRate);
+        const KeptSamples kept = keepSamples(timeBase, QVector<double>(5, 1.0),
+                                             QVector<double>(3, 1.0), QVector<double>(5, 1.0),
+                                             QVector<double>(4, 1.0), 1, temperatureScale(0, 0));
+        QCOMPARE(kept.keys.size(), 3);
+        QCOMPARE(timeBase.scans(), quint64(3));
+    }
+
+    void restartStartsAtTheFirstStep()
+    {
+        TimeBase timeBase(cardScanRate, 12345, 7);
+        timeBase.restart();
+        double key = 0;
+        QVERIFY(timeBase.countScan(10, key)); // the first scan after a restart is kept
+        QCOMPARE(key, 1.0 / 4000.0);
+        QVERIFY(!timeBase.countScan(10, key));
+        QCOMPARE(key, 2.0 / 4000.0);
+    }
+
+    // Days or years of acquisition: the scan count passes 32 bits and the
+    // keep counter wraps, while keys stay exact and rising.
+    void longRuns_data()
+    {
+        QTest::addColumn<quint64>("startScans");
+        QTest::newRow("12.4 days: past 32 bits") << quint64(0xFFFFFFFFull - 50);
+        QTest::newRow("8.7 years") << (quint64(1) << 40);
+        QTest::newRow("70 years") << (quint64(1) << 43);
+    }
+    void longRuns()
+    {
+        QFETCH(quint64, startScans);
+        TimeBase timeBase(cardScanRate, startScans, std::numeric_limits<int32_t>::max() - 40);
+        double previous = double(startScans) / 4000.0;
+        for (int k = 1; k <= 100; ++k) {
+            double key = 0;
+            QVERIFY(timeBase.countScan(1, key)); // keeps all while its counter wraps
+            QCOMPARE(key, double(startScans + k) / 4000.0);
+            QVERIFY(key > previous);
+            previous = key;
+        }
+        QCOMPARE(timeBase.scans(), startScans + 100);
+        QCOMPARE(timeBase.sampleCounter(), std::numeric_limits<int32_t>::min() + 59);
     }
 
     void scaling_data()

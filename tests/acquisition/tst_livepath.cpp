@@ -1,5 +1,6 @@
-// processBlock in the real window: time base, keep rule across blocks,
-// scaling from the edits, axis fitting and the update signal.
+// processBlock in the real window: time base on the card's clock, keep rule
+// across blocks, scaling from the edits, blocks landing inside an opened
+// recording, axis fitting and the update signal.
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -8,8 +9,12 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "acquisition/blockmath.h"
 #include "acquisitiontests.h"
+#include "mainwindow/lodgraph.h"
 
 namespace {
 
@@ -20,10 +25,42 @@ QVector<double> filled(int n, double v)
 
 QVector<double> keysOf(QCPGraph *graph)
 {
+    settleGraphData(graph);
     QVector<double> keys;
     for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
         keys << it->key;
     return keys;
+}
+
+bool keyBefore(double a, double b)
+{
+    return a < b || (!std::isnan(a) && std::isnan(b));
+}
+
+// What adding the points one by one gives: each goes after every point of
+// the same or an earlier time.
+QVector<QCPGraphData> addedOneByOne(QVector<QCPGraphData> held, const QVector<QCPGraphData> &added)
+{
+    for (const QCPGraphData &p : added) {
+        auto at = std::upper_bound(held.begin(), held.end(), p, [](const auto &a, const auto &b) {
+            return keyBefore(a.key, b.key);
+        });
+        held.insert(at, p);
+    }
+    return held;
+}
+
+QVector<QCPGraphData> pointsOf(QCPGraph *graph)
+{
+    settleGraphData(graph);
+    return QVector<QCPGraphData>(graph->data()->constBegin(), graph->data()->constEnd());
+}
+
+bool samePoints(const QVector<QCPGraphData> &a, const QVector<QCPGraphData> &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+        return x.key == y.key && x.value == y.value;
+    });
 }
 
 class LivePathTest : public QObject
@@ -67,7 +104,7 @@ private slots:
         for (int c = 0; c < 4; ++c) {
             QCPGraph *graph = window->channelGraph(c);
             QCOMPARE(graph->dataCount(), 2);
-            QCOMPARE(keysOf(graph), (QVector<double>{0.001, 0.002}));
+            QCOMPARE(keysOf(graph), (QVector<double>{1 / 4000.0, 2 / 4000.0}));
             for (int j = 0; j < 2; ++j)
                 QCOMPARE(graph->data()->at(j)->value, expected[c][j]);
         }
@@ -96,11 +133,11 @@ private slots:
             window->processBlock(filled(25, 1), filled(25, 1), filled(25, 1), filled(25, 1), 25.0);
         for (int c = 0; c < 4; ++c)
             QCOMPARE(window->channelGraph(c)->dataCount(), stored);
-        // 1 ms per sample: the first kept sample is the first one, then every interval-th.
+        // The first kept sample is the first one, then every interval-th.
         const int interval = keepInterval(sampleText);
         const QVector<double> keys = keysOf(window->channelGraph(0));
         for (int k = 0; k < keys.size(); ++k)
-            QCOMPARE(keys[k], (k * interval + 1) / 1000.0);
+            QCOMPARE(keys[k], (k * interval + 1) / 4000.0);
     }
 
     void timeBaseRestartsAfterClear()
@@ -111,7 +148,7 @@ private slots:
         const QVector<double> before = keysOf(window->channelGraph(0));
         QCOMPARE(before.size(), 50);
         QVERIFY(std::is_sorted(before.begin(), before.end()));
-        QVERIFY(before.last() > 0.05);
+        QCOMPARE(before.last(), 50 / 4000.0);
 
         // The window's clear action.
         window->findChild<QPushButton *>(QStringLiteral("btn_clear_data"))->click();
@@ -120,7 +157,7 @@ private slots:
         QVERIFY(!MainWindowProbe::timeBaseResetPending(*window));
         const QVector<double> after = keysOf(window->channelGraph(0));
         QCOMPARE(after.size(), 25);
-        QCOMPARE(after.first(), 1.0399999618530273 / 1000.0);
+        QCOMPARE(after.first(), 1 / 4000.0);
         // The axis spans the new keys only.
         const QCPRange range = window->channelGraph(0)->keyAxis()->range();
         QCOMPARE(range.lower, after.first());
@@ -137,7 +174,129 @@ private slots:
         window->processBlock(filled(1, 1), filled(1, 1), filled(1, 1), filled(1, 1), 1.0);
         QCOMPARE(updates.count(), 1);
         // The empty block did not advance the time base.
-        QCOMPARE(window->channelGraph(0)->data()->at(10)->key, 0.011);
+        QCOMPARE(window->channelGraph(0)->data()->at(10)->key, 11 / 4000.0);
+    }
+
+    // The card samples at exactly 4000 scans/s: keys count scans, whatever
+    // the wall-clock time between the callbacks.
+    void keysFollowTheCardClock_data()
+    {
+        QTest::addColumn<QVector<int>>("sizes");      // scans per block
+        QTest::addColumn<QVector<double>>("elapsed"); // ms measured per block
+        QTest::addColumn<QString>("sampleText");
+        QTest::newRow("burst: three at once, then a late one")
+            << QVector<int>{100, 100, 100, 100} << QVector<double>{0, 0, 0, 100} << "1000";
+        QTest::newRow("slow callbacks")
+            << QVector<int>{100, 100, 100} << QVector<double>{1000, 1000, 1000} << "1000";
+        QTest::newRow("varying sizes and times, every 10th")
+            << QVector<int>{1, 200, 37, 150, 12} << QVector<double>{0.4, 60, 3, 250, 0} << "100";
+    }
+    void keysFollowTheCardClock()
+    {
+        QFETCH(QVector<int>, sizes);
+        QFETCH(QVector<double>, elapsed);
+        QFETCH(QString, sampleText);
+        setEdit("edit_sample", sampleText);
+        int scans = 0;
+        for (int b = 0; b < sizes.size(); ++b) {
+            const int n = sizes[b];
+            window->processBlock(filled(n, 1), filled(n, 1), filled(n, 1), filled(n, 1),
+                                 elapsed[b]);
+            scans += n;
+        }
+        const int interval = keepInterval(sampleText);
+        const QVector<double> keys = keysOf(window->channelGraph(0));
+        QCOMPARE(keys.size(), (scans + interval - 1) / interval);
+        for (int k = 0; k < keys.size(); ++k)
+            QCOMPARE(keys[k], (k * interval + 1) / 4000.0);
+    }
+
+    // Blocks acquired after opening a recording: their points take their
+    // places among the recording's, as adding them one by one would, and the
+    // time axis spans both.
+    void blocksInsideARecording_data()
+    {
+        QTest::addColumn<double>("first"); // time of the recording's first point
+        QTest::addColumn<double>("spacing");
+        QTest::addColumn<bool>("append"); // every live time after the recording
+        QTest::newRow("recording before the live times") << -10.0 << 0.0025 << true;
+        QTest::newRow("recording around the live times") << 0.0 << 0.0025 << false;
+        QTest::newRow("recording at the same times") << 1 / 4000.0 << 1 / 4000.0 << false;
+    }
+    void blocksInsideARecording()
+    {
+        QFETCH(double, first);
+        QFETCH(double, spacing);
+        QFETCH(bool, append);
+        setEdit("edit_sample", QStringLiteral("1000"));
+        QVector<QCPGraphData> recording;
+        for (int k = 0; k < 2000; ++k) // equal times come out exactly equal
+            recording.append(QCPGraphData(
+                spacing == 1 / 4000.0 ? (k + 1) / 4000.0 : first + k * spacing, 1000.0 + k));
+        for (int c = 0; c < 4; ++c) {
+            window->channelGraph(c)->data()->set(recording, true);
+            markGraphDataChanged(window->channelGraph(c));
+        }
+        QVector<QCPGraphData> live;
+        for (int b = 0; b < 3; ++b) {
+            QVector<double> u1;
+            for (int j = 0; j < 100; ++j) {
+                u1 << (b * 100 + j) / 100.0;
+                live.append(QCPGraphData((b * 100 + j + 1) / 4000.0, scaleU(u1.last())));
+            }
+            window->processBlock(u1, filled(100, 1), filled(100, 1), filled(100, 1), 25.0);
+        }
+        auto *lod = qobject_cast<LodGraph *>(window->channelGraph(0));
+        QVERIFY(lod);
+        QCOMPARE(lod->pendingCount() == 0, append); // appends go straight in
+        const QCPRange keys = lod->keyAxis()->range();
+        QCOMPARE(keys.lower, std::min(recording.first().key, live.first().key));
+        QCOMPARE(keys.upper, std::max(recording.last().key, live.last().key));
+        QCOMPARE(lod->dataCount(), 2300);
+        QVERIFY(samePoints(pointsOf(lod), addedOneByOne(recording, live)));
+    }
+
+    // The value range of a graph follows points merged into its middle, also
+    // where the points the summary compares stay the same (a flat recording
+    // at two times).
+    void valueRangeAfterBlocksInsideARecording()
+    {
+        setEdit("edit_sample", QStringLiteral("1000"));
+        QVector<QCPGraphData> recording;
+        for (int k = 0; k < 2048; ++k)
+            recording.append(QCPGraphData(k < 1024 ? 0.0 : 10.0, 1.0));
+        for (int c = 0; c < 4; ++c) {
+            QCPGraph *graph = window->channelGraph(c);
+            graph->data()->set(recording, true);
+            markGraphDataChanged(graph);
+            bool found = false;
+            QCOMPARE(graph->getValueRange(found), QCPRange(1, 1));
+        }
+        // U1 9 V: 450 V.
+        window->processBlock(filled(100, 9), filled(100, 0.5), filled(100, 1), filled(100, 1),
+                             25.0);
+        window->findChild<QPushButton *>(QStringLiteral("btn_show_all"))->click();
+        QCOMPARE(window->channelGraph(0)->valueAxis()->range(), QCPRange(1, 450));
+        for (int c = 0; c < 4; ++c) {
+            QCPGraph *graph = window->channelGraph(c);
+            bool found = false, foundInData = false;
+            QCOMPARE(graph->getValueRange(found), graph->data()->valueRange(foundInData));
+        }
+    }
+
+    void clearDropsWaitingPoints()
+    {
+        setEdit("edit_sample", QStringLiteral("1000"));
+        for (int c = 0; c < 4; ++c)
+            window->channelGraph(c)->addData(100.0, 1.0); // a recording up to 100 s
+        window->processBlock(filled(100, 1), filled(100, 1), filled(100, 1), filled(100, 1), 25.0);
+        window->findChild<QPushButton *>(QStringLiteral("btn_clear_data"))->click();
+        window->channelGraph(0)->parentPlot()->replot();
+        for (int c = 0; c < 4; ++c)
+            QCOMPARE(window->channelGraph(c)->dataCount(), 0);
+        window->processBlock(filled(10, 1), filled(10, 1), filled(10, 1), filled(10, 1), 25.0);
+        QCOMPARE(keysOf(window->channelGraph(0)).first(), 1 / 4000.0);
+        QCOMPARE(window->channelGraph(0)->dataCount(), 10);
     }
 };
 

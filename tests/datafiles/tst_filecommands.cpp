@@ -2,6 +2,7 @@
 // dialogs answered by the test.
 
 #include "datafiles/datafile.h"
+#include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -20,6 +21,7 @@
 #include <QtTest>
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
 
 #ifdef Q_OS_LINUX
@@ -131,6 +133,7 @@ private slots:
     void saveOpenSaveIsIdentical();
     void openMergesInTimeOrder();
     void openStopsAtUnknownLine();
+    void liveBlocksInsideARecording();
     void axesAfterOpen_data();
     void axesAfterOpen();
     void exportWritesCsv();
@@ -331,6 +334,53 @@ void FileCommandsTest::openStopsAtUnknownLine()
     run("menu_open_data", path("s.txt"));
     QCOMPARE(pointsOf(graph(ChannelI)), (Points{{1, 2}}));
     QVERIFY(replots.count() >= 1);
+}
+
+// Blocks acquired after opening a recording, not yet drawn: saving writes
+// them in time order, and opening again merges the file among them.
+void FileCommandsTest::liveBlocksInsideARecording()
+{
+    window->form()->btn_clear_data->click(); // the time base starts again
+    window->form()->edit_sample->setText("1000");
+    Points recording;
+    for (int k = 0; k <= 50; ++k)
+        recording.append({k / 1000.0, 1000.0 + k}); // 0 .. 50 ms, some times equal to live ones
+    for (int c = 0; c < ChannelCount; ++c)
+        setPoints(graph(c), recording);
+    const QVector<double> volts(100, 1.0); // keys 0.25 .. 25 ms, U1 50 V
+    window->processBlock(volts, volts, volts, volts, 25.0);
+    QVERIFY(qobject_cast<LodGraph *>(graph(ChannelU1))->pendingCount() > 0);
+
+    // One point at a time, in time order, the points held first at equal times.
+    auto mergeOneByOne = [](Points held, const Points &added) {
+        for (const auto &p : added) {
+            auto at =
+                std::upper_bound(held.begin(), held.end(), p,
+                                 [](const auto &a, const auto &b) { return a.first < b.first; });
+            held.insert(at, p);
+        }
+        return held;
+    };
+    Points live;
+    for (int j = 1; j <= 100; ++j)
+        live.append({j / 4000.0, 50.0});
+    const Points saved = mergeOneByOne(recording, live);
+
+    run("menu_save", path("live.txt"));
+    QFile file(path("live.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const DataFileContents contents = readDataFile(file);
+    Points inFile;
+    for (const DataPoint &p : contents.points[ChannelU1])
+        inFile.append({p.key, p.value});
+    QCOMPARE(inFile, saved);
+
+    window->processBlock(volts, volts, volts, volts, 25.0); // keys 25.25 .. 50 ms
+    Points more;
+    for (int j = 101; j <= 200; ++j)
+        more.append({j / 4000.0, 50.0});
+    run("menu_open_data", path("live.txt"));
+    QCOMPARE(pointsOf(graph(ChannelU1)), mergeOneByOne(mergeOneByOne(saved, more), saved));
 }
 
 void FileCommandsTest::axesAfterOpen_data()

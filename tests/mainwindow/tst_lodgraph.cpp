@@ -2,8 +2,10 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -27,7 +29,7 @@ struct GraphAccess : QCPGraph
 };
 
 enum class Kind { RandomWalk, Spike, NanRuns, EqualKeys, NonUniform, Chirp };
-enum class Steps { Whole, Blocks, ClearThenAppend, MergeMiddle, Shrink };
+enum class Steps { Whole, Blocks, ClearThenAppend, MergeMiddle, WaitInMiddle, Shrink };
 
 QVector<QCPGraphData> makeData(Kind kind, int n, quint32 seed)
 {
@@ -190,6 +192,8 @@ private slots:
     void selectTestMatchesPlainGraph();
     void valueRange_data();
     void valueRange();
+    void sideBuffer_data();
+    void sideBuffer();
     void indexIsSmall();
 };
 
@@ -241,6 +245,10 @@ void TestLodGraph::columns_data()
         << Kind::RandomWalk << n << Steps::ClearThenAppend << 0.0 << 1.0;
     QTest::newRow("merge in the middle")
         << Kind::RandomWalk << n << Steps::MergeMiddle << 0.0 << 1.0;
+    QTest::newRow("side buffer in the middle")
+        << Kind::RandomWalk << n << Steps::WaitInMiddle << 0.0 << 1.0;
+    QTest::newRow("side buffer, 10 %")
+        << Kind::RandomWalk << n << Steps::WaitInMiddle << 0.3 << 0.4;
     QTest::newRow("shrunk") << Kind::RandomWalk << n << Steps::Shrink << 0.0 << 1.0;
 }
 
@@ -304,6 +312,23 @@ void TestLodGraph::columns()
         markGraphDataChanged(lod);
         break;
     }
+    case Steps::WaitInMiddle:
+        // Blocks acquired into an opened recording, drawn while they come.
+        addBoth(lod, plain, points, 0, count);
+        check();
+        for (int b = 0; b < 50 && !QTest::currentTestFailed(); ++b) {
+            QVector<double> keys, values;
+            for (int i = 0; i < 100; ++i) {
+                const QCPGraphData &p = points[count / 3 + b * 100 + i];
+                keys << p.key + 0.001;
+                values << (i % 70 ? p.value : 550.0);
+                plain->addData(keys.last(), values.last());
+            }
+            qobject_cast<LodGraph *>(lod)->addPoints(keys, values);
+            if (b % 10 == 9)
+                check();
+        }
+        break;
     case Steps::Shrink:
         addBoth(lod, plain, points, 0, count);
         check();
@@ -464,6 +489,130 @@ void TestLodGraph::valueRange()
         lod->addData(points.last().key + 1, 12345.0); // appended: seen without announcement
         QCOMPARE(lod->getValueRange(ourFound).upper, 12345.0);
     }
+}
+
+namespace {
+
+enum class Arrival { Middle, EqualTimes, BeforeAll, Unsorted, NanValues, NanTimeHeld, NoReader };
+
+bool keyBefore(double a, double b)
+{
+    return a < b || (!std::isnan(a) && std::isnan(b));
+}
+
+// Adding the points one by one: each goes after every point of the same or
+// an earlier time.
+QVector<QCPGraphData> addedOneByOne(QVector<QCPGraphData> held, const QVector<QCPGraphData> &added)
+{
+    for (const QCPGraphData &p : added) {
+        auto at = std::upper_bound(held.begin(), held.end(), p, [](const auto &a, const auto &b) {
+            return keyBefore(a.key, b.key);
+        });
+        held.insert(at, p);
+    }
+    return held;
+}
+
+bool samePoints(const QCPGraphDataContainer &a, const QVector<QCPGraphData> &b)
+{
+    return std::equal(a.constBegin(), a.constEnd(), b.begin(), b.end(),
+                      [](const QCPGraphData &x, const QCPGraphData &y) {
+                          return std::memcmp(&x, &y, sizeof x) == 0; // NaN equals NaN
+                      });
+}
+
+} // namespace
+
+void TestLodGraph::sideBuffer_data()
+{
+    QTest::addColumn<Arrival>("arrival");
+    QTest::addColumn<bool>("distinctTimes"); // then a plain graph's addData gives the same
+    QTest::newRow("inside the recording") << Arrival::Middle << true;
+    QTest::newRow("equal times: held first, then in order") << Arrival::EqualTimes << false;
+    QTest::newRow("before every point") << Arrival::BeforeAll << true;
+    QTest::newRow("out of order") << Arrival::Unsorted << false;
+    QTest::newRow("NaN values") << Arrival::NanValues << true;
+    QTest::newRow("NaN time held stays last") << Arrival::NanTimeHeld << false;
+    QTest::newRow("many points, nothing reads") << Arrival::NoReader << true;
+}
+
+// Points added in blocks (live acquisition) land where one addData call per
+// point would put them; the key range counts waiting points without merging
+// them, every other reader merges first, and the summary follows.
+void TestLodGraph::sideBuffer()
+{
+    QFETCH(Arrival, arrival);
+    QFETCH(bool, distinctTimes);
+    QCustomPlot plot;
+    auto *lod = qobject_cast<LodGraph *>(addChannelGraph(&plot));
+    QCPGraph *plain = plot.addGraph();
+    QRandomGenerator rng(17);
+
+    QVector<QCPGraphData> held = makeData(Kind::RandomWalk, 20000, 3); // 0 .. 50 s
+    if (arrival == Arrival::EqualTimes)
+        for (int k = 0; k < held.size(); ++k)
+            held[k].key = (k + 1) / 4000.0;
+    if (arrival == Arrival::BeforeAll)
+        for (auto &p : held)
+            p.key += 100;
+    if (arrival == Arrival::NanTimeHeld)
+        held.append(QCPGraphData(missing, 5.0));
+    lod->data()->set(held, true);
+    plain->data()->set(held, true);
+    bool found = false;
+    (void)lod->getValueRange(found); // the summary is built
+
+    QVector<QVector<QCPGraphData>> blocks;
+    const int blockCount = arrival == Arrival::NoReader ? 700 : 5;
+    for (int b = 0; b < blockCount; ++b) {
+        QVector<QCPGraphData> block;
+        for (int j = 0; j < 100; ++j) {
+            const int scan = b * 100 + j + 1;
+            double key = 10.0001 + scan / 4000.0;
+            if (arrival == Arrival::EqualTimes)
+                key = (scan + scan / 50) / 4000.0; // every 50th time twice
+            if (arrival == Arrival::BeforeAll || arrival == Arrival::NanTimeHeld)
+                key = scan / 4000.0;
+            if (arrival == Arrival::Unsorted)
+                key = 10 + rng.bounded(400) / 4000.0;
+            const double value =
+                arrival == Arrival::NanValues && j % 3 ? missing : rng.bounded(1000.0) - 500;
+            block.append(QCPGraphData(key, value));
+        }
+        blocks.append(block);
+    }
+
+    QVector<QCPGraphData> added;
+    for (const auto &block : blocks) {
+        QVector<double> keys, values;
+        for (const QCPGraphData &p : block) {
+            keys << p.key;
+            values << p.value;
+            plain->addData(p.key, p.value);
+        }
+        lod->addPoints(keys, values);
+        added += block;
+    }
+    const QVector<QCPGraphData> expected = addedOneByOne(held, added);
+    QCPGraphDataContainer model;
+    model.set(expected, true);
+
+    const int waiting = lod->pendingCount();
+    QVERIFY(arrival == Arrival::NoReader ? waiting < (1 << 14) : waiting == added.size());
+    bool ours = false, theirs = false;
+    const QCPRange keyRange = lod->getKeyRange(ours);
+    const QCPRange expectedRange = model.keyRange(theirs);
+    QCOMPARE(ours, theirs);
+    QVERIFY(std::memcmp(&keyRange, &expectedRange, sizeof keyRange) == 0); // NaN too
+    if (arrival != Arrival::NanTimeHeld)
+        QCOMPARE(lod->pendingCount(), waiting); // fitting the time axis does not merge
+
+    QCOMPARE(lod->dataCount(), expected.size());
+    QCOMPARE(lod->pendingCount(), 0);
+    QVERIFY(samePoints(*lod->data(), expected));
+    if (distinctTimes)
+        QVERIFY(samePoints(*plain->data(), expected));
+    QCOMPARE(lod->getValueRange(ours), model.valueRange(theirs));
 }
 
 // The summary costs a few percent of the points it covers.
