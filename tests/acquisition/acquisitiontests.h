@@ -60,3 +60,11 @@ public:
         const QStringList bad_ = acqtest::callsOnClearedHandles(log_);                             \
         QVERIFY2(bad_.isEmpty(), qPrintable(acqtest::describeBadCalls(log_, bad_)));               \
     } while (false)
+
+// A live key compared bit for bit with the time of the given scan of the
+// card's 4000 scans/s clock (QCOMPARE forgives the last digits of doubles).
+#define verifyKeyOfScan(key, scan)                                                                 \
+    QVERIFY2((key) == double(scan) / 4000.0,                                                       \
+             qPrintable(QStringLiteral("key %1, expected scan %2 at 4000/s")                       \
+                            .arg(double(key), 0, 'g', 17)                                          \
+                            .arg(qint64(scan))))

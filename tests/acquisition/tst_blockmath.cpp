@@ -89,7 +89,7 @@ private slots:
             QCOMPARE(kept.u2.size(), kept.keys.size());
             for (int k = 0; k < kept.keys.size(); ++k) {
                 const qint64 s = qRound64(kept.keys[k] * 4000.0);
-                QCOMPARE(kept.keys[k], double(s) / 4000.0); // a whole number of scans
+                verifyKeyOfScan(kept.keys[k], s); // a whole number of scans
                 QVERIFY(s > scan && s <= scan + size);
                 const double v = double(s % 1000) / 100.0;
                 QCOMPARE(kept.u1[k], scaleU(v));
@@ -145,7 +145,7 @@ private slots:
         for (int k = 1; k <= 100; ++k) {
             double key = 0;
             QVERIFY(timeBase.countScan(1, key)); // keeps all while its counter wraps
-            QCOMPARE(key, double(startScans + k) / 4000.0);
+            verifyKeyOfScan(key, startScans + k);
             QVERIFY(key > previous);
             previous = key;
         }

@@ -238,7 +238,7 @@ private slots:
         const auto *data = w.channelGraph(0)->data().data();
         QVERIFY(data->size() >= 800);
         for (int k = 0; k < data->size(); ++k)
-            QCOMPARE(data->at(k)->key, (k + 1) / 4000.0);
+            verifyKeyOfScan(data->at(k)->key, k + 1);
     }
 
     void endToEnd()
@@ -263,7 +263,7 @@ private slots:
             QCOMPARE(data->size(), 100);
             for (int k = 0; k < data->size(); ++k) {
                 QCOMPARE(data->at(k)->value, expected[c]);
-                QCOMPARE(data->at(k)->key, (10 * k + 1) / 4000.0);
+                verifyKeyOfScan(data->at(k)->key, 10 * k + 1);
             }
         }
         const QStringList lines = acqtest::errorLogLines();
