@@ -1,24 +1,32 @@
 // Cost of one 100-scan block on the live path: the split of the read array
 // on the library's thread and processBlock on the GUI thread (scaling, keep
-// rule, four appends, axis fit), in the real window, offscreen.
+// rule, four appends, axis fit), in the real window, offscreen. Then the
+// same blocks landing inside an opened recording of 100 k, 1 M and 4 M points
+// per graph, where the points wait beside the graph and are merged once per
+// redraw (every 600 ms = 24 blocks); and, for comparison, what adding those
+// points one by one into the recording costs.
 //
-//   bench_blocks [blocks]      (default 20000 blocks = 500 s of acquisition)
+//   bench_blocks [blocks] [overlap blocks]   (defaults 20000 = 500 s, and 960 = 24 s)
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
+#include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 #include "windowprobe.h"
 
 namespace {
+
+constexpr double blocksPerSecond = cardScanRate / 100; // 40
+constexpr int blocksPerRedraw = 24;                    // the window's 600 ms timer
 
 struct Figures
 {
@@ -27,6 +35,8 @@ struct Figures
 
 Figures summarise(std::vector<double> us)
 {
+    if (us.empty())
+        return {0, 0, 0, 0};
     std::sort(us.begin(), us.end());
     double sum = 0;
     for (double v : us)
@@ -35,12 +45,21 @@ Figures summarise(std::vector<double> us)
             sum / us.size()};
 }
 
+// One read array of 100 scans of a changing signal, interleaved by scan.
+ChannelLists nextBlock(int b)
+{
+    double values[800] = {};
+    for (int k = 0; k < 100; ++k)
+        for (int c = 0; c < 4; ++c)
+            values[4 * k + c] = 5.0 + 4.0 * std::sin(0.001 * (b * 100 + k) + c);
+    return splitScans(values, 400, 800);
+}
+
 void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
 {
-    w.findChild<QLineEdit *>(QStringLiteral("edit_sample"))->setText(QLatin1String(sampleText));
+    typeIntoField(w, "edit_sample", QLatin1String(sampleText));
     MainWindowProbe::restartTimeBase(w);
 
-    // One read array of 100 scans of a changing signal, interleaved by scan.
     double values[800] = {};
     std::vector<double> splitUs, processUs;
     splitUs.reserve(blocks);
@@ -61,8 +80,7 @@ void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
     const Figures s = summarise(splitUs);
     const Figures p = summarise(processUs);
     const double perBlock = s.mean + p.mean;
-    // 4000 scans/s = 40 blocks/s.
-    const double coreShare = perBlock * 40.0 / 1e6 * 100.0;
+    const double coreShare = perBlock * blocksPerSecond / 1e6 * 100.0;
     std::printf("%-22s points/graph %8d\n", label, w.channelGraph(0)->dataCount());
     std::printf("  split        median %7.2f us  p99 %7.2f us  max %8.2f us\n", s.median, s.p99,
                 s.max);
@@ -74,6 +92,97 @@ void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
                 (s.median + p.median < 250.0 && s.p99 + p.p99 < 250.0) ? "met" : "MISSED");
 }
 
+// Gives each graph `points` points covering 0 .. 2500 s, as opening such a
+// recording does, and restarts the live time base at 0 inside it.
+void openRecording(MainWindow &w, int points)
+{
+    MainWindowProbe::restartTimeBase(w);
+    for (int c = 0; c < 4; ++c) {
+        QVector<QCPGraphData> data(points);
+        for (int k = 0; k < points; ++k)
+            data[k] = QCPGraphData(2500.0 * k / points, 100.0 * c + 50.0 * std::sin(0.01 * k));
+        QCPGraph *graph = w.channelGraph(c);
+        graph->data()->set(data, true);
+        markGraphDataChanged(graph);
+        bool found = false;
+        (void)graph->getValueRange(found); // the summary, as the first redraw builds it
+    }
+    MainWindowProbe::requestTimeBaseReset(w);
+}
+
+void runOverlap(MainWindow &w, int points, int blocks)
+{
+    typeIntoField(w, "edit_sample", QStringLiteral("1000"));
+    openRecording(w, points);
+    std::vector<double> processUs, mergeUs, summaryUs;
+    QElapsedTimer timer;
+    for (int b = 0; b < blocks; ++b) {
+        const ChannelLists lists = nextBlock(b);
+        timer.start();
+        w.processBlock(lists.u1, lists.i, lists.t, lists.u2, 25.0);
+        processUs.push_back(timer.nsecsElapsed() / 1000.0);
+        if ((b + 1) % blocksPerRedraw == 0 || b + 1 == blocks) {
+            // What the redraw does first: merge the waiting points of the four
+            // graphs and bring their summaries up to date.
+            timer.start();
+            for (int c = 0; c < 4; ++c)
+                settleGraphData(w.channelGraph(c));
+            const qint64 merged = timer.nsecsElapsed();
+            for (int c = 0; c < 4; ++c) {
+                bool found = false;
+                (void)w.channelGraph(c)->getValueRange(found);
+            }
+            mergeUs.push_back(merged / 1000.0);
+            summaryUs.push_back((timer.nsecsElapsed() - merged) / 1000.0);
+        }
+    }
+    const Figures p = summarise(processUs);
+    const Figures m = summarise(mergeUs);
+    const Figures r = summarise(summaryUs);
+    const double perBlock = p.mean + (m.mean + r.mean) * mergeUs.size() / blocks;
+    const double share = perBlock * blocksPerSecond / 1e6 * 100.0;
+    std::printf(
+        "inside a recording of %7d points/graph (keep all, %d blocks, now %d points/graph)\n",
+        points, blocks, w.channelGraph(0)->dataCount());
+    std::printf("  processBlock        median %8.1f us  p99 %8.1f us  max %8.1f us\n", p.median,
+                p.p99, p.max);
+    std::printf("  merge per redraw    median %8.1f us  p99 %8.1f us  max %8.1f us  (4 graphs, "
+                "%d blocks)\n",
+                m.median, m.p99, m.max, blocksPerRedraw);
+    std::printf(
+        "  summary rebuild     median %8.1f us  p99 %8.1f us  max %8.1f us  (4 graphs, from "
+        "the first merged point on)\n",
+        r.median, r.p99, r.max);
+    std::printf("  per block, all included:    %8.1f us -> %5.2f %% of one core at 4000 Hz   "
+                "(whole program goal: <= %d %% of a core)\n",
+                perBlock, share, points > 1000000 ? 40 : 25);
+}
+
+// The same blocks added one addData call per point, as before the side buffer.
+void runOneByOne(MainWindow &w, int points, int blocks)
+{
+    openRecording(w, points);
+    TimeBase timeBase(cardScanRate);
+    const TemperatureScale scale = temperatureScale(400, 3600);
+    std::vector<double> us;
+    QElapsedTimer timer;
+    for (int b = 0; b < blocks; ++b) {
+        const ChannelLists lists = nextBlock(b);
+        timer.start();
+        const KeptSamples kept =
+            keepSamples(timeBase, lists.u1, lists.i, lists.t, lists.u2, 1, scale);
+        const QVector<double> *values[4] = {&kept.u1, &kept.i, &kept.t, &kept.u2};
+        for (int c = 0; c < 4; ++c)
+            for (int k = 0; k < kept.keys.size(); ++k)
+                w.channelGraph(c)->addData(kept.keys[k], values[c]->at(k));
+        us.push_back(timer.nsecsElapsed() / 1000.0);
+    }
+    const Figures f = summarise(us);
+    std::printf("  for comparison, one addData per point: median %9.1f us per block (%d blocks) "
+                "-> %.0f %% of one core\n",
+                f.median, blocks, f.median * blocksPerSecond / 1e6 * 100.0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -82,9 +191,16 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int blocks = argc > 1 ? std::max(100, std::atoi(argv[1])) : 20000;
+    const int overlapBlocks = argc > 2 ? std::max(blocksPerRedraw, std::atoi(argv[2])) : 960;
     MainWindow w;
     std::printf("Block processing, %d blocks of 100 scans, 25 ms each\n", blocks);
     run(w, "keep all (\"1000\")", "1000", blocks);
     run(w, "every 10th (\"100\")", "100", blocks);
+
+    std::printf("\nBlocks inside an opened recording covering 0 .. 2500 s, live times from 0 s\n");
+    for (const int points : {100000, 1000000, 4000000}) {
+        runOverlap(w, points, overlapBlocks);
+        runOneByOne(w, points, points >= 4000000 ? 2 : 5);
+    }
     return 0;
 }

@@ -9,20 +9,16 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "dialoganswer.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <qcustomplot.h>
 
 #include <charconv>
@@ -62,32 +58,6 @@ double peakMiB()
     return 0;
 #endif
 }
-
-// Answers the next file dialog with fileName and confirms replacing.
-class DialogAnswer : public QObject
-{
-public:
-    explicit DialogAnswer(QString fileName) : fileName(std::move(fileName))
-    {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (auto *dialog = qobject_cast<QFileDialog *>(modal); dialog && dialog != answered) {
-                answered = dialog;
-                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(this->fileName);
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-                if (QAbstractButton *yes = box->button(QMessageBox::Yes))
-                    yes->click();
-            }
-        });
-        timer.start(1);
-    }
-
-private:
-    QString fileName;
-    QTimer timer;
-    QPointer<QFileDialog> answered;
-};
 
 struct Timing
 {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QLineEdit>
 #include <qcustomplot.h>
 
+#include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 
 // The benchmarks' access to the window's private state.
@@ -12,7 +14,17 @@ public:
     static void restartTimeBase(MainWindow &w)
     {
         for (int c = 0; c < 4; ++c)
-            w.channelGraph(c)->data()->clear();
+            clearGraphData(w.channelGraph(c));
         w.resetTimeBase = true;
     }
+    // Makes the next block start the time base at zero; the graphs keep their points.
+    static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
 };
+
+// Types text into one of the window's fields and leaves it, as a user does.
+inline void typeIntoField(MainWindow &w, const char *name, const QString &text)
+{
+    auto *edit = w.findChild<QLineEdit *>(QLatin1String(name));
+    edit->setText(text);
+    emit edit->editingFinished();
+}

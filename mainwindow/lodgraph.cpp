@@ -140,8 +140,12 @@ void LodGraph::mergePending() const
     for (int k = 0; k < added; ++k)
         data->add(room);
     QCPGraphData *points = &*data->begin();
-    int h = held - 1;
-    int w = held + added;
+    // Held points after every new time only move up.
+    const int to = int(std::upper_bound(points + from, points + held, pending.last(), pointBefore) -
+                       points);
+    std::copy_backward(points + to, points + held, points + held + added);
+    int h = to - 1;
+    int w = to + added;
     for (int p = added - 1; p >= 0;) {
         if (h >= from && pointBefore(pending[p], points[h]))
             points[--w] = points[h--];
