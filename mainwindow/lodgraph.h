@@ -34,10 +34,12 @@ public:
     // The container changed other than by appending: rebuild at the next use.
     void markDataChanged();
 
-    // Adds the points where one addData call per point would put them; at
-    // equal times the points already held come first, then these in the
-    // order given (a NaN time goes after all others). Points at or after the
-    // end are appended at once, the others wait in the side buffer.
+    // Adds the points in time order among those held, as one addData call
+    // per point does; at equal times the points already held come first,
+    // then these in the order given (QCPGraph::addData would put a time equal
+    // to a held one before the end ahead of it), and NaN times go last.
+    // Points at or after the end are appended at once, the others wait in
+    // the side buffer.
     void addPoints(const QVector<double> &keys, const QVector<double> &values);
     // Merges the waiting points into the container.
     void mergePending() const;
