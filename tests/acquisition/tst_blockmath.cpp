@@ -107,27 +107,6 @@ private slots:
             QCOMPARE(keptScans[k], qint64(k) * interval + 1);
     }
 
-    void shortestListDecides()
-    {
-        TimeBase timeBase(cardScanRate);
-        const KeptSamples kept = keepSamples(timeBase, QVector<double>(5, 1.0),
-                                             QVector<double>(3, 1.0), QVector<double>(5, 1.0),
-                                             QVector<double>(4, 1.0), 1, temperatureScale(0, 0));
-        QCOMPARE(kept.keys.size(), 3);
-        QCOMPARE(timeBase.scans(), quint64(3));
-    }
-
-    void restartStartsAtTheFirstStep()
-    {
-        TimeBase timeBase(cardScanRate, 12345, 7);
-        timeBase.restart();
-        double key = 0;
-        QVERIFY(timeBase.countScan(10, key)); // the first scan after a restart is kept
-        QCOMPARE(key, 1.0 / 4000.0);
-        QVERIFY(!timeBase.countScan(10, key));
-        QCOMPARE(key, 2.0 / 4000.0);
-    }
-
     // Days or years of acquisition: the scan count passes 32 bits and the
     // keep counter wraps, while keys stay exact and rising.
     void longRuns_data()

@@ -1,6 +1,6 @@
 // processBlock in the real window: time base on the card's clock, keep rule
 // across blocks, scaling from the edits, blocks landing inside an opened
-// recording, axis fitting and the update signal.
+// recording (value range, clear), axis fitting and the update signal.
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -8,9 +8,6 @@
 #include <QTest>
 
 #include <qcustomplot.h>
-
-#include <algorithm>
-#include <cmath>
 
 #include "acquisition/blockmath.h"
 #include "acquisitiontests.h"
@@ -30,37 +27,6 @@ QVector<double> keysOf(QCPGraph *graph)
     for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
         keys << it->key;
     return keys;
-}
-
-bool keyBefore(double a, double b)
-{
-    return a < b || (!std::isnan(a) && std::isnan(b));
-}
-
-// What adding the points one by one gives: each goes after every point of
-// the same or an earlier time.
-QVector<QCPGraphData> addedOneByOne(QVector<QCPGraphData> held, const QVector<QCPGraphData> &added)
-{
-    for (const QCPGraphData &p : added) {
-        auto at = std::upper_bound(held.begin(), held.end(), p, [](const auto &a, const auto &b) {
-            return keyBefore(a.key, b.key);
-        });
-        held.insert(at, p);
-    }
-    return held;
-}
-
-QVector<QCPGraphData> pointsOf(QCPGraph *graph)
-{
-    settleGraphData(graph);
-    return QVector<QCPGraphData>(graph->data()->constBegin(), graph->data()->constEnd());
-}
-
-bool samePoints(const QVector<QCPGraphData> &a, const QVector<QCPGraphData> &b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
-        return x.key == y.key && x.value == y.value;
-    });
 }
 
 class LivePathTest : public QObject
@@ -209,51 +175,6 @@ private slots:
         QCOMPARE(keys.size(), (scans + interval - 1) / interval);
         for (int k = 0; k < keys.size(); ++k)
             verifyKeyOfScan(keys[k], k * interval + 1);
-    }
-
-    // Blocks acquired after opening a recording: their points take their
-    // places among the recording's, as adding them one by one would, and the
-    // time axis spans both.
-    void blocksInsideARecording_data()
-    {
-        QTest::addColumn<double>("first"); // time of the recording's first point
-        QTest::addColumn<double>("spacing");
-        QTest::addColumn<bool>("append"); // every live time after the recording
-        QTest::newRow("recording before the live times") << -10.0 << 0.0025 << true;
-        QTest::newRow("recording around the live times") << 0.0 << 0.0025 << false;
-        QTest::newRow("recording at the same times") << 1 / 4000.0 << 1 / 4000.0 << false;
-    }
-    void blocksInsideARecording()
-    {
-        QFETCH(double, first);
-        QFETCH(double, spacing);
-        QFETCH(bool, append);
-        setEdit("edit_sample", QStringLiteral("1000"));
-        QVector<QCPGraphData> recording;
-        for (int k = 0; k < 2000; ++k) // equal times come out exactly equal
-            recording.append(QCPGraphData(
-                spacing == 1 / 4000.0 ? (k + 1) / 4000.0 : first + k * spacing, 1000.0 + k));
-        for (int c = 0; c < 4; ++c) {
-            window->channelGraph(c)->data()->set(recording, true);
-            markGraphDataChanged(window->channelGraph(c));
-        }
-        QVector<QCPGraphData> live;
-        for (int b = 0; b < 3; ++b) {
-            QVector<double> u1;
-            for (int j = 0; j < 100; ++j) {
-                u1 << (b * 100 + j) / 100.0;
-                live.append(QCPGraphData((b * 100 + j + 1) / 4000.0, scaleU(u1.last())));
-            }
-            window->processBlock(u1, filled(100, 1), filled(100, 1), filled(100, 1), 25.0);
-        }
-        auto *lod = qobject_cast<LodGraph *>(window->channelGraph(0));
-        QVERIFY(lod);
-        QCOMPARE(lod->pendingCount() == 0, append); // appends go straight in
-        const QCPRange keys = lod->keyAxis()->range();
-        QCOMPARE(keys.lower, std::min(recording.first().key, live.first().key));
-        QCOMPARE(keys.upper, std::max(recording.last().key, live.last().key));
-        QCOMPARE(lod->dataCount(), 2300);
-        QVERIFY(samePoints(pointsOf(lod), addedOneByOne(recording, live)));
     }
 
     // The value range of a graph follows points merged into its middle, also
