@@ -11,8 +11,10 @@
 //
 //   bench_soak [seconds=300] [rate=16] [edit_sample text=100]
 //              [recording=none|overlap|append] [points per graph=1000000]
-// The goals of a run after opening a recording hold in real time (rate 1),
-// keeping every sample: bench_soak 120 1 1000 overlap 1000000
+// Goals after opening a recording, in real time (rate 1) keeping every sample
+// (bench_soak 120 1 1000 overlap 1000000): at 1 M points per graph at most
+// 25 % of one core, no block waits more than 100 ms for the GUI thread, no
+// stall over 150 ms; at 4 M points per graph at most 40 % of one core.
 
 #include <QAction>
 #include <QApplication>
@@ -330,6 +332,8 @@ int main(int argc, char **argv)
         std::printf("peak memory per point    %.1f B   goal <= 24 B -> %s\n", bytesPerPoint,
                     bytesPerPoint <= 24.0 ? "met" : "MISSED");
     const bool goals = recording != "none";
+    // Waits and stalls have goals up to 1 M points per graph, CPU use beyond too.
+    const bool latencyGoals = goals && recordingPoints <= 1000000;
     const int cpuGoal = recordingPoints > 1000000 ? 40 : 25;
     std::printf("CPU use                  %.1f %% of one core (whole process, %.0f s)", cpuShare,
                 acquisitionWall);
@@ -343,7 +347,7 @@ int main(int argc, char **argv)
         std::printf("wait for the GUI thread  median %.2f ms, p99 %.1f ms, worst %.1f ms "
                     "(read to end of processBlock)",
                     sorted[sorted.size() / 2], sorted[sorted.size() * 99 / 100], worstWait);
-        if (goals)
+        if (latencyGoals)
             std::printf("   goal <= 100 ms -> %s", worstWait <= 100.0 ? "met" : "MISSED");
         std::printf("\n");
     }
@@ -351,7 +355,7 @@ int main(int argc, char **argv)
     const double worstStall = std::max(0.0, worstGapMs - 5.0);
     std::printf("GUI thread worst stall   %.1f ms (largest gap between 5 ms ticks, minus 5 ms)",
                 worstStall);
-    if (goals)
+    if (latencyGoals)
         std::printf("   goal <= 150 ms -> %s", worstStall <= 150.0 ? "met" : "MISSED");
     std::printf("\n");
     if (!gapsMs.empty()) {
