@@ -17,15 +17,22 @@ TimeBase timeBase(cardScanRate);
 void MainWindow::on_btn_start_collect_clicked()
 {
     ui->btn_start_collect->setEnabled(false);
+    killRedrawTimer(); // never two
     timerId = startTimer(600, Qt::CoarseTimer);
-    daq.start();
+    ui->statusbar->clearMessage(); // an earlier failure is over
+    if (!daq.start()) {
+        enterIdle();
+        showProblem(tr("无法开始采集：%1").arg(daq.lastError));
+        return;
+    }
+    updateRecordingStatus();
 }
 
 void MainWindow::on_btn_stop_collect_clicked()
 {
-    killTimer(timerId);
+    killRedrawTimer();
     daq.stop();
-    ui->btn_start_collect->setEnabled(true);
+    enterIdle();
 }
 
 void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &i,
@@ -42,9 +49,8 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
     if (n == 0)
         return;
 
-    const TemperatureScale tScale = temperatureScale(editNumber(ui->edit_mintemp->text()),
-                                                     editNumber(ui->edit_maxtemp->text()));
-    const int interval = keepInterval(ui->edit_sample->text());
+    const TemperatureScale tScale = temperatureScale(minTemp, maxTemp);
+    const int interval = keepEvery;
 
     // The lists come from one split and have equal length; the shortest decides.
     const KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, interval, tScale);

@@ -89,3 +89,23 @@ KeptSamples keepSamples(TimeBase &timeBase, const QVector<double> &u1, const QVe
     }
     return kept;
 }
+
+std::optional<double> parseTemperatureLimit(const QString &text, const QLocale &locale)
+{
+    const QString trimmed = text.trimmed();
+    for (QLocale reading : {QLocale::c(), locale}) {
+        reading.setNumberOptions(QLocale::RejectGroupSeparator);
+        bool ok = false;
+        const double value = reading.toDouble(trimmed, &ok);
+        if (ok)
+            return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+int acceptedSampleRate(const QString &text)
+{
+    bool ok = false;
+    const int rate = text.trimmed().toInt(&ok, 10);
+    return ok && (rate == 1 || rate == 10 || rate == 100 || rate == 1000) ? rate : 0;
+}

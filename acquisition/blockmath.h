@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QVector>
 #include <cstdint>
+#include <optional>
 
 // Arithmetic of one sample block, free of widgets and threads.
 
@@ -47,6 +49,15 @@ double editNumber(const QString &text);
 // (1000 / r, base 10). 0, no number and values beyond +-1000 keep every sample;
 // the sign does not matter. Always 1 or more.
 int keepInterval(const QString &sampleText);
+
+// A temperature limit as typed: a finite number, written with a decimal
+// point or with the decimal separator of `locale`, blanks around it ignored.
+// Anything else (no number, digit grouping, infinity, NaN, overflow) is none.
+std::optional<double> parseTemperatureLimit(const QString &text, const QLocale &locale);
+
+// The values the sampling-frequency edit accepts: 1, 10, 100 and 1000 (keep
+// every 1000th ... every sample). Anything else gives 0.
+int acceptedSampleRate(const QString &text);
 
 // Whether the sample with this running number goes to the graphs.
 inline bool keepSample(int32_t sampleCounter, int interval)

@@ -74,32 +74,58 @@ struct QueuedBlock
     double elapsed;
 };
 
+// A task that a callback ended, reported to the GUI thread.
+struct TaskEnd
+{
+    DaqTask *daq;
+    unsigned serial;
+    QString errorText;
+    QDateTime when;
+};
+
 void writeErrorLine(std::ofstream &log, const QString &line)
 {
     writeLogLine(log, line.toUtf8().toStdString());
 }
 
-// Library thread: the task ended with an error. Stops (if asked) and clears it
-// only if no one else has taken it, then lets the GUI thread forget the handle.
-void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst)
+void writeStopLine(std::ofstream &log, const QDateTime &when)
 {
+    writeErrorLine(log, QString::number(when.toMSecsSinceEpoch()) +
+                            QStringLiteral("    stop collect data time\uFF1A ") +
+                            when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
+                            QStringLiteral("  "));
+}
+
+// Library thread: the task ended with an error. Stops (if asked) and clears it
+// only if no one else has taken it, then reports it to the GUI thread.
+void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const QString &errorText)
+{
+    // Read before taking the handle: once it is taken, no newer start can
+    // have counted up (a start stops first, which would have taken it).
+    const unsigned serial = daq->taskSerial.load();
     DaqTaskHandle expected = task;
     if (!daq->liveHandle.compare_exchange_strong(expected, DaqTaskHandle{}))
         return; // stop() owns it and is stopping and clearing it right now
     if (stopFirst)
         ArtDAQ_StopTask(task);
     ArtDAQ_ClearTask(task);
+    const QDateTime when = QDateTime::currentDateTime();
     if (MainWindow *window = daq->owner) {
         const PostingLock posting;
         QMetaObject::invokeMethod(
-            window, [ended = HandOver<DaqTask *>(daq)] { ended.get()->forgetEndedTask(); },
+            window,
+            [ended = HandOver<TaskEnd>({daq, serial, errorText, when})] {
+                const TaskEnd &e = ended.get();
+                e.daq->taskEndedByCard(e.serial, e.errorText, e.when);
+            },
             Qt::QueuedConnection);
     }
 }
 
 } // namespace
 
-DaqTask::DaqTask() : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr)
+DaqTask::DaqTask()
+    : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr), taskSerial(0)
 {
     const char *names[4] = {"Dev1/ai0", "Dev1/ai1", "Dev1/ai2", "Dev1/ai3"};
     for (int i = 0; i < 4; ++i)
@@ -113,9 +139,10 @@ DaqTask::~DaqTask()
     closeLog(errorLog);
 }
 
-void DaqTask::start()
+bool DaqTask::start()
 {
     stop();
+    taskSerial.fetch_add(1);
 
     char errorText[kErrorTextSize];
     std::memset(errorText, 0, sizeof errorText);
@@ -137,7 +164,7 @@ void DaqTask::start()
         status = ArtDAQ_StartTask(taskHandle);
     }
     if (status >= 0)
-        return;
+        return true;
 
     ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
     errorText[kErrorTextSize - 1] = '\0';
@@ -146,9 +173,10 @@ void DaqTask::start()
         ArtDAQ_ClearTask(partial);
     }
     taskHandle = nullptr;
-    writeErrorLine(errorLog,
-                   QStringLiteral("ArtDAQ_ Error: %1 ").arg(QString::fromUtf8(errorText)));
+    lastError = QString::fromUtf8(errorText);
+    writeErrorLine(errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(lastError));
     writeErrorLine(errorLog, QStringLiteral("start leave error  "));
+    return false;
 }
 
 void DaqTask::stop()
@@ -161,17 +189,22 @@ void DaqTask::stop()
     ArtDAQ_StopTask(handle);
     ArtDAQ_ClearTask(handle);
 
-    const QDateTime now = QDateTime::currentDateTime();
-    writeErrorLine(errorLog, QString::number(now.toMSecsSinceEpoch()) +
-                                 QStringLiteral("    stop collect data time\uFF1A ") +
-                                 now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
-                                 QStringLiteral("  "));
+    writeStopLine(errorLog, QDateTime::currentDateTime());
 }
 
 void DaqTask::forgetEndedTask()
 {
     if (taskHandle && liveHandle.load() != taskHandle)
         taskHandle = nullptr;
+}
+
+void DaqTask::taskEndedByCard(unsigned serial, const QString &errorText, const QDateTime &when)
+{
+    forgetEndedTask();
+    writeErrorLine(errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(errorText));
+    writeStopLine(errorLog, when);
+    if (owner)
+        owner->taskEndedByCard(errorText, serial == taskSerial.load());
 }
 
 DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEveryNArg<2>,
@@ -190,7 +223,8 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEver
         char errorText[kErrorTextSize];
         std::memset(errorText, 0, sizeof errorText);
         ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
-        endTaskFromCallback(daq, task, true);
+        errorText[kErrorTextSize - 1] = '\0';
+        endTaskFromCallback(daq, task, true, QString::fromUtf8(errorText));
         return 0;
     }
     if (count <= 0)
@@ -223,7 +257,7 @@ DaqDoneStatus onTaskDone(DaqDoneArg<0> task, DaqDoneArg<1> status, DaqDoneArg<2>
     ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
     errorText[kErrorTextSize - 1] = '\0';
     if (auto *daq = static_cast<DaqTask *>(callbackData))
-        endTaskFromCallback(daq, task, false);
+        endTaskFromCallback(daq, task, false, QString::fromUtf8(errorText));
     qDebug().noquote() << QStringLiteral("ArtDAQ_ Error: %1").arg(QString::fromUtf8(errorText));
     return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <atomic>
 #include <cstdint>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include "acquisition/daqapi.h"
 
 class MainWindow;
+class QDateTime;
 
 // The acquisition task on the card library: four voltage inputs, continuous
 // clock, every-N and done callbacks. start()/stop() and the error log belong to
@@ -19,7 +21,9 @@ public:
     DaqTask(const DaqTask &) = delete;
     DaqTask &operator=(const DaqTask &) = delete;
 
-    void start();
+    // Starts a new task. False if a library call failed: the partial task is
+    // cleared, error.txt has the two lines and lastError the library's text.
+    bool start();
     void stop();
 
     char channelNames[4][10];
@@ -39,6 +43,17 @@ public:
 
     // GUI thread: forgets taskHandle once a callback has ended that task.
     void forgetEndedTask();
+
+    // The library's text of the last failed start. GUI thread only.
+    QString lastError;
+    // Counted up by each start(); a callback that ends a task reports the
+    // number of the task it ended, so a late report never ends a newer one.
+    std::atomic<unsigned> taskSerial;
+
+    // GUI thread: a callback ended task number `serial` with an error at
+    // `when`. Logs the error and the stop like a failed start and a stop,
+    // then tells the window.
+    void taskEndedByCard(unsigned serial, const QString &errorText, const QDateTime &when);
 };
 
 // Library callbacks; callbackData is the DaqTask. They run on the library's thread.

@@ -1,16 +1,14 @@
 #include <QApplication>
 #include <QLocale>
-#include <QTranslator>
 
-#include "app/shell.h"
+#include "app/language.h"
 #include "mainwindow/mainwindow.h"
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QTranslator translator;
-    (void)translator.load(startupCatalogue(QLocale()));
-    QCoreApplication::installTranslator(&translator);
+    // Before the window: its construction translates its texts.
+    setInterfaceLanguage(languageForLocale(QLocale()));
 
     int status;
     {
@@ -19,5 +17,6 @@ int main(int argc, char *argv[])
         window.show();
         status = app.exec();
     }
+    resetInterfaceLanguage();
     return status;
 }

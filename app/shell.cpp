@@ -1,9 +1,14 @@
 #include "app/shell.h"
 
+QString languageCatalogue(Language language)
+{
+    return language == Language::Chinese ? QStringLiteral(":/res/KorvelDAQ_zh_CN.qm")
+                                         : QStringLiteral(":/res/KorvelDAQ_en.qm");
+}
+
 QString startupCatalogue(const QLocale &locale)
 {
-    return locale.language() == QLocale::Chinese ? QStringLiteral(":/res/KorvelDAQ_zh_CN.qm")
-                                                 : QStringLiteral(":/res/KorvelDAQ_en.qm");
+    return languageCatalogue(languageForLocale(locale));
 }
 
 QString websiteAddress(const QLocale &locale)

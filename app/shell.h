@@ -3,7 +3,11 @@
 #include <QLocale>
 #include <QString>
 
-class QTranslator;
+#include "app/language.h"
+
+// The program's catalogue of a language (":/res/KorvelDAQ_zh_CN.qm" or
+// ":/res/KorvelDAQ_en.qm").
+QString languageCatalogue(Language language);
 
 // Start-up catalogue for the system language: the Chinese one for any
 // Chinese locale, the English one for every other language.

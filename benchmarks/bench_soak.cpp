@@ -9,7 +9,7 @@
 //   overlap  0 .. 2500 s: every live point lands inside the recording;
 //   append   -2500 .. 0 s: every live point comes after the recording's last.
 //
-//   bench_soak [seconds=300] [rate=16] [edit_sample text=100]
+//   bench_soak [seconds=300] [rate=16] [edit_sample: 1, 10, 100 or 1000; default 100]
 //              [recording=none|overlap|append] [points per graph=1000000]
 // Goals after opening a recording, in real time (rate 1) keeping every sample
 // (bench_soak 120 1 1000 overlap 1000000): at 1 M points per graph at most
@@ -158,6 +158,10 @@ int main(int argc, char **argv)
     const double seconds = argc > 1 ? std::atof(argv[1]) : 300.0;
     const double rate = argc > 2 ? std::atof(argv[2]) : 16.0;
     const QString sampleText = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("100");
+    if (acceptedSampleRate(sampleText) == 0) {
+        std::fprintf(stderr, "bench_soak: edit_sample takes 1, 10, 100 or 1000\n");
+        return 2;
+    }
     const QByteArray recording = argc > 4 ? QByteArray(argv[4]) : QByteArray("none");
     const int recordingPoints = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1000000;
     if (recording != "none" && recording != "overlap" && recording != "append") {

@@ -27,11 +27,21 @@ public:
     }
     void append(char c) { *reserve(1) = c, ++used; }
 
-    // Writes what is pending; false once any write has failed.
+    // Writes what is pending; false once any write has failed. A short write
+    // is continued, so that a failure leaves the system's reason in the device.
     bool flush()
     {
-        if (ok && used > 0)
-            ok = device.write(block.get(), used) == used;
+        const char *pending = block.get();
+        qsizetype left = ok ? used : 0;
+        while (left > 0) {
+            const qint64 written = device.write(pending, left);
+            if (written <= 0) {
+                ok = false;
+                break;
+            }
+            pending += written;
+            left -= written;
+        }
         used = 0;
         return ok;
     }

@@ -9,8 +9,10 @@
 #include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QStatusBar>
 #include <QGuiApplication>
 #include <QSaveFile>
 #include <qcustomplot.h>
@@ -43,19 +45,27 @@ ChannelView viewOf(QCPGraph *graph)
 
 // Writes through a temporary file beside the target, which replaces the
 // target only once everything is written and flushed; on any failure the
-// target stays as it was and the temporary file is removed. Failures are
-// silent, as every file command's are.
-template <class Write> void writeAtomically(const QString &fileName, Write write)
+// target stays as it was and the temporary file is removed. Returns the
+// system's reason for a failure, or an empty text.
+template <class Write> QString writeAtomically(const QString &fileName, Write write)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
-        return;
+        return file.errorString();
     WaitCursor wait;
     if (!write(file)) {
+        const QString reason = file.errorString();
         file.cancelWriting();
-        return;
+        return reason;
     }
-    file.commit();
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+QString shownName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName);
 }
 
 // Time order with NaN times after all others, so that sorting stays defined.
@@ -104,7 +114,13 @@ void MainWindow::on_menu_save_triggered()
     if (fileName.isNull())
         return;
     const ChannelSet channels = {viewOf(graphU1), viewOf(graphI), viewOf(graphT), viewOf(graphU2)};
-    writeAtomically(fileName, [&](QIODevice &file) { return writeDataFile(file, channels); });
+    const QString failure =
+        writeAtomically(fileName, [&](QIODevice &file) { return writeDataFile(file, channels); });
+    if (!failure.isEmpty())
+        showProblem(tr("无法保存 %1：%2").arg(shownName(fileName), failure));
+    else
+        ui->statusbar->showMessage(
+            tr("已保存 %1 到 %2").arg(pointCountText(), shownName(fileName)));
 }
 
 void MainWindow::on_menu_open_data_triggered()
@@ -114,24 +130,48 @@ void MainWindow::on_menu_open_data_triggered()
     if (fileName.isNull())
         return;
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        showProblem(tr("无法打开 %1：%2").arg(shownName(fileName), file.errorString()));
         return;
+    }
 
     QCustomPlot *plot = ui->customPlot_VIT;
+    qsizetype read[ChannelCount];
+    ReadStop stop;
+    qint64 stopLine;
+    QString readError;
     {
         WaitCursor wait;
         // Whatever was read before a line that ends reading stays.
         DataFileContents contents = readDataFile(file);
+        if (contents.stop == ReadStop::ReadError)
+            readError = file.errorString();
         file.close();
+        stop = contents.stop;
+        stopLine = contents.stopLine;
         QCPGraph *const graphs[ChannelCount] = {graphU1, graphI, graphT, graphU2};
-        for (int c = 0; c < ChannelCount; ++c)
+        for (int c = 0; c < ChannelCount; ++c) {
+            read[c] = qsizetype(contents.points[c].size());
             mergeIntoGraph(graphs[c], contents.points[c]);
+        }
     }
 
     plot->xAxis->setRange(0, 1);
     plot->xAxis->rescale(true); // visible graphs only
     plot->yAxis->setRange(-50, 500);
     plot->replot();
+
+    updateRecordingStatus();
+    const QString readText = tr("已从 %2 读取 %1").arg(pointCountText(read), shownName(fileName));
+    if (stop == ReadStop::EndOfData) {
+        ui->statusbar->showMessage(readText);
+        return;
+    }
+    const QString why = stop == ReadStop::UnknownLine ? tr("这一行不是段名，读取到此为止")
+                        : stop == ReadStop::NoSection ? tr("第一个段名之前有数据行，读取到此为止")
+                                                      : tr("读取出错（%1）").arg(readError);
+    showProblem(tr("%1 第 %2 行：%3。\n%4，此前读取的点已保留。")
+                    .arg(shownName(fileName), QLocale().toString(stopLine), why, readText));
 }
 
 void MainWindow::on_menu_export_triggered()
@@ -141,5 +181,11 @@ void MainWindow::on_menu_export_triggered()
     if (fileName.isNull())
         return;
     const ChannelSet channels = {viewOf(graphU1), viewOf(graphI), viewOf(graphT), viewOf(graphU2)};
-    writeAtomically(fileName, [&](QIODevice &file) { return writeCsvFile(file, channels); });
+    const QString failure =
+        writeAtomically(fileName, [&](QIODevice &file) { return writeCsvFile(file, channels); });
+    if (!failure.isEmpty())
+        showProblem(tr("无法导出 %1：%2").arg(shownName(fileName), failure));
+    else
+        ui->statusbar->showMessage(
+            tr("已导出 %1 到 %2").arg(pointCountText(), shownName(fileName)));
 }

@@ -1,8 +1,6 @@
 #include "mainwindow/mainwindow.h"
 
-#include <locale>
 #include <qcustomplot.h>
-#include <sstream>
 #include <string>
 
 #include "app/logfile.h"
@@ -39,27 +37,6 @@ void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
     showGraph(graphU2, arg1, ui->customPlot_VIT);
 }
 
-// The limits themselves act through the block processing, which reads the
-// edits; here they are only logged.
-void MainWindow::logTemperature(const char *caption, const QString &text)
-{
-    // "%g" with six significant digits, never the system's decimal comma.
-    std::ostringstream line;
-    line.imbue(std::locale::classic());
-    line << caption << text.toDouble(); // not a number: 0
-    writeLogLine(dataLog, line.str());
-}
-
-void MainWindow::on_edit_maxtemp_textChanged(QString maxtemp)
-{
-    logTemperature(" set the max temp: ", maxtemp);
-}
-
-void MainWindow::on_edit_mintemp_textChanged(QString mintemp)
-{
-    logTemperature(" set the min temp: ", mintemp);
-}
-
 void MainWindow::on_btn_clear_data_clicked()
 {
     resetTimeBase = true; // the next block starts again at time zero
@@ -78,6 +55,7 @@ void MainWindow::on_btn_clear_data_clicked()
     plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
     plot->yAxis->setRange(-50, 500);
     plot->replot();
+    updateRecordingStatus();
 }
 
 void MainWindow::on_menu_close_data_triggered()

@@ -141,8 +141,8 @@ void LodGraph::mergePending() const
         data->add(room);
     QCPGraphData *points = &*data->begin();
     // Held points after every new time only move up.
-    const int to = int(std::upper_bound(points + from, points + held, pending.last(), pointBefore) -
-                       points);
+    const int to =
+        int(std::upper_bound(points + from, points + held, pending.last(), pointBefore) - points);
     std::copy_backward(points + to, points + held, points + held + added);
     int h = to - 1;
     int w = to + added;

@@ -1,13 +1,17 @@
 #include "mainwindow/mainwindow.h"
 
 #include <QDesktopServices>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QResizeEvent>
 #include <QTimerEvent>
-#include <QTranslator>
 #include <QUrl>
 
+#include <cmath>
+
 #include "app/aboutdlg.h"
+#include "app/language.h"
 #include "app/logfile.h"
 #include "app/shell.h"
 #include "mainwindow/lodgraph.h"
@@ -15,10 +19,8 @@
 
 namespace {
 
-// Which catalogue the most recent language switch loaded; true at start.
-bool languageIsChinese = true;
-// The switch's translator stays in force until the next switch replaces it.
-QTranslator *switchTranslator = nullptr;
+// The plot keeps at least this width at the window's minimum size.
+constexpr int kMinPlotWidth = 200;
 
 QPixmap channelIcon(const char *resource)
 {
@@ -30,16 +32,30 @@ QPixmap channelIcon(const char *resource)
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow), timerId(0), daq(),
-      graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false)
+      graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false),
+      minTemp(400), maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None),
+      maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None), recordingStatus(nullptr)
 {
     ui->setupUi(this);
     daq.owner = this;
+
+    // Below this size the panel would be cut off; the menu and status bars
+    // come on top through the window's layout. Margins as at the panel's left.
+    const QRect panel = ui->groupBox->geometry();
+    ui->centralwidget->setMinimumSize(ui->customPlot_VIT->x() + kMinPlotWidth + panel.left(),
+                                      panel.bottom() + 1 + panel.left());
+
+    recordingStatus = new QLabel(ui->statusbar);
+    recordingStatus->setObjectName(QStringLiteral("recordingStatus"));
+    recordingStatus->setMinimumWidth(1); // a long text never widens the window
+    ui->statusbar->addPermanentWidget(recordingStatus);
 
     ui->label_2->setPixmap(channelIcon(":/img/u1-01.png"));
     ui->label_3->setPixmap(channelIcon(":/img/I-01.png"));
     ui->label_4->setPixmap(channelIcon(":/img/t-01.png"));
     ui->label_5->setPixmap(channelIcon(":/img/u2-01.png"));
 
+    // The values in force above.
     ui->edit_physical_channel->setText(QStringLiteral("Dev1/ai0:3"));
     ui->edit_sample->setText(QStringLiteral("100"));
     ui->edit_mintemp->setText(QStringLiteral("400"));
@@ -78,8 +94,94 @@ void MainWindow::onUpdateData() {}
 
 void MainWindow::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == timerId)
+    if (event->timerId() == timerId && timerId != 0) {
         ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+        updateRecordingStatus();
+    }
+}
+
+void MainWindow::killRedrawTimer()
+{
+    if (timerId != 0)
+        killTimer(timerId);
+    timerId = 0; // 0 is no timer: a second stop kills nothing
+}
+
+// Not recording any more: the start button is back, the plot and the status
+// bar show the last points.
+void MainWindow::enterIdle()
+{
+    killRedrawTimer();
+    ui->btn_start_collect->setEnabled(true);
+    ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+    updateRecordingStatus();
+}
+
+void MainWindow::taskEndedByCard(const QString &reason, bool currentTask)
+{
+    if (currentTask && timerId != 0)
+        enterIdle();
+    showProblem(tr("采集已停止：%1\n已记录的数据仍保留。").arg(reason));
+}
+
+// Points held per channel: one figure when all four agree.
+QString MainWindow::pointCountText(const qsizetype (&counts)[4]) const
+{
+    const QLocale locale;
+    if (counts[0] == counts[1] && counts[0] == counts[2] && counts[0] == counts[3])
+        return tr("每通道 %1 个点").arg(locale.toString(qint64(counts[0])));
+    return tr("U1 %1、I %2、T %3、U2 %4 个点")
+        .arg(locale.toString(qint64(counts[0])), locale.toString(qint64(counts[1])),
+             locale.toString(qint64(counts[2])), locale.toString(qint64(counts[3])));
+}
+
+QString MainWindow::pointCountText() const
+{
+    const qsizetype counts[4] = {graphU1->dataCount(), graphI->dataCount(), graphT->dataCount(),
+                                 graphU2->dataCount()};
+    return pointCountText(counts);
+}
+
+// Recording or stopped, the latest time and the points held; empty while
+// idle with no points. Follows the redraw timer, not each block.
+void MainWindow::updateRecordingStatus()
+{
+    const bool recording = timerId != 0;
+    double lastKey = 0;
+    bool anyPoint = false;
+    for (QCPGraph *graph : {graphU1, graphI, graphT, graphU2}) {
+        settleGraphData(graph);
+        const QCPGraphDataContainer *data = graph->data().data();
+        // Keys that are no number sort last (opened files); skip them.
+        for (auto it = data->constEnd(); it != data->constBegin();) {
+            --it;
+            if (!std::isnan(it->key)) {
+                lastKey = anyPoint ? qMax(lastKey, it->key) : it->key;
+                anyPoint = true;
+                break;
+            }
+        }
+    }
+    const bool anyData =
+        graphU1->dataCount() + graphI->dataCount() + graphT->dataCount() + graphU2->dataCount() > 0;
+    if (!recording && !anyData) {
+        recordingStatus->clear();
+        return;
+    }
+    const QString time = QLocale().toString(lastKey, 'f', 3);
+    recordingStatus->setText(recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText())
+                                       : tr("已停止  %1 s  %2").arg(time, pointCountText()));
+}
+
+// A failure: in the status bar and in a message that does not hold up the
+// event loop, so blocks keep arriving while it is open.
+void MainWindow::showProblem(const QString &text)
+{
+    ui->statusbar->showMessage(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *)
@@ -106,17 +208,11 @@ void MainWindow::on_menu_about_triggered()
     dialog.exec();
 }
 
+// The form holds no field values, so retranslating keeps what the user typed.
 void MainWindow::on_actionLanguage_triggered()
 {
-    languageIsChinese = !languageIsChinese;
-    auto *translator = new QTranslator(QCoreApplication::instance());
-    (void)translator->load(languageIsChinese ? QStringLiteral(":/res/KorvelDAQ_zh_CN")
-                                             : QStringLiteral(":/res/KorvelDAQ_en"));
-    if (switchTranslator) {
-        QCoreApplication::removeTranslator(switchTranslator);
-        delete switchTranslator;
-    }
-    switchTranslator = translator;
-    QCoreApplication::installTranslator(translator);
+    setInterfaceLanguage(otherLanguage(interfaceLanguage()));
     ui->retranslateUi(this);
+    showRefusals();
+    updateRecordingStatus();
 }

@@ -8,6 +8,8 @@
 
 class QCPGraph;
 class QCustomPlot;
+class QLabel;
+class QLineEdit;
 class QMouseEvent;
 class Ui_MainWindow;
 
@@ -32,6 +34,11 @@ public:
 
     Ui_MainWindow *form() const { return ui; }
     QCPGraph *channelGraph(int channel) const;
+
+    // The card ended a task with an error (read error, overrun); the data
+    // recorded stays. currentTask: it was the task the window is recording
+    // with, which then returns to idle. GUI thread.
+    void taskEndedByCard(const QString &reason, bool currentTask);
 
 signals:
     void updateData();
@@ -60,13 +67,30 @@ private slots:
     void on_menu_export_triggered();
     void on_menu_about_triggered();
     void on_actionLanguage_triggered();
+    void on_edit_maxtemp_editingFinished();
+    void on_edit_mintemp_editingFinished();
+    void on_edit_sample_editingFinished();
+    void on_edit_sample_textChanged(QString text);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void logTemperature(const char *caption, const QString &text);
+    // Why an edit's text is not in force.
+    enum class Refusal { None, NotANumber, MinNotBelowMax, MaxNotAboveMin, NotASampleRate };
+
+    void logTemperature(const char *caption, double value);
+    void applyTemperatureLimits(QLineEdit *edited);
+    void setRefusal(QLineEdit *edit, Refusal why, bool tellNow);
+    QString refusalHint(QLineEdit *edit, Refusal why) const;
+    void showRefusals();
+    void killRedrawTimer();
+    void enterIdle();
+    void updateRecordingStatus();
+    QString pointCountText(const qsizetype (&counts)[4]) const;
+    QString pointCountText() const;
+    void showProblem(const QString &text);
 
     bool zoomMode;
     Ui_MainWindow *ui;
@@ -78,6 +102,17 @@ private:
     QCPGraph *graphT;
     bool resetTimeBase;
     std::ofstream dataLog;
+
+    // The settings in force, from the edits whose editing finished with an
+    // accepted value; the block processing uses these, never the edits' text.
+    double minTemp;
+    double maxTemp;
+    int keepEvery;
+    Refusal minTempRefusal;
+    Refusal maxTempRefusal;
+    Refusal sampleRefusal;
+    // Right of the status bar: recording or stopped, last time, points held.
+    QLabel *recordingStatus;
 
     friend class MainWindowProbe; // test access to the private state
 };

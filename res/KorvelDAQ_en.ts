@@ -126,5 +126,89 @@
         <source>缩放显示</source>
         <translation>Zoom display</translation>
     </message>
+    <message>
+        <source>正在采集  %1 s  %2</source>
+        <translation>Recording  %1 s  %2</translation>
+    </message>
+    <message>
+        <source>已停止  %1 s  %2</source>
+        <translation>Stopped  %1 s  %2</translation>
+    </message>
+    <message>
+        <source>每通道 %1 个点</source>
+        <translation>%1 points per channel</translation>
+    </message>
+    <message>
+        <source>U1 %1、I %2、T %3、U2 %4 个点</source>
+        <translation>U1 %1, I %2, T %3, U2 %4 points</translation>
+    </message>
+    <message>
+        <source>无法开始采集：%1</source>
+        <translation>Could not start acquisition: %1</translation>
+    </message>
+    <message>
+        <source>采集已停止：%1
+已记录的数据仍保留。</source>
+        <translation>Acquisition stopped: %1
+The data recorded so far is kept.</translation>
+    </message>
+    <message>
+        <source>请输入一个数字（例如 %1）。仍使用 %2。</source>
+        <translation>Enter a number (for example %1). %2 stays in force.</translation>
+    </message>
+    <message>
+        <source>最低温度必须低于最高温度 %1。仍使用 %2。</source>
+        <translation>The minimum temperature must be below the maximum, %1. %2 stays in force.</translation>
+    </message>
+    <message>
+        <source>最高温度必须高于最低温度 %1。仍使用 %2。</source>
+        <translation>The maximum temperature must be above the minimum, %1. %2 stays in force.</translation>
+    </message>
+    <message>
+        <source>采样频率只能是 1、10、100 或 1000。仍使用 %1。</source>
+        <translation>Sample must be 1, 10, 100 or 1000. %1 stays in force.</translation>
+    </message>
+    <message>
+        <source>无法保存 %1：%2</source>
+        <translation>Could not save %1: %2</translation>
+    </message>
+    <message>
+        <source>已保存 %1 到 %2</source>
+        <translation>Saved %1 to %2</translation>
+    </message>
+    <message>
+        <source>无法导出 %1：%2</source>
+        <translation>Could not export %1: %2</translation>
+    </message>
+    <message>
+        <source>已导出 %1 到 %2</source>
+        <translation>Exported %1 to %2</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Could not open %1: %2</translation>
+    </message>
+    <message>
+        <source>已从 %2 读取 %1</source>
+        <translation>Read %1 from %2</translation>
+    </message>
+    <message>
+        <source>%1 第 %2 行：%3。
+%4，此前读取的点已保留。</source>
+        <translation>%1, line %2: %3.
+%4; the points read before it were kept.</translation>
+    </message>
+    <message>
+        <source>这一行不是段名，读取到此为止</source>
+        <translation>this line is not a section name; reading stopped there</translation>
+    </message>
+    <message>
+        <source>第一个段名之前有数据行，读取到此为止</source>
+        <translation>a line comes before the first section name; reading stopped there</translation>
+    </message>
+    <message>
+        <source>读取出错（%1）</source>
+        <translation>read error (%1)</translation>
+    </message>
 </context>
 </TS>

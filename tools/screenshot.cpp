@@ -1,5 +1,6 @@
 // Draws the README's screenshot: the real main window, in the language of
-// the system locale, after a few seconds of acquisition on the stand-in card.
+// the system locale, during a recording of a few seconds on the stand-in card,
+// with the status bar's figures of the last redraw.
 //
 //   korvel_screenshot <output.png> [milliseconds of acquisition]
 //
@@ -8,9 +9,8 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTimer>
-#include <QTranslator>
 
-#include "app/shell.h"
+#include "app/language.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -23,23 +23,21 @@ int main(int argc, char *argv[])
     }
     const QString output = QString::fromLocal8Bit(argv[1]);
     const int ms = argc > 2 ? QByteArray(argv[2]).toInt() : 6000;
-
-    QTranslator translator;
-    (void)translator.load(startupCatalogue(QLocale()));
-    QCoreApplication::installTranslator(&translator);
+    setInterfaceLanguage(languageForLocale(QLocale()));
 
     int status = 1;
     {
         MainWindow window;
         window.show();
         window.form()->btn_start_collect->click();
-        QTimer::singleShot(ms, &window, [&] {
-            window.form()->btn_stop_collect->click();
-            window.form()->customPlot_VIT->replot();
+        // Just after a redraw tick (600 ms apart): plot and figures agree.
+        QTimer::singleShot((ms / 600) * 600 + 100, &window, [&] {
             status = window.grab().save(output) ? 0 : 1;
+            window.form()->btn_stop_collect->click();
             app.quit();
         });
         app.exec();
     }
+    resetInterfaceLanguage();
     return status;
 }

@@ -2,9 +2,13 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStatusBar>
+#include <QTest>
 
 #include "artsim.h"
 
@@ -90,6 +94,30 @@ QString describeBadCalls(const QStringList &log, const QStringList &bad)
                 text += QStringLiteral("\n    ") + earlier;
     }
     return text;
+}
+
+QStringList takeMessages(MainWindow &w)
+{
+    QStringList texts;
+    for (QMessageBox *box : w.findChildren<QMessageBox *>()) {
+        if (!box->isVisible())
+            continue;
+        texts << box->text();
+        if (box->isModal() || box->windowModality() != Qt::NonModal)
+            QTest::qFail("a modal message box", __FILE__, __LINE__);
+        box->close();
+    }
+    return texts;
+}
+
+QString recordingStatus(MainWindow &w)
+{
+    return w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
+}
+
+QString statusMessage(MainWindow &w)
+{
+    return w.findChild<QStatusBar *>(QStringLiteral("statusbar"))->currentMessage();
 }
 
 void resetStandIn(double u1, double i, double t, double u2)

@@ -83,19 +83,23 @@ private slots:
                                     QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
         QVERIFY(acqtest::readErrorLog().endsWith("  \r\n"));
 
-        // Stopping again makes no call and writes nothing.
+        // Stopping again makes no call, writes nothing and warns of no timer.
+        acqtest::MessageCapture messages;
         stopButton(w)->click();
         QCOMPARE(acqtest::callLog().size(), startCalls.size() + 2);
         QCOMPARE(acqtest::errorLogLines().size(), 1);
+        QCOMPARE(messages.messages(), QStringList());
     }
 
     void stopWithoutStart()
     {
+        acqtest::MessageCapture messages;
         MainWindow w;
         stopButton(w)->click();
         QVERIFY(acqtest::callLog().isEmpty());
         QVERIFY(acqtest::readErrorLog().isEmpty());
         QVERIFY(startButton(w)->isEnabled());
+        QCOMPARE(messages.messages(), QStringList());
     }
 
     void secondStartStopsTheFirst()
@@ -163,9 +167,13 @@ private slots:
         QVERIFY(!text.contains(QLatin1Char('?')));
         QCOMPARE(lines[1], QStringLiteral("start leave error  "));
 
-        // The window stays collecting until stop, which then makes no call.
-        QVERIFY(!startButton(w)->isEnabled());
-        QVERIFY(MainWindowProbe::timerId(w) > 0);
+        // The window is idle again and says why; stop then makes no call.
+        QVERIFY(startButton(w)->isEnabled());
+        QCOMPARE(MainWindowProbe::timerId(w), 0);
+        const QStringList shown = acqtest::takeMessages(w);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].contains(text), qPrintable(shown[0]));
+        QVERIFY(acqtest::statusMessage(w).contains(text));
         const int calls = log.size();
         stopButton(w)->click();
         QCOMPARE(acqtest::callLog().size(), calls);

@@ -35,9 +35,13 @@ class LivePathTest : public QObject
 
     MainWindow *window = nullptr;
 
-    void setEdit(const char *name, const QString &text)
+    // Types the text and finishes with Enter, as a user does.
+    QLineEdit *setEdit(const char *name, const QString &text)
     {
-        window->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+        auto *edit = window->findChild<QLineEdit *>(QLatin1String(name));
+        edit->setText(text);
+        QTest::keyClick(edit, Qt::Key_Return);
+        return edit;
     }
     void clearGraphs()
     {
@@ -81,29 +85,47 @@ private slots:
         QTest::addColumn<QString>("sampleText");
         QTest::addColumn<int>("blocks");
         QTest::addColumn<int>("stored");
-        QTest::newRow("100: every 10th of 4 x 25") << "100" << 4 << 10;
-        QTest::newRow("1000: all") << "1000" << 4 << 100;
-        QTest::newRow("3: every 333rd of 40 x 25") << "3" << 40 << 4;
-        QTest::newRow("-100 like 100") << "-100" << 4 << 10;
-        QTest::newRow("0: all, no division by zero") << "0" << 2 << 50;
-        QTest::newRow("abc: all") << "abc" << 2 << 50;
-        QTest::newRow("5000: all, no modulo by zero") << "5000" << 2 << 50;
+        QTest::addColumn<bool>("refused"); // then "100", in force from the start, stays
+        QTest::newRow("100: every 10th of 4 x 25") << "100" << 4 << 10 << false;
+        QTest::newRow("1000: all") << "1000" << 4 << 100 << false;
+        QTest::newRow("10: every 100th of 40 x 25") << "10" << 40 << 10 << false;
+        QTest::newRow("1: every 1000th of 40 x 25") << "1" << 40 << 1 << false;
+        for (const char *text : {"abc", "", "0", "-100", "3", "5000", "99999999999999", "100.0"})
+            QTest::addRow("refused: \"%s\"", text) << text << 2 << 5 << true;
     }
     void keepRuleRunsAcrossBlocks()
     {
         QFETCH(QString, sampleText);
         QFETCH(int, blocks);
         QFETCH(int, stored);
-        setEdit("edit_sample", sampleText);
+        QFETCH(bool, refused);
+        QLineEdit *edit = setEdit("edit_sample", sampleText);
         for (int b = 0; b < blocks; ++b)
             window->processBlock(filled(25, 1), filled(25, 1), filled(25, 1), filled(25, 1), 25.0);
         for (int c = 0; c < 4; ++c)
             QCOMPARE(window->channelGraph(c)->dataCount(), stored);
         // The first kept sample is the first one, then every interval-th.
-        const int interval = keepInterval(sampleText);
+        const int interval = refused ? 10 : keepInterval(sampleText);
         const QVector<double> keys = keysOf(window->channelGraph(0));
         for (int k = 0; k < keys.size(); ++k)
             verifyKeyOfScan(keys[k], k * interval + 1);
+
+        // A refused text stays, marked, with a readable hint; typing takes the mark away.
+        const QString plainTip = QStringLiteral("1,10,100,1000");
+        const QColor plainBase =
+            window->findChild<QLineEdit *>(QStringLiteral("edit_physical_channel"))
+                ->palette()
+                .color(QPalette::Base);
+        QCOMPARE(edit->text(), sampleText);
+        QCOMPARE(edit->toolTipDuration(), -1);
+        QCOMPARE(edit->palette().color(QPalette::Base) != plainBase, refused);
+        QCOMPARE(edit->toolTip() != plainTip, refused);
+        if (refused) {
+            QVERIFY2(edit->toolTip().contains(QStringLiteral("1000")), qPrintable(edit->toolTip()));
+            QTest::keyClicks(edit, QStringLiteral("1"));
+            QCOMPARE(edit->toolTip(), plainTip);
+            QCOMPARE(edit->palette().color(QPalette::Base), plainBase);
+        }
     }
 
     void timeBaseRestartsAfterClear()

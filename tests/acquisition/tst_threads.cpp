@@ -75,12 +75,14 @@ private slots:
     void taskEndedInCallback_data()
     {
         QTest::addColumn<bool>("readError"); // else: done with an overrun status
-        QTest::newRow("read error") << true;
-        QTest::newRow("done with error") << false;
+        QTest::addColumn<QString>("reason"); // part of the stand-in's error text
+        QTest::newRow("read error") << true << "read failed (simulated read error)";
+        QTest::newRow("done with error") << false << "buffer overrun";
     }
     void taskEndedInCallback()
     {
         QFETCH(bool, readError);
+        QFETCH(QString, reason);
         acqtest::MessageCapture messages;
         MainWindow w;
         clearWindow(w);
@@ -102,14 +104,33 @@ private slots:
         else
             QCOMPARE(tail, (QStringList{read, read, info, clear}));
 
-        // The GUI side learns that the task is gone; stop then makes no call.
-        QTRY_VERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+        // The window learns it, returns to idle, keeps the data and says why.
+        QTRY_VERIFY(button(w, "btn_start_collect")->isEnabled());
+        QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+        QCOMPARE(MainWindowProbe::timerId(w), 0);
         QCOMPARE(w.channelGraph(0)->dataCount(), 20);
-        QVERIFY(!button(w, "btn_start_collect")->isEnabled());
+        const QStringList shown = acqtest::takeMessages(w);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].contains(reason), qPrintable(shown[0]));
+        QVERIFY(acqtest::statusMessage(w).contains(reason));
+        QVERIFY(acqtest::recordingStatus(w).startsWith(QStringLiteral("已停止")));
+
+        // error.txt: the library's text, then the stop time.
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("ArtDAQ_ Error: ")) &&
+                     lines[0].endsWith(QLatin1Char(' ')) && lines[0].contains(reason),
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[1].contains(QStringLiteral("    stop collect data time\uFF1A ")),
+                 qPrintable(lines[1]));
+
+        // Stop then makes no call, writes nothing and warns of nothing.
         const int calls = acqtest::callLog().size();
+        const int logged = messages.messages().size();
         button(w, "btn_stop_collect")->click();
         QCOMPARE(acqtest::callLog().size(), calls);
-        QVERIFY(acqtest::readErrorLog().isEmpty());
+        QCOMPARE(acqtest::errorLogLines().size(), 2);
+        QCOMPARE(messages.messages().size(), logged);
 
         if (!readError) {
             const QStringList shown = messages.messages().filter(QStringLiteral("ArtDAQ_ Error: "));
@@ -124,6 +145,55 @@ private slots:
         button(w, "btn_stop_collect")->click();
         QVERIFY(acqtest::callLog().contains(QStringLiteral("ArtDAQ_ClearTask(T2) = 0")));
         verifyNoCallOnClearedHandle();
+    }
+
+    // A report that arrives after the user stopped and started again tells
+    // of the ended task but leaves the new recording running.
+    void lateReportKeepsNewerTask()
+    {
+        MainWindow w;
+        ArtSim_SetOverrunAfter(1);
+        button(w, "btn_start_collect")->click();
+        QCOMPARE(ArtSim_Pump(200), 1); // the report is queued, not yet delivered
+        ArtSim_SetOverrunAfter(-1);
+        button(w, "btn_stop_collect")->click();
+        button(w, "btn_start_collect")->click();
+        QTRY_COMPARE(acqtest::errorLogLines().size(), 2);
+        QCOMPARE(acqtest::takeMessages(w).size(), 1);
+        QVERIFY(!button(w, "btn_start_collect")->isEnabled());
+        QVERIFY(MainWindowProbe::timerId(w) != 0);
+        QCOMPARE(ArtSim_LiveTasks(), 1);
+        QCOMPARE(ArtSim_Pump(100), 1);
+        button(w, "btn_stop_collect")->click();
+        verifyNoCallOnClearedHandle();
+    }
+
+    // The figures follow the 600 ms redraw, not each block; stop keeps them.
+    void statusBarFollowsTheRedraw()
+    {
+        MainWindow w;
+        clearWindow(w);
+        QSignalSpy updates(&w, &MainWindow::updateData);
+        button(w, "btn_start_collect")->click();
+        const QString atStart = acqtest::recordingStatus(w);
+        QVERIFY2(atStart.startsWith(QStringLiteral("正在采集")), qPrintable(atStart));
+        QVERIFY(atStart.contains(QStringLiteral("每通道 0 个点")));
+        QCOMPARE(ArtSim_Pump(300), 3);
+        QTRY_COMPARE(updates.count(), 3);
+        QCOMPARE(acqtest::recordingStatus(w), atStart);
+
+        const QString points = QStringLiteral("每通道 %1 个点").arg(QLocale().toString(30));
+        const QString lastKey =
+            QLocale().toString(w.channelGraph(0)->data()->at(29)->key, 'f', 3) + " s";
+        QTRY_VERIFY(acqtest::recordingStatus(w).contains(points));
+        QVERIFY2(acqtest::recordingStatus(w).contains(lastKey),
+                 qPrintable(acqtest::recordingStatus(w)));
+        QVERIFY(acqtest::recordingStatus(w).startsWith(QStringLiteral("正在采集")));
+
+        button(w, "btn_stop_collect")->click();
+        const QString stopped = acqtest::recordingStatus(w);
+        QVERIFY2(stopped.startsWith(QStringLiteral("已停止")), qPrintable(stopped));
+        QVERIFY(stopped.contains(points) && stopped.contains(lastKey));
     }
 
     void stopRacesTaskEndingCallback()
@@ -226,7 +296,9 @@ private slots:
         ArtSim_SetRate(rate);
         MainWindow w;
         clearWindow(w);
-        w.findChild<QLineEdit *>(QStringLiteral("edit_sample"))->setText(QStringLiteral("1000"));
+        auto *sample = w.findChild<QLineEdit *>(QStringLiteral("edit_sample"));
+        sample->setText(QStringLiteral("1000"));
+        QTest::keyClick(sample, Qt::Key_Return); // in force once finished
         QSignalSpy updates(&w, &MainWindow::updateData);
         for (int run = 1; run <= 2; ++run) {
             button(w, "btn_start_collect")->click();

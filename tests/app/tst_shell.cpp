@@ -25,6 +25,7 @@
 #include <qcustomplot.h>
 
 #include "app/aboutdlg.h"
+#include "app/language.h"
 #include "app/logfile.h"
 #include "app/shell.h"
 #include "mainwindow/mainwindow.h"
@@ -38,17 +39,15 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Installs the catalogue that start-up would pick for a system locale, for
-// the lifetime of the object.
+// Puts in force the language that start-up picks for a system locale, as
+// main does, for the lifetime of the object.
 struct SystemLanguage
 {
     explicit SystemLanguage(const QLocale &locale)
     {
-        QVERIFY(translator.load(startupCatalogue(locale)));
-        QCoreApplication::installTranslator(&translator);
+        QVERIFY(setInterfaceLanguage(languageForLocale(locale)));
     }
-    ~SystemLanguage() { QCoreApplication::removeTranslator(&translator); }
-    QTranslator translator;
+    ~SystemLanguage() { resetInterfaceLanguage(); }
 };
 
 // Widget texts as (object name, property) -> Chinese source, English text.
@@ -143,6 +142,7 @@ private slots:
     void formTextsPerSystemLanguage();
     void languageSwitch_data();
     void languageSwitch();
+    void minimumSizeKeepsEveryControl();
     void menus();
     void aboutDialog();
     void aboutCommandBuildsFreshDialogs();
@@ -172,7 +172,8 @@ void TestShell::startupState()
     }
     QVERIFY(ui->btn_start_collect->isEnabled());
     QVERIFY(ui->statusbar->currentMessage().isEmpty());
-    QCOMPARE(ui->edit_sample->toolTipDuration(), 2);
+    QVERIFY(w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text().isEmpty());
+    QCOMPARE(ui->edit_sample->toolTipDuration(), -1); // Qt's default: readable
 
     // Four empty graphs, in the order U1, I, T, U2.
     QCustomPlot *plot = ui->customPlot_VIT;
@@ -382,6 +383,35 @@ void TestShell::catalogueMessages_data()
         {"MainWindow", "400", "400"},
         {"MainWindow", "电压(V)         电流(A)          温度(℃)/10",
          "电压(V)         电流(A)          温度(℃)/10"},
+        // Status bar, messages and hints.
+        {"MainWindow", "正在采集  %1 s  %2", "Recording  %1 s  %2"},
+        {"MainWindow", "已停止  %1 s  %2", "Stopped  %1 s  %2"},
+        {"MainWindow", "每通道 %1 个点", "%1 points per channel"},
+        {"MainWindow", "U1 %1、I %2、T %3、U2 %4 个点", "U1 %1, I %2, T %3, U2 %4 points"},
+        {"MainWindow", "无法开始采集：%1", "Could not start acquisition: %1"},
+        {"MainWindow", "采集已停止：%1\n已记录的数据仍保留。",
+         "Acquisition stopped: %1\nThe data recorded so far is kept."},
+        {"MainWindow", "请输入一个数字（例如 %1）。仍使用 %2。",
+         "Enter a number (for example %1). %2 stays in force."},
+        {"MainWindow", "最低温度必须低于最高温度 %1。仍使用 %2。",
+         "The minimum temperature must be below the maximum, %1. %2 stays in force."},
+        {"MainWindow", "最高温度必须高于最低温度 %1。仍使用 %2。",
+         "The maximum temperature must be above the minimum, %1. %2 stays in force."},
+        {"MainWindow", "采样频率只能是 1、10、100 或 1000。仍使用 %1。",
+         "Sample must be 1, 10, 100 or 1000. %1 stays in force."},
+        {"MainWindow", "无法保存 %1：%2", "Could not save %1: %2"},
+        {"MainWindow", "已保存 %1 到 %2", "Saved %1 to %2"},
+        {"MainWindow", "无法导出 %1：%2", "Could not export %1: %2"},
+        {"MainWindow", "已导出 %1 到 %2", "Exported %1 to %2"},
+        {"MainWindow", "无法打开 %1：%2", "Could not open %1: %2"},
+        {"MainWindow", "已从 %2 读取 %1", "Read %1 from %2"},
+        {"MainWindow", "%1 第 %2 行：%3。\n%4，此前读取的点已保留。",
+         "%1, line %2: %3.\n%4; the points read before it were kept."},
+        {"MainWindow", "这一行不是段名，读取到此为止",
+         "this line is not a section name; reading stopped there"},
+        {"MainWindow", "第一个段名之前有数据行，读取到此为止",
+         "a line comes before the first section name; reading stopped there"},
+        {"MainWindow", "读取出错（%1）", "read error (%1)"},
     };
     for (const auto &r : rows)
         QTest::newRow(r[1]) << QString::fromUtf8(r[0]) << QString::fromUtf8(r[1])
@@ -451,6 +481,7 @@ void TestShell::languageSwitch_data()
     QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedKingdom);
 }
 
+// Each switch turns to the other language and back, and keeps every value.
 void TestShell::languageSwitch()
 {
     QFETCH(QLocale, system);
@@ -459,25 +490,63 @@ void TestShell::languageSwitch()
     MainWindow w;
     Ui_MainWindow *ui = w.form();
     const QString timeLabel = ui->customPlot_VIT->xAxis->label();
-    ui->edit_sample->setText(QStringLiteral("10"));
-    ui->edit_maxtemp->setText(QStringLiteral("1234"));
-    ui->edit_mintemp->setText(QStringLiteral("5"));
-    ui->edit_physical_channel->setText(QStringLiteral("Dev1/ai7"));
+    const QString dataLog = logPathBesideExecutable(QStringLiteral("data.txt"));
+    const char *values[][2] = {{"edit_sample", "10"},
+                               {"edit_maxtemp", "1234"},
+                               {"edit_mintemp", "5"},
+                               {"edit_physical_channel", "Dev1/ai7"}};
+    for (const auto &v : values) {
+        auto *edit = w.findChild<QLineEdit *>(QLatin1String(v[0]));
+        edit->setText(QString::fromLatin1(v[1]));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    ui->edit_maxtemp->setText(QStringLiteral("abc")); // refused, marked
+    QTest::keyClick(ui->edit_maxtemp, Qt::Key_Return);
+    const QString refusedTip = ui->edit_maxtemp->toolTip();
+    w.channelGraph(0)->addData(1.5, 2);
+    const qint64 logSize = QFileInfo(dataLog).size();
 
-    // The first switch always loads the English catalogue.
-    ui->actionLanguage->trigger();
-    checkFormTexts(w, true);
-    QCOMPARE(ui->edit_sample->text(), QStringLiteral("1000"));
-    QCOMPARE(ui->edit_maxtemp->text(), QStringLiteral("3600"));
-    QCOMPARE(ui->edit_mintemp->text(), QStringLiteral("400"));
-    QCOMPARE(ui->edit_physical_channel->text(), QStringLiteral("Dev1/ai7"));
-    QCOMPARE(ui->customPlot_VIT->xAxis->label(), timeLabel);
+    for (bool english : {chineseSystem, !chineseSystem}) {
+        ui->actionLanguage->trigger();
+        checkFormTexts(w, english);
+        QCOMPARE(ui->edit_sample->text(), QStringLiteral("10"));
+        QCOMPARE(ui->edit_maxtemp->text(), QStringLiteral("abc"));
+        QCOMPARE(ui->edit_mintemp->text(), QStringLiteral("5"));
+        QCOMPARE(ui->edit_physical_channel->text(), QStringLiteral("Dev1/ai7"));
+        QCOMPARE(ui->customPlot_VIT->xAxis->label(), timeLabel);
+        // The window's own texts follow too.
+        const QString status = w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
+        QVERIFY2(status.startsWith(english ? QStringLiteral("Stopped") : QStringLiteral("已停止")),
+                 qPrintable(status));
+        QCOMPARE(ui->edit_maxtemp->toolTip() == refusedTip, english != chineseSystem);
+        QVERIFY(!ui->edit_maxtemp->toolTip().isEmpty());
+    }
+    // No value changed, so no temperature line was written.
+    QCOMPARE(QFileInfo(dataLog).size(), logSize);
+}
 
-    // The second loads the Chinese one: back to Chinese on a Chinese system;
-    // an English system keeps its start-up catalogue underneath.
-    ui->actionLanguage->trigger();
-    checkFormTexts(w, !chineseSystem);
-    QCOMPARE(ui->customPlot_VIT->xAxis->label(), timeLabel);
+// Below its minimum size the window would cut the panel off.
+void TestShell::minimumSizeKeepsEveryControl()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.resize(400, 300);
+    QTRY_VERIFY(w.size().width() >= 400);
+    QCoreApplication::processEvents();
+    QWidget *central = w.form()->centralwidget;
+    const QRect shown = central->geometry(); // in the window, between menu and status bar
+    QVERIFY(shown.bottom() < w.form()->statusbar->geometry().top());
+    QList<QWidget *> controls = w.form()->groupBox->findChildren<QWidget *>();
+    controls << w.form()->groupBox;
+    for (QWidget *control : controls) {
+        if (!control->isVisibleTo(&w))
+            continue;
+        const QRect placed(control->mapTo(&w, QPoint(0, 0)), control->size());
+        QVERIFY2(shown.contains(placed), qPrintable(control->objectName()));
+    }
+    // And the plot keeps some room.
+    QVERIFY(w.form()->customPlot_VIT->width() >= 200);
 }
 
 void TestShell::menus()

@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,11 +24,15 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/resource.h>
+#endif
+#ifdef Q_OS_UNIX
+#include <unistd.h>
 #endif
 
 namespace {
@@ -132,7 +138,9 @@ private slots:
     void saveEmptyGraphsEmptiesFile();
     void saveOpenSaveIsIdentical();
     void openMergesInTimeOrder();
-    void openStopsAtUnknownLine();
+    void openReportsWhatWasRead_data();
+    void openReportsWhatWasRead();
+    void openUnreadableFile();
     void liveBlocksInsideARecording();
     void axesAfterOpen_data();
     void axesAfterOpen();
@@ -156,9 +164,25 @@ private:
         DialogAnswer answer(fileName);
         action(command)->trigger();
         QCOMPARE(answer.dialogs, 1);
-        QCOMPARE(answer.otherBoxes, 0);              // the commands show no message of their own
+        QCOMPARE(answer.otherBoxes, 0);              // no modal message of their own
         QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
     }
+
+    // The messages the window shows (non-modal warnings), which are then closed.
+    QStringList takeMessages()
+    {
+        QStringList texts;
+        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+            if (!box->isVisible())
+                continue;
+            texts << box->text();
+            if (box->windowModality() != Qt::NonModal)
+                QTest::qFail("a modal warning", __FILE__, __LINE__);
+            box->close();
+        }
+        return texts;
+    }
+    QString statusMessage() const { return window->form()->statusbar->currentMessage(); }
 
     QString path(const QString &name) const { return dir->filePath(name); }
 
@@ -268,6 +292,9 @@ void FileCommandsTest::saveWritesEveryChannel()
     run("menu_save", path("run.txt"));
     QCOMPARE(readFile(path("run.txt")), readFile(KORVEL_DATAFILES_TEST_DATA "/example.txt"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"run.txt"});
+    QCOMPARE(takeMessages(), QStringList());
+    QCOMPARE(statusMessage(),
+             "已保存 每通道 2 个点 到 " + QDir::toNativeSeparators(path("run.txt")));
 }
 
 void FileCommandsTest::saveEmptyGraphsEmptiesFile()
@@ -327,13 +354,66 @@ void FileCommandsTest::openMergesInTimeOrder()
     QCOMPARE(graph(ChannelU1)->dataCount(), 13);
 }
 
-void FileCommandsTest::openStopsAtUnknownLine()
+void FileCommandsTest::openReportsWhatWasRead_data()
 {
-    QVERIFY(writeFile(path("s.txt"), "I_DATA\r\n1 2\r\n1\t3\r\n4 5\r\n"));
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("read");    // points per channel as the status bar says it
+    QTest::addColumn<QString>("stopped"); // the warning's line and reason; empty: none
+    QTest::newRow("whole file") << QByteArray("U1_DATA\n1 2\n3 4\nT_DATA\n5 6")
+                                << "U1 2、I 0、T 1、U2 0"
+                                << "";
+    QTest::newRow("unknown line") << QByteArray("I_DATA\r\n1 2\r\n1\t3\r\n4 5\r\n")
+                                  << "U1 0、I 1、T 0、U2 0"
+                                  << "第 3 行：这一行不是段名";
+    QTest::newRow("point line first") << QByteArray("1 2\nU1_DATA\n3 4\n") << "每通道 0"
+                                      << "第 1 行：第一个段名之前有数据行";
+}
+
+// The status bar says what was read; an early stop is a warning with the line
+// and the reason, and the points read before it stay.
+void FileCommandsTest::openReportsWhatWasRead()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, read);
+    QFETCH(QString, stopped);
+    setPoints(graph(ChannelI), {{0.5, 9}});
+    QVERIFY(writeFile(path("s.txt"), file));
     QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
     run("menu_open_data", path("s.txt"));
-    QCOMPARE(pointsOf(graph(ChannelI)), (Points{{1, 2}}));
     QVERIFY(replots.count() >= 1);
+
+    const QString name = QDir::toNativeSeparators(path("s.txt"));
+    const QString readText = "已从 " + name + " 读取 " + read + " 个点";
+    QVERIFY2(statusMessage().contains(readText), qPrintable(statusMessage()));
+    const QStringList shown = takeMessages();
+    if (stopped.isEmpty()) {
+        QCOMPARE(shown, QStringList());
+        return;
+    }
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].startsWith(name + " " + stopped) && shown[0].contains(readText),
+             qPrintable(shown[0]));
+    if (stopped.startsWith("第 3 行"))
+        QCOMPARE(pointsOf(graph(ChannelI)), (Points{{0.5, 9}, {1, 2}}));
+}
+
+void FileCommandsTest::openUnreadableFile()
+{
+#ifdef Q_OS_UNIX
+    if (geteuid() == 0)
+        QSKIP("root reads any file");
+#endif
+    QVERIFY(writeFile(path("locked.txt"), "U1_DATA\n1 2\n"));
+    QVERIFY(QFile::setPermissions(path("locked.txt"), QFileDevice::WriteOwner));
+    QFile probe(path("locked.txt"));
+    QVERIFY(!probe.open(QIODevice::ReadOnly));
+    plot()->xAxis->setRange(-7, 3);
+    run("menu_open_data", path("locked.txt"));
+    QCOMPARE(takeMessages(),
+             QStringList{"无法打开 " + QDir::toNativeSeparators(path("locked.txt")) + "：" +
+                         probe.errorString()});
+    QCOMPARE(graph(ChannelU1)->dataCount(), 0);
+    QCOMPARE(plot()->xAxis->range().lower, -7.0);
 }
 
 // Blocks acquired after opening a recording, not yet drawn: saving writes
@@ -342,6 +422,7 @@ void FileCommandsTest::liveBlocksInsideARecording()
 {
     window->form()->btn_clear_data->click(); // the time base starts again
     window->form()->edit_sample->setText("1000");
+    QTest::keyClick(window->form()->edit_sample, Qt::Key_Return); // in force once finished
     Points recording;
     for (int k = 0; k <= 50; ++k)
         recording.append({k / 1000.0, 1000.0 + k}); // 0 .. 50 ms, some times equal to live ones
@@ -431,6 +512,9 @@ void FileCommandsTest::exportWritesCsv()
              QByteArray("Time (s), Cap. Voltage (V),Time (s),Temperature (oC),\r\n"
                         "0.010000,12.500000,0.010000,25.000000\r\n"
                         "0.020000,12.250000,,\r\n"));
+    QCOMPARE(takeMessages(), QStringList());
+    QCOMPARE(statusMessage(),
+             "已导出 U1 2、I 0、T 1、U2 0 个点 到 " + QDir::toNativeSeparators(path("e.csv")));
 
     for (int c = 0; c < ChannelCount; ++c)
         graph(c)->data()->clear();
@@ -465,21 +549,58 @@ void FileCommandsTest::cancelTouchesNothing()
 void FileCommandsTest::unwritableTarget_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::newRow("save") << "menu_save";
-    QTest::newRow("export") << "menu_export";
+    QTest::addColumn<QString>("target");
+    for (const char *command : {"menu_save", "menu_export"}) {
+        for (const char *target :
+             {"missing folder", "a file as folder", "read-only folder", "unwritable file"})
+            QTest::addRow("%s, %s", command, target) << command << target;
+    }
 }
 
-// A folder that does not exist, and a "folder" that is a file: nothing is
-// created, nothing is shown.
+// Nothing is created and an old file stays; a warning names the file and the
+// system's reason, and the status bar says it too.
 void FileCommandsTest::unwritableTarget()
 {
     QFETCH(QString, command);
+    QFETCH(QString, target);
     setPoints(graph(ChannelU1), {{1, 2}});
     QVERIFY(writeFile(path("plain"), "x"));
-    run(command, path("missing/out.txt"));
-    run(command, path("plain/out.txt"));
-    QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList{"plain"});
+#ifdef Q_OS_UNIX
+    // Permissions do not stop root; /proc takes no new files from anyone.
+    const bool root = geteuid() == 0;
+#else
+    const bool root = false;
+#endif
+    QString fileName;
+    if (target == "missing folder") {
+        fileName = path("missing/out.txt");
+    } else if (target == "a file as folder") {
+        fileName = path("plain/out.txt");
+    } else if (target == "read-only folder") {
+        QVERIFY(QDir(dir->path()).mkdir("locked"));
+        QVERIFY(
+            QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        fileName = root ? QStringLiteral("/proc/korvel-out.txt") : path("locked/out.txt");
+    } else {
+        QVERIFY(QFile::setPermissions(path("plain"), QFileDevice::ReadOwner));
+        fileName = root ? QStringLiteral("/proc/version") : path("plain");
+    }
+    const QByteArray before = readFile(fileName);
+    QSaveFile probe(fileName); // the system's reason, as the command gets it
+    QVERIFY(!probe.open(QIODevice::WriteOnly));
+
+    run(command, fileName);
+    const QString verb = command == "menu_save" ? "无法保存 " : "无法导出 ";
+    const QString expected = verb + QDir::toNativeSeparators(fileName) + "：" + probe.errorString();
+    QCOMPARE(takeMessages(), QStringList{expected});
+    QCOMPARE(statusMessage(), expected);
+    QCOMPARE(readFile(fileName), before);
+    QFile::setPermissions(path("locked"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             target == "read-only folder" ? QStringList({"locked", "plain"})
+                                          : QStringList{"plain"});
+    QCOMPARE(QDir(path("locked")).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(readFile(path("plain")), QByteArray("x"));
 }
 
@@ -521,6 +642,11 @@ void FileCommandsTest::failedWriteKeepsOldFile()
         QCOMPARE(answer.otherBoxes, 0);
     }
     QVERIFY(!QGuiApplication::overrideCursor());
+    const QStringList shown = takeMessages();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains(QDir::toNativeSeparators(path("old.txt"))) &&
+                 shown[0].endsWith("：" + qt_error_string(EFBIG)),
+             qPrintable(shown[0]));
     QCOMPARE(readFile(path("old.txt")), old);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.txt"});
 

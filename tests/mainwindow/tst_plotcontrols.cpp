@@ -438,77 +438,154 @@ void TestPlotControls::clear()
     QVERIFY(w->channelGraph(0)->data()->at(9)->key <= 0.025 + 1e-12);
 }
 
+// The limits in force, read back through the block processing: a T input of
+// 10 V stores max / 10, one of 5 V (min + max) / 20 (both stay above zero).
+static QPair<double, double> limitsInForce(MainWindow &w)
+{
+    QCPGraph *t = w.channelGraph(2);
+    t->data()->clear();
+    auto block = [](double v) { return QVector<double>(10, v); }; // one of ten is kept
+    w.processBlock(block(0), block(0), block(5), block(0), 10.0);
+    w.processBlock(block(0), block(0), block(10), block(0), 10.0);
+    const double max = t->data()->at(1)->value * 10;
+    return {t->data()->at(0)->value * 20 - max, max};
+}
+
+// Equal but for the last bits of the arithmetic above.
+static bool sameLimits(const QPair<double, double> &a, const QPair<double, double> &b)
+{
+    auto near = [](double x, double y) {
+        return std::abs(x - y) <= 1e-6 * std::max(1.0, std::abs(y));
+    };
+    return near(a.first, b.first) && near(a.second, b.second);
+}
+
 void TestPlotControls::temperatureTyped_data()
 {
     QTest::addColumn<QString>("edit");
-    QTest::addColumn<QString>("caption");
-    QTest::newRow("max") << "edit_maxtemp"
-                         << " set the max temp: ";
-    QTest::newRow("min") << "edit_mintemp"
-                         << " set the min temp: ";
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("byFocus"); // else by Enter
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<double>("min");
+    QTest::addColumn<double>("max");
+    QTest::newRow("max, Enter") << "edit_maxtemp"
+                                << "3650" << false << " set the max temp: 3650" << 400.0 << 3650.0;
+    QTest::newRow("max, focus leaves")
+        << "edit_maxtemp"
+        << "3650" << true << " set the max temp: 3650" << 400.0 << 3650.0;
+    QTest::newRow("min, Enter") << "edit_mintemp"
+                                << "365" << false << " set the min temp: 365" << 365.0 << 3600.0;
 }
 
-// Every keystroke logs the number typed so far; an empty edit logs 0.
+// Keystrokes apply nothing; finishing the edit applies and logs once.
 void TestPlotControls::temperatureTyped()
 {
     QFETCH(QString, edit);
-    QFETCH(QString, caption);
+    QFETCH(QString, typed);
+    QFETCH(bool, byFocus);
+    QFETCH(QString, line);
+    QFETCH(double, min);
+    QFETCH(double, max);
     auto *lineEdit = w->findChild<QLineEdit *>(edit);
     QVERIFY(lineEdit);
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    lineEdit->setFocus();
     lineEdit->clear();
-    qint64 offset = dataLogSize();
-    QTest::keyClicks(lineEdit, QStringLiteral("3650"));
-    QCOMPARE(controlLinesSince(offset),
-             QStringList({caption + "3", caption + "36", caption + "365", caption + "3650"}));
-    offset = dataLogSize();
-    lineEdit->selectAll();
-    QTest::keyClick(lineEdit, Qt::Key_Backspace);
-    QCOMPARE(controlLinesSince(offset), QStringList({caption + "0"}));
-    QCOMPARE(lineEdit->text(), QString());
+    const qint64 offset = dataLogSize();
+    for (QChar c : typed) {
+        QTest::keyClicks(lineEdit, QString(c));
+        QVERIFY(sameLimits(limitsInForce(*w), {400, 3600}));
+    }
+    QCOMPARE(controlLinesSince(offset), QStringList());
+
+    if (byFocus)
+        w->form()->edit_sample->setFocus();
+    else
+        QTest::keyClick(lineEdit, Qt::Key_Return);
+    QCOMPARE(controlLinesSince(offset), QStringList{line});
+    QVERIFY(sameLimits(limitsInForce(*w), {min, max}));
+    lineEdit->setFocus();
+    QTest::keyClick(lineEdit, Qt::Key_Return); // the same value again: no second line
+    QCOMPARE(controlLinesSince(offset), QStringList{line});
 }
 
 void TestPlotControls::temperatureNumbers_data()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("logged");
-    QTest::newRow("integer") << "3600"
-                             << "3600";
-    QTest::newRow("six digits") << "123456"
-                                << "123456";
-    QTest::newRow("seven digits") << "1234567"
-                                  << "1.23457e+06";
-    QTest::newRow("exponent") << "25000000"
-                              << "2.5e+07";
-    QTest::newRow("fraction") << "0.1234567"
-                              << "0.123457";
-    QTest::newRow("small") << "0.00001"
-                           << "1e-05";
-    QTest::newRow("negative") << "-40.5"
-                              << "-40.5";
-    QTest::newRow("not a number") << "abc"
-                                  << "0";
-    QTest::newRow("decimal comma") << "3,5"
-                                   << "0";
+    // Steps "min:text" / "max:text", each typed and finished with Enter.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<double>("min");
+    QTest::addColumn<double>("max");
+    QTest::addColumn<QString>("marked"); // fields left marked: "min", "max", "min max"
+    auto row = [](const char *name, QStringList steps, QStringList lines, double min, double max,
+                  const char *marked = "") {
+        QTest::newRow(name) << steps << lines << min << max << QString(marked);
+    };
+    row("integer", {"max:3650"}, {" set the max temp: 3650"}, 400, 3650);
+    row("seven digits", {"max:1234567"}, {" set the max temp: 1.23457e+06"}, 400, 1234567);
+    row("exponent", {"max:2.5e7"}, {" set the max temp: 2.5e+07"}, 400, 2.5e7);
+    row("fraction", {"min:0.1234567"}, {" set the min temp: 0.123457"}, 0.1234567, 3600);
+    row("small", {"min:0.00001"}, {" set the min temp: 1e-05"}, 0.00001, 3600);
+    row("negative", {"min:-40.5"}, {" set the min temp: -40.5"}, -40.5, 3600);
+    row("locale's decimal comma", {"min:3,5"}, {" set the min temp: 3.5"}, 3.5, 3600);
+    row("blanks around", {"max: 4000 "}, {" set the max temp: 4000"}, 400, 4000);
+    row("unchanged value", {"max:3600.0"}, {}, 400, 3600);
+    row("same value twice", {"max:3650", "max:3650"}, {" set the max temp: 3650"}, 400, 3650);
+    row("not a number", {"max:abc"}, {}, 400, 3600, "max");
+    row("empty", {"min:"}, {}, 400, 3600, "min");
+    row("grouped digits", {"max:3.600,5"}, {}, 400, 3600, "max");
+    row("infinity", {"max:inf"}, {}, 400, 3600, "max");
+    row("not a number, spelt", {"min:nan"}, {}, 400, 3600, "min");
+    row("overflow", {"max:1e400"}, {}, 400, 3600, "max");
+    row("min equal to max", {"min:3600"}, {}, 400, 3600, "min");
+    row("min above max", {"min:5000"}, {}, 400, 3600, "min");
+    row("max below min", {"max:300"}, {}, 400, 3600, "max");
+    row("both refused", {"max:300", "min:5000"}, {}, 400, 3600, "min max");
+    row("a refused max becomes valid with the min", {"max:300", "min:100"},
+        {" set the min temp: 100", " set the max temp: 300"}, 100, 300);
+    row("corrected after a refusal", {"max:abc", "max:3700"}, {" set the max temp: 3700"}, 400,
+        3700);
 }
 
-// Formatted like "%g" whatever the locales say.
+// Numbers with a decimal point or the user's decimal comma; refusals are
+// marked and change nothing; the log line is "%g" whatever the locales say.
 void TestPlotControls::temperatureNumbers()
 {
-    QFETCH(QString, text);
-    QFETCH(QString, logged);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, lines);
+    QFETCH(double, min);
+    QFETCH(double, max);
+    QFETCH(QString, marked);
     const std::locale saved =
         std::locale::global(std::locale(std::locale::classic(), new CommaDecimals));
     const QLocale savedQt;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    w->form()->edit_maxtemp->clear();
-    w->form()->edit_mintemp->clear();
     const qint64 offset = dataLogSize();
-    w->form()->edit_maxtemp->setText(text);
-    w->form()->edit_mintemp->setText(text);
+    for (const QString &step : steps) {
+        QLineEdit *edit =
+            step.startsWith("min:") ? w->form()->edit_mintemp : w->form()->edit_maxtemp;
+        edit->setText(step.mid(4));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    const QPair<double, double> inForce = limitsInForce(*w);
     std::locale::global(saved);
     QLocale::setDefault(savedQt);
-    QCOMPARE(controlLinesSince(offset),
-             QStringList({" set the max temp: " + logged, " set the min temp: " + logged}));
+    QCOMPARE(controlLinesSince(offset), lines);
+    QVERIFY2(sameLimits(inForce, {min, max}),
+             qPrintable(QStringLiteral("%1 .. %2").arg(inForce.first).arg(inForce.second)));
+
+    // A refused field keeps its text, marked, with a hint that names the value in force.
+    const QColor plain = w->form()->edit_physical_channel->palette().color(QPalette::Base);
+    for (QLineEdit *edit : {w->form()->edit_mintemp, w->form()->edit_maxtemp}) {
+        const bool refused = marked.contains(edit == w->form()->edit_mintemp ? "min" : "max");
+        QCOMPARE(edit->palette().color(QPalette::Base) != plain, refused);
+        QCOMPARE(edit->toolTip().isEmpty(), !refused);
+        if (refused)
+            QVERIFY2(edit->toolTip().contains(
+                         QString::number(edit == w->form()->edit_mintemp ? min : max)),
+                     qPrintable(edit->toolTip()));
+    }
 }
 
 int runPlotControlTests(int argc, char **argv)
