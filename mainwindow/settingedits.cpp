@@ -151,8 +151,9 @@ void MainWindow::setRefusal(QLineEdit *edit, Refusal why, bool tellNow)
     edit->setToolTip(hint);
     if (tellNow) {
         ui->statusbar->showMessage(hint);
+        // Beside the field, over the plot's margin: the next field stays free.
         if (edit->isVisible())
-            QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), hint, edit);
+            QToolTip::showText(edit->mapToGlobal(QPoint(edit->width(), 0)), hint, edit);
     }
 }
 
