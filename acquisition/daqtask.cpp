@@ -80,7 +80,7 @@ struct TaskEnd
     DaqTask *daq;
     unsigned serial;
     QString errorText;
-    QDateTime when;
+    qint64 whenMs; // the local time is worked out on the GUI thread
 };
 
 void writeErrorLine(std::ofstream &log, const QString &line)
@@ -98,7 +98,7 @@ void writeStopLine(std::ofstream &log, const QDateTime &when)
 
 // Library thread: the task ended with an error. Stops (if asked) and clears it
 // only if no one else has taken it, then reports it to the GUI thread.
-void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const QString &errorText)
+void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const char *errorText)
 {
     // Read before taking the handle: once it is taken, no newer start can
     // have counted up (a start stops first, which would have taken it).
@@ -109,14 +109,16 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
     if (stopFirst)
         ArtDAQ_StopTask(task);
     ArtDAQ_ClearTask(task);
-    const QDateTime when = QDateTime::currentDateTime();
     if (MainWindow *window = daq->owner) {
         const PostingLock posting;
+        // Built straight into the hand-over: this thread keeps no share of the text.
         QMetaObject::invokeMethod(
             window,
-            [ended = HandOver<TaskEnd>({daq, serial, errorText, when})] {
+            [ended = HandOver<TaskEnd>({daq, serial, QString::fromUtf8(errorText),
+                                        QDateTime::currentMSecsSinceEpoch()})] {
                 const TaskEnd &e = ended.get();
-                e.daq->taskEndedByCard(e.serial, e.errorText, e.when);
+                e.daq->taskEndedByCard(e.serial, e.errorText,
+                                       QDateTime::fromMSecsSinceEpoch(e.whenMs));
             },
             Qt::QueuedConnection);
     }
@@ -224,7 +226,7 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEver
         std::memset(errorText, 0, sizeof errorText);
         ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
         errorText[kErrorTextSize - 1] = '\0';
-        endTaskFromCallback(daq, task, true, QString::fromUtf8(errorText));
+        endTaskFromCallback(daq, task, true, errorText);
         return 0;
     }
     if (count <= 0)
@@ -257,7 +259,7 @@ DaqDoneStatus onTaskDone(DaqDoneArg<0> task, DaqDoneArg<1> status, DaqDoneArg<2>
     ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
     errorText[kErrorTextSize - 1] = '\0';
     if (auto *daq = static_cast<DaqTask *>(callbackData))
-        endTaskFromCallback(daq, task, false, QString::fromUtf8(errorText));
+        endTaskFromCallback(daq, task, false, errorText);
     qDebug().noquote() << QStringLiteral("ArtDAQ_ Error: %1").arg(QString::fromUtf8(errorText));
     return 0;
 }

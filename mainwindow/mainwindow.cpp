@@ -113,7 +113,7 @@ void MainWindow::enterIdle()
 {
     killRedrawTimer();
     ui->btn_start_collect->setEnabled(true);
-    ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+    ui->customPlot_VIT->replot();
     updateRecordingStatus();
 }
 
