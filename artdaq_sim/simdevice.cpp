@@ -211,8 +211,7 @@ void catchUp(Sim &s, Task &t, Clock::time_point now)
 {
     if (t.state != Task::Running || s.manual || now <= t.anchorTime)
         return;
-    const double due =
-        std::chrono::duration<double>(now - t.anchorTime).count() * t.anchorRate;
+    const double due = std::chrono::duration<double>(now - t.anchorTime).count() * t.anchorRate;
     const uint64_t target = t.anchorScans + static_cast<uint64_t>(std::min(due, 1e18));
     if (target > t.written)
         acquire(s, t, target - t.written);
@@ -238,8 +237,8 @@ void reanchorAll(Sim &s, Clock::time_point now)
 ArtDaqStatus launch(Sim &s, const std::shared_ptr<Task> &t)
 {
     const double minimum = std::ceil(scansPerSecond(s, *t) * minBufferSeconds);
-    t->capacity = std::max<uint64_t>({t->bufferScans, t->blockScans,
-                                      static_cast<uint64_t>(std::min(minimum, 1e15))});
+    t->capacity = std::max<uint64_t>(
+        {t->bufferScans, t->blockScans, static_cast<uint64_t>(std::min(minimum, 1e15))});
     t->written = t->readPos = t->delivered = 0;
     t->goodReads = 0;
     t->failStatus = 0;

@@ -86,10 +86,7 @@ struct Task
     double anchorRate = 0;
 
     uint64_t block() const { return blockScans ? blockScans : 100; }
-    bool onOwnThread() const
-    {
-        return threadAlive && callbackThread == std::this_thread::get_id();
-    }
+    bool onOwnThread() const { return threadAlive && callbackThread == std::this_thread::get_id(); }
 };
 
 // A test's hold on a callback thread at one ArtDAQ_ call.

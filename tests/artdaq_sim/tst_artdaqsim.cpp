@@ -566,8 +566,8 @@ void TestArtDaqSim::readCounts_data()
     QTest::addColumn<int>("pumped");
     QTest::addColumn<int>("capacity");
     QTest::addColumn<int>("perChannel");
-    QTest::addColumn<int>("first"); // values written
-    QTest::addColumn<int>("second"); // a second read with -1 and the same array
+    QTest::addColumn<int>("first");    // values written
+    QTest::addColumn<int>("second");   // a second read with -1 and the same array
     QTest::addColumn<bool>("inScans"); // the option that counts scans, not values
 
     QTest::newRow("one block") << 4 << 100 << 800 << -1 << 400 << 0 << false;
