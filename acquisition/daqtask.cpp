@@ -173,6 +173,8 @@ void writeErrorLine(std::ofstream &log, const QString &line)
 }
 
 // Library thread: hands a read's count problem to the GUI thread for error.txt.
+// The task object is a member of its window, so it lives as long as the call
+// can still run.
 void reportReadProblem(DaqTask *daq, const QString &problem)
 {
     const PostingLock posting;
