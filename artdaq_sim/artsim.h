@@ -10,7 +10,7 @@ extern "C" {
 
 /* Stops every task, forgets all handles, clears the call log, failure rules,
  * hold and scripted signal, and returns to the real-time clock and to the signal,
- * seed, rate and rules of ARTDAQ_SIM (the rig when it says nothing).
+ * seed, rate, rules and options of ARTDAQ_SIM (the rig when it says nothing).
  *
  * Note: the stand-in keeps the text for ArtDAQ_GetExtendedErrorInfo per
  * thread (the last failed call of the calling thread). */
