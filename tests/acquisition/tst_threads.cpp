@@ -214,20 +214,26 @@ private slots:
                  10);
     }
 
-    // The stand-in's clock at real speed and 16 times faster, stopped and
-    // started again: every scan is 0.25 ms after the one before, whenever
-    // its callback came, and the pause does not reach the time axis.
+    // The stand-in's clock at real speed and 16 times faster, with callbacks
+    // one by one or in bursts, stopped and started again: every scan is
+    // 0.25 ms after the one before, whenever its callback came, and the pause
+    // does not reach the time axis.
     void keysOnTheCardClock_data()
     {
         QTest::addColumn<double>("rate");
-        QTest::newRow("real time") << 1.0;
-        QTest::newRow("16 times fast") << 16.0;
+        QTest::addColumn<int>("burst");
+        QTest::newRow("real time") << 1.0 << 1;
+        QTest::newRow("16 times fast") << 16.0 << 1;
+        QTest::newRow("bursts of 8") << 1.0 << 8;
+        QTest::newRow("16 times fast, bursts of 40") << 16.0 << 40;
     }
     void keysOnTheCardClock()
     {
         QFETCH(double, rate);
+        QFETCH(int, burst);
         ArtSim_SetManualClock(0);
         ArtSim_SetRate(rate);
+        ArtSim_SetBurst(burst);
         MainWindow w;
         clearWindow(w);
         w.findChild<QLineEdit *>(QStringLiteral("edit_sample"))->setText(QStringLiteral("1000"));
