@@ -4,10 +4,14 @@
 #include <QDebug>
 #include <QMetaObject>
 #include <QString>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "acquisition/blockmath.h"
+#include "acquisition/libraryread.h"
 #include "app/logfile.h"
 #include "mainwindow/mainwindow.h"
 
@@ -17,9 +21,6 @@
 #if __has_feature(thread_sanitizer)
 #define KORVEL_THREAD_SANITIZER 1
 #endif
-#endif
-#ifdef KORVEL_THREAD_SANITIZER
-#include <mutex>
 #endif
 
 namespace {
@@ -67,6 +68,98 @@ private:
     Payload payload;
 };
 
+// Which DaqTask objects take callbacks, for which task, and how many of their
+// callbacks are running. It lives outside the objects, so that a callback
+// that comes after its DaqTask is gone finds out without touching it. Never
+// destroyed: a library thread may still call in at exit.
+class CallbackGate
+{
+public:
+    static CallbackGate &instance()
+    {
+        static CallbackGate *const gate = new CallbackGate;
+        return *gate;
+    }
+
+    // GUI thread: the object exists, taking no callbacks yet / is going away.
+    void add(const DaqTask *daq)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        entries[daq] = Entry();
+    }
+    void remove(const DaqTask *daq)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        entries.erase(daq);
+    }
+    // GUI thread: callbacks of this task are taken from now on.
+    void open(const DaqTask *daq, DaqTaskHandle task)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        entries[daq].task = task;
+    }
+    // GUI thread: no callback gets in from now on; waits until those inside
+    // have returned. They never wait for the GUI thread, so this ends.
+    void closeAndWait(const DaqTask *daq)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        const auto it = entries.find(daq);
+        if (it == entries.end())
+            return;
+        it->second.task = DaqTaskHandle{};
+        left.wait(lock, [&] { return it->second.running == 0; });
+    }
+    // Library thread: whether a callback for this object and task may go on.
+    bool enter(const DaqTask *daq, DaqTaskHandle task)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const auto it = entries.find(daq);
+        if (it == entries.end() || !task || it->second.task != task)
+            return false;
+        ++it->second.running;
+        return true;
+    }
+    void leave(const DaqTask *daq)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const auto it = entries.find(daq);
+        if (it != entries.end() && --it->second.running == 0)
+            left.notify_all();
+    }
+
+private:
+    struct Entry
+    {
+        DaqTaskHandle task{};
+        int running = 0;
+    };
+    std::mutex mutex;
+    std::condition_variable left;
+    std::unordered_map<const DaqTask *, Entry> entries;
+};
+
+// A callback's stay inside the gate; false when it must not touch the object.
+class CallbackScope
+{
+public:
+    CallbackScope(const DaqTask *daq, DaqTaskHandle task)
+        : daq(daq), inside(daq && CallbackGate::instance().enter(daq, task))
+    {
+    }
+    ~CallbackScope()
+    {
+        if (inside)
+            CallbackGate::instance().leave(daq);
+    }
+    CallbackScope(const CallbackScope &) = delete;
+    CallbackScope &operator=(const CallbackScope &) = delete;
+    explicit operator bool() const { return inside; }
+
+private:
+    const DaqTask *daq;
+    bool inside;
+};
+
 struct QueuedBlock
 {
     MainWindow *window;
@@ -86,6 +179,21 @@ struct TaskEnd
 void writeErrorLine(std::ofstream &log, const QString &line)
 {
     writeLogLine(log, line.toUtf8().toStdString());
+}
+
+// Library thread: hands a read's count problem to the GUI thread for error.txt.
+// The task object is a member of its window, so it lives as long as the call
+// can still run.
+void reportReadProblem(DaqTask *daq, const QString &problem)
+{
+    const PostingLock posting;
+    QMetaObject::invokeMethod(
+        daq->owner,
+        [report = HandOver<std::pair<DaqTask *, QString>>({daq, problem})] {
+            const auto &r = report.get();
+            writeErrorLine(r.first->errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(r.second));
+        },
+        Qt::QueuedConnection);
 }
 
 void writeStopLine(std::ofstream &log, const QDateTime &when)
@@ -114,7 +222,7 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
         // Built straight into the hand-over: this thread keeps no share of the text.
         QMetaObject::invokeMethod(
             window,
-            [ended = HandOver<TaskEnd>({daq, serial, QString::fromUtf8(errorText),
+            [ended = HandOver<TaskEnd>({daq, serial, decodeLibraryText(errorText),
                                         QDateTime::currentMSecsSinceEpoch()})] {
                 const TaskEnd &e = ended.get();
                 e.daq->taskEndedByCard(e.serial, e.errorText,
@@ -127,8 +235,10 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
 } // namespace
 
 DaqTask::DaqTask()
-    : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr), taskSerial(0)
+    : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr),
+      readCountReported(false), taskSerial(0)
 {
+    CallbackGate::instance().add(this);
     const char *names[4] = {"Dev1/ai0", "Dev1/ai1", "Dev1/ai2", "Dev1/ai3"};
     for (int i = 0; i < 4; ++i)
         std::strcpy(channelNames[i], names[i]);
@@ -138,6 +248,7 @@ DaqTask::DaqTask()
 DaqTask::~DaqTask()
 {
     stop();
+    CallbackGate::instance().remove(this);
     closeLog(errorLog);
 }
 
@@ -151,6 +262,8 @@ bool DaqTask::start()
 
     DaqStatus status = ArtDAQ_CreateTask("", &taskHandle);
     liveHandle.store(taskHandle);
+    readCountReported.store(false);
+    CallbackGate::instance().open(this, taskHandle);
     for (int c = 0; c < 4 && status >= 0; ++c)
         status = ArtDAQ_CreateAIVoltageChan(taskHandle, channelNames[c], "", -1, -10.0, 10.0, 10348,
                                             nullptr);
@@ -170,12 +283,13 @@ bool DaqTask::start()
 
     ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
     errorText[kErrorTextSize - 1] = '\0';
+    CallbackGate::instance().closeAndWait(this);
     if (const DaqTaskHandle partial = liveHandle.exchange(nullptr)) {
         ArtDAQ_StopTask(partial);
         ArtDAQ_ClearTask(partial);
     }
     taskHandle = nullptr;
-    lastError = QString::fromUtf8(errorText);
+    lastError = decodeLibraryText(errorText);
     writeErrorLine(errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(lastError));
     writeErrorLine(errorLog, QStringLiteral("start leave error  "));
     return false;
@@ -186,6 +300,8 @@ void DaqTask::stop()
     // Taking the handle settles any race with a callback that ends the task.
     const DaqTaskHandle handle = liveHandle.exchange(nullptr);
     taskHandle = nullptr;
+    // A callback that has just ended the task itself may still be running.
+    CallbackGate::instance().closeAndWait(this);
     if (!handle)
         return;
     ArtDAQ_StopTask(handle);
@@ -209,15 +325,22 @@ void DaqTask::taskEndedByCard(unsigned serial, const QString &errorText, const Q
         owner->taskEndedByCard(errorText, serial == taskSerial.load());
 }
 
-DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEveryNArg<2>,
-                                  DaqEveryNArg<3> callbackData)
+DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
+                                  DaqEveryNArg<2> sampleCount, DaqEveryNArg<3> callbackData)
 {
     auto *daq = static_cast<DaqTask *>(callbackData);
-    if (!daq || !daq->owner)
+    if (!daq)
+        return -1;
+    const CallbackScope running(daq, task);
+    if (!running)
+        return 0; // being stopped, or a task this object no longer runs
+    if (!daq->owner)
         return -1;
 
-    // Zero-filled, so a partial last scan never shows values of an earlier block.
-    double values[kReadCapacity] = {};
+    // Marked, so that the values the library wrote show; what it left alone
+    // becomes 0 after the read (a partial last scan never shows an older block).
+    double values[kReadCapacity];
+    markUnwritten(values, kReadCapacity);
     DaqReadCount count = 0;
     const DaqStatus status =
         ArtDAQ_ReadAnalogF64(task, -1, 10.0, 1, values, kReadCapacity, &count, nullptr);
@@ -229,12 +352,17 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>, DaqEver
         endTaskFromCallback(daq, task, true, errorText);
         return 0;
     }
-    if (count <= 0)
+    const ReadCount read =
+        checkReadCount(count, valuesWritten(values, kReadCapacity), 4, sampleCount);
+    zeroUnwritten(values, kReadCapacity);
+    if (!read.problem.isEmpty() && !daq->readCountReported.exchange(true))
+        reportReadProblem(daq, read.problem);
+    if (read.values <= 0)
         return 0;
 
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     const double elapsed = static_cast<double>(now - daq->lastBlockMs.exchange(now));
-    ChannelLists lists = splitScans(values, static_cast<int>(count), kReadCapacity);
+    ChannelLists lists = splitScans(values, read.values, kReadCapacity);
 
     // The window processes the block on the GUI thread; a window that is gone
     // by then drops it.
@@ -254,12 +382,14 @@ DaqDoneStatus onTaskDone(DaqDoneArg<0> task, DaqDoneArg<1> status, DaqDoneArg<2>
 {
     if (status >= 0)
         return 0;
+    auto *daq = static_cast<DaqTask *>(callbackData);
+    const CallbackScope running(daq, task);
     char errorText[kErrorTextSize];
     std::memset(errorText, 0, sizeof errorText);
     ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
     errorText[kErrorTextSize - 1] = '\0';
-    if (auto *daq = static_cast<DaqTask *>(callbackData))
+    if (running)
         endTaskFromCallback(daq, task, false, errorText);
-    qDebug().noquote() << QStringLiteral("ArtDAQ_ Error: %1").arg(QString::fromUtf8(errorText));
+    qDebug().noquote() << QStringLiteral("ArtDAQ_ Error: %1").arg(decodeLibraryText(errorText));
     return 0;
 }

@@ -12,7 +12,9 @@ class QDateTime;
 
 // The acquisition task on the card library: four voltage inputs, continuous
 // clock, every-N and done callbacks. start()/stop() and the error log belong to
-// the GUI thread; the callbacks run on the library's thread.
+// the GUI thread; the callbacks run on the library's thread. stop() and the
+// destructor return only once no callback of this object runs any more,
+// whether or not the library's Stop and Clear wait for callbacks in flight.
 class DaqTask
 {
 public:
@@ -43,6 +45,10 @@ public:
 
     // GUI thread: forgets taskHandle once a callback has ended that task.
     void forgetEndedTask();
+
+    // Whether the current task has already logged a read whose count disagreed
+    // with the values written (one line per task, not one per block).
+    std::atomic<bool> readCountReported;
 
     // The library's text of the last failed start. GUI thread only.
     QString lastError;

@@ -62,7 +62,8 @@ ARTDAQ_API ArtDaqStatus ArtDAQ_ReadAnalogF64(ArtDaqTask task, int32_t samplesPer
                                              int32_t *reserved);
 ARTDAQ_API ArtDaqStatus ArtDAQ_StopTask(ArtDaqTask task);
 ARTDAQ_API ArtDaqStatus ArtDAQ_ClearTask(ArtDaqTask task);
-/* Copies the last error's text, UTF-8 and NUL-terminated, into buffer. */
+/* Copies the last error's text, NUL-terminated, into buffer: UTF-8 from the
+ * stand-in, possibly the system's code page from another library. */
 ARTDAQ_API ArtDaqStatus ArtDAQ_GetExtendedErrorInfo(char *buffer, uint32_t bufferSize);
 
 #ifdef __cplusplus

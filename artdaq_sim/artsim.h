@@ -8,9 +8,9 @@
 extern "C" {
 #endif
 
-/* Stops every task, forgets all handles, clears the call log, failure rules
- * and scripted signal, and returns to the real-time clock and to the signal,
- * seed, rate and rules of ARTDAQ_SIM (the rig when it says nothing).
+/* Stops every task, forgets all handles, clears the call log, failure rules,
+ * hold and scripted signal, and returns to the real-time clock and to the signal,
+ * seed, rate, rules and options of ARTDAQ_SIM (the rig when it says nothing).
  *
  * Note: the stand-in keeps the text for ArtDAQ_GetExtendedErrorInfo per
  * thread (the last failed call of the calling thread). */
@@ -36,8 +36,32 @@ ARTDAQ_API void ArtSim_SetReadErrorAfter(int goodReads);
  * (-1: only a real overrun ends it). */
 ARTDAQ_API void ArtSim_SetOverrunAfter(int blocks);
 
+/* Every-N callbacks come in bursts: the callback thread waits until this many
+ * blocks are in, then calls the callback once per block, back to back (1:
+ * each block as it comes). A burst of more blocks than the buffer holds
+ * overruns before it is delivered. */
+ARTDAQ_API void ArtSim_SetBurst(int blocks);
+
+/* Reads store as count the number of scans instead of the number of values
+ * (another library's convention; the values are written all the same). */
+ARTDAQ_API void ArtSim_SetReadCountInScans(int on);
+/* ArtDAQ_GetExtendedErrorInfo returns its texts in GBK (code page 936)
+ * instead of UTF-8, as a library on a Chinese Windows may. */
+ARTDAQ_API void ArtSim_SetErrorTextGbk(int on);
+
+/* Holds a callback thread at a chosen point for tests of races: the next call
+ * of the named ArtDAQ_ function made from inside a callback waits just before
+ * the call (after = 0) or just after it, its effect done and its call-log line
+ * written (after = 1), until ArtSim_Release. One hold at a time; a reset
+ * releases it. */
+ARTDAQ_API void ArtSim_HoldCallback(const char *functionName, int after);
+/* Waits up to timeoutMs for a thread to be held; 1 when one is, else 0. */
+ARTDAQ_API int ArtSim_WaitHeld(int timeoutMs);
+/* Lets a held thread go on, and drops a hold not reached yet. */
+ARTDAQ_API void ArtSim_Release(void);
+
 /* Manual clock: started tasks produce no scans by themselves; each
- * ArtSim_Pump adds scans to every running task on the library's own sampling
+ * ArtSim_Pump adds scans to every running task on the library's own callback
  * thread, fires the due callbacks there, and returns once they have returned.
  * Returns the number of every-N callbacks fired; -1 (and nothing happens)
  * when the clock is not manual or when called from a callback. Scans of a
@@ -45,7 +69,8 @@ ARTDAQ_API void ArtSim_SetOverrunAfter(int blocks);
 ARTDAQ_API void ArtSim_SetManualClock(int on);
 ARTDAQ_API int ArtSim_Pump(int scans);
 
-/* Clock speed factor for the real-time clock (1 = real time). */
+/* Clock speed factor for the real-time clock (1 = real time). The buffer of a
+ * task started later holds at least a quarter of a second of the sped-up clock. */
 ARTDAQ_API void ArtSim_SetRate(double factor);
 
 /* Call log: one line per ArtDAQ_ call since the last reset, e.g.
@@ -78,7 +103,7 @@ ARTDAQ_API int ArtSim_LiveTasks(void);
  * process. Returns the number of rejected items (each reported on stderr). */
 ARTDAQ_API int ArtSim_Configure(const char *settings);
 /* Writes the configuration in force, canonical form, e.g.
- *   signal=rig;seed=1;rate=1;readerror=never;overrun=never
+ *   signal=rig;seed=1;rate=1;readerror=never;overrun=never;burst=1;count=values;errortext=utf8
  * (fail=ArtDAQ_X#K items follow, one per pending rule). Same buffer rules as
  * ArtSim_CallLog. */
 ARTDAQ_API int ArtSim_Describe(char *buffer, int bufferSize);

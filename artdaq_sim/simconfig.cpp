@@ -16,6 +16,7 @@ const char *const functionNames[FunctionCount] = {
     "ArtDAQ_ClearTask",         "ArtDAQ_GetExtendedErrorInfo"};
 
 const double maxRate = 1000.0;
+const long long maxBurst = 10000;
 const long long maxCount = 1000000000LL;
 
 std::string trimmed(const std::string &s)
@@ -64,6 +65,9 @@ std::string describeConfig(const Config &cfg, const long long *callsSoFar, std::
         return n < 0 ? std::string("never") : "after:" + std::to_string(n);
     };
     out += ";readerror=" + after(cfg.readErrorAfter) + ";overrun=" + after(cfg.overrunAfter);
+    out += ";burst=" + std::to_string(cfg.burst);
+    out += std::string(";count=") + (cfg.countScans ? "scans" : "values");
+    out += std::string(";errortext=") + (cfg.gbkTexts ? "gbk" : "utf8");
     if (manualClock)
         out += ";clock=manual";
     for (const FailRule &rule : cfg.fails)
@@ -210,8 +214,25 @@ int parseConfig(const char *settings, Config &cfg, std::string &messages)
         } else if (key == "overrun") {
             if (!parseAfter(value, cfg.overrunAfter))
                 problem = "overrun is after:N (N >= 0) or never";
+        } else if (key == "burst") {
+            long long v = 0;
+            if (parseInteger(value, 1, maxBurst, v))
+                cfg.burst = static_cast<int>(v);
+            else
+                problem = "burst is a whole number of blocks from 1 to 10000";
+        } else if (key == "count") {
+            if (value == "values" || value == "scans")
+                cfg.countScans = value == "scans";
+            else
+                problem = "count is values or scans";
+        } else if (key == "errortext") {
+            if (value == "utf8" || value == "gbk")
+                cfg.gbkTexts = value == "gbk";
+            else
+                problem = "errortext is utf8 or gbk";
         } else {
-            problem = "unknown key (known: signal, seed, rate, fail, readerror, overrun)";
+            problem = "unknown key (known: signal, seed, rate, fail, readerror, overrun, burst, "
+                      "count, errortext)";
         }
         if (!problem.empty()) {
             ++rejected;

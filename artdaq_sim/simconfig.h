@@ -40,6 +40,9 @@ struct Config
     double rate = 1.0;
     int readErrorAfter = -1; // -1: never
     int overrunAfter = -1;   // -1: never
+    int burst = 1;           // every-N callbacks come in groups of this many blocks
+    bool countScans = false; // reads store the number of scans instead of values
+    bool gbkTexts = false;   // error texts in GBK (code page 936) instead of UTF-8
     std::vector<FailRule> fails;
 };
 

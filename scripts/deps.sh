@@ -36,13 +36,15 @@ korvel_install_packages() {
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing || return 1
 }
 
-# Generates a locale (e.g. de_DE.UTF-8) if the system lacks it; best effort.
+# Generates a locale (e.g. de_DE.UTF-8 or zh_CN.GBK) if the system lacks it; best effort.
 korvel_ensure_locale() {
-    local loc="$1"
-    locale -a 2>/dev/null | grep -qi "^${loc%%.*}\.utf-\?8$" && return 0
+    local loc="$1" charset="${1#*.}"
+    # locale -a writes the code set in lower case without dashes (de_DE.utf8, zh_CN.gbk).
+    local listed="${loc%%.*}.$(printf '%s' "$charset" | tr 'A-Z' 'a-z' | tr -d '-')"
+    locale -a 2>/dev/null | grep -qix "$listed" && return 0
     [ "$(id -u)" -eq 0 ] || return 0
     [ -f /etc/locale.gen ] || return 0
-    sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
-    grep -q "^${loc} UTF-8" /etc/locale.gen || echo "${loc} UTF-8" >> /etc/locale.gen
+    sed -i "s/^# *\(${loc} ${charset}\)$/\1/" /etc/locale.gen
+    grep -q "^${loc} ${charset}$" /etc/locale.gen || echo "${loc} ${charset}" >> /etc/locale.gen
     locale-gen >/dev/null 2>&1 || true
 }

@@ -4,8 +4,14 @@
 #include <QDateTime>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStringEncoder>
 #include <QTest>
+#include <clocale>
 
+#include <qcustomplot.h>
+
+#include "acquisition/libraryread.h"
 #include "acquisitiontests.h"
 #include "artsim.h"
 
@@ -184,6 +190,113 @@ private slots:
         startButton(w)->click();
         QCOMPARE(ArtSim_LiveTasks(), 1);
         verifyNoCallOnClearedHandle();
+    }
+
+    void readCountConvention_data()
+    {
+        QTest::addColumn<bool>("inScans");
+        QTest::newRow("count of values") << false;
+        QTest::newRow("count of scans") << true;
+    }
+    void readCountConvention()
+    {
+        // A library that counts scans: every scan still arrives, and error.txt says so once.
+        QFETCH(bool, inScans);
+        ArtSim_SetReadCountInScans(inScans);
+        MainWindow w;
+        startButton(w)->click();
+        QCOMPARE(ArtSim_Pump(300), 3);
+        QTRY_COMPARE(w.channelGraph(0)->dataCount(), 30); // "100": every 10th of 300 scans
+        QCOMPARE(w.channelGraph(3)->dataCount(), 30);
+        QCOMPARE(w.channelGraph(3)->data()->at(29)->value, 100.0); // 2 V on U2
+        stopButton(w)->click();
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), inScans ? 2 : 1);
+        QVERIFY(stopLine.match(lines.last()).hasMatch());
+        if (inScans)
+            QCOMPARE(lines[0], QStringLiteral("ArtDAQ_ Error: ArtDAQ_ReadAnalogF64 stored a count "
+                                              "of 100 but wrote 400 values (4 channels, callback "
+                                              "for 100 scans): the library counts scans; all 400 "
+                                              "values taken "));
+    }
+
+    void readCountCheck_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<int>("taken");
+        QTest::addColumn<QString>("problem"); // part of it; empty: none
+        QTest::newRow("values") << 400 << 400 << 400 << QString();
+        QTest::newRow("partial last scan") << 401 << 401 << 401 << QString();
+        QTest::newRow("nothing") << 0 << 0 << 0 << QString();
+        QTest::newRow("scans") << 100 << 400 << 400 << "counts scans";
+        QTest::newRow("more than written") << 800 << 400 << 400 << "400 values taken";
+        QTest::newRow("written past the count") << 400 << 800 << 400 << "400 values taken";
+        QTest::newRow("negative count") << -1 << 400 << 0 << "0 values taken";
+    }
+    void readCountCheck()
+    {
+        QFETCH(int, count);
+        QFETCH(int, written);
+        QFETCH(int, taken);
+        QFETCH(QString, problem);
+        // What the library wrote is found from the marked array.
+        double values[800];
+        markUnwritten(values, 800);
+        for (int v = 0; v < written; ++v)
+            values[v] = v % 3 ? 0.0 : -1.5;
+        QCOMPARE(valuesWritten(values, 800), written);
+        const ReadCount read = checkReadCount(count, valuesWritten(values, 800), 4, 100);
+        QCOMPARE(read.values, taken);
+        if (problem.isEmpty())
+            QVERIFY2(read.problem.isEmpty(), qPrintable(read.problem));
+        else
+            QVERIFY2(read.problem.contains(problem), qPrintable(read.problem));
+    }
+
+    void libraryText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("fallback");
+        QTest::addColumn<QString>("text");
+        const QString chinese = QStringLiteral("模拟故障：第 1 次调用 / simulated failure");
+        QStringEncoder toGbk("GBK");
+        QVERIFY(toGbk.isValid());
+        const QByteArray gbk = toGbk(chinese);
+        QTest::newRow("UTF-8") << chinese.toUtf8() << QByteArray("GBK") << chinese;
+        QTest::newRow("GBK") << gbk << QByteArray("GBK") << chinese;
+        QTest::newRow("ASCII") << QByteArray("invalid task handle") << QByteArray("GBK")
+                               << QStringLiteral("invalid task handle");
+        QTest::newRow("Latin-1") << QByteArray("\xE9t\xE9") << QByteArray("ISO-8859-1")
+                                 << QStringLiteral("\u00E9t\u00E9");
+    }
+    void libraryText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, fallback);
+        QFETCH(QString, text);
+        QCOMPARE(decodeLibraryText(bytes, fallback), text);
+    }
+
+    void gbkStartErrorReachesTheLogAsUtf8()
+    {
+        // A library on a Chinese system writes its texts in the local code page.
+        const QByteArray previous = std::setlocale(LC_CTYPE, nullptr);
+        if (!std::setlocale(LC_CTYPE, "zh_CN.GBK"))
+            QSKIP("locale zh_CN.GBK is not installed (scripts/test generates it)");
+        const auto restore = qScopeGuard([&] { std::setlocale(LC_CTYPE, previous.constData()); });
+        QCOMPARE(localEightBitEncoding().toUpper(), QByteArray("GBK"));
+        ArtSim_SetErrorTextGbk(1);
+        ArtSim_FailCall("ArtDAQ_StartTask", 1);
+        MainWindow w;
+        startButton(w)->click();
+        const QByteArray log = acqtest::readErrorLog();
+        QVERIFY(log.isValidUtf8());
+        QCOMPARE(
+            acqtest::errorLogLines(),
+            (QStringList{QStringLiteral("ArtDAQ_ Error: 模拟故障：第 1 次调用 ArtDAQ_StartTask / "
+                                        "simulated failure: call 1 of ArtDAQ_StartTask "),
+                         QStringLiteral("start leave error  ")}));
     }
 };
 

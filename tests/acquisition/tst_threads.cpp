@@ -10,6 +10,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <qcustomplot.h>
 
 #include "acquisitiontests.h"
@@ -280,20 +284,26 @@ private slots:
                  10);
     }
 
-    // The stand-in's clock at real speed and 16 times faster, stopped and
-    // started again: every scan is 0.25 ms after the one before, whenever
-    // its callback came, and the pause does not reach the time axis.
+    // The stand-in's clock at real speed and 16 times faster, with callbacks
+    // one by one or in bursts, stopped and started again: every scan is
+    // 0.25 ms after the one before, whenever its callback came, and the pause
+    // does not reach the time axis.
     void keysOnTheCardClock_data()
     {
         QTest::addColumn<double>("rate");
-        QTest::newRow("real time") << 1.0;
-        QTest::newRow("16 times fast") << 16.0;
+        QTest::addColumn<int>("burst");
+        QTest::newRow("real time") << 1.0 << 1;
+        QTest::newRow("16 times fast") << 16.0 << 1;
+        QTest::newRow("bursts of 8") << 1.0 << 8;
+        QTest::newRow("16 times fast, bursts of 40") << 16.0 << 40;
     }
     void keysOnTheCardClock()
     {
         QFETCH(double, rate);
+        QFETCH(int, burst);
         ArtSim_SetManualClock(0);
         ArtSim_SetRate(rate);
+        ArtSim_SetBurst(burst);
         MainWindow w;
         clearWindow(w);
         auto *sample = w.findChild<QLineEdit *>(QStringLiteral("edit_sample"));
@@ -311,6 +321,43 @@ private slots:
         QVERIFY(data->size() >= 800);
         for (int k = 0; k < data->size(); ++k)
             verifyKeyOfScan(data->at(k)->key, k + 1);
+    }
+
+    void windowClosedWhileACallbackEndsTheTask_data()
+    {
+        QTest::addColumn<bool>("readError"); // else: done with an overrun status
+        QTest::newRow("read error") << true;
+        QTest::newRow("done with error") << false;
+    }
+    void windowClosedWhileACallbackEndsTheTask()
+    {
+        // The callback has taken the task and cleared it, and is held there,
+        // before it tells the window. Closing the window must wait for it.
+        QFETCH(bool, readError);
+        acqtest::MessageCapture messages; // the done path's debug line
+        auto *w = new MainWindow;
+        if (readError)
+            ArtSim_SetReadErrorAfter(0);
+        else
+            ArtSim_SetOverrunAfter(0);
+        ArtSim_HoldCallback("ArtDAQ_ClearTask", 1);
+        button(*w, "btn_start_collect")->click();
+        std::thread pump([] { ArtSim_Pump(100); });
+        QCOMPARE(ArtSim_WaitHeld(10000), 1);
+        std::atomic<bool> released{false};
+        std::thread releaser([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            released = true;
+            ArtSim_Release();
+        });
+        delete w;
+        const bool waited = released;
+        releaser.join();
+        pump.join();
+        QVERIFY2(waited, "the window was gone while a callback of its task still ran");
+        QCoreApplication::processEvents();
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+        verifyNoCallOnClearedHandle();
     }
 
     void endToEnd()

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QTest>
 
@@ -324,12 +325,20 @@ private slots:
     void badArguments();
     void deadHandles_data();
     void deadHandles();
+    void errorTextIsPerThreadAndTruncatedWhole_data();
     void errorTextIsPerThreadAndTruncatedWhole();
     void pumpDeliversScriptInOrderOnSamplingThread();
     void readCounts_data();
     void readCounts();
     void overrun_data();
     void overrun();
+    void stallsAgainstTheBuffer_data();
+    void stallsAgainstTheBuffer();
+    void bursts_data();
+    void bursts();
+    void burstsInRealTime();
+    void holdInCallback_data();
+    void holdInCallback();
     void failRules_data();
     void failRules();
     void readErrorAndOverrunRules_data();
@@ -467,26 +476,53 @@ void TestArtDaqSim::deadHandles()
     QCOMPARE(count, 0);
 }
 
+void TestArtDaqSim::errorTextIsPerThreadAndTruncatedWhole_data()
+{
+    QTest::addColumn<bool>("gbk");
+    QTest::addColumn<int>("bufferSize");
+    QTest::addColumn<int>("kept"); // characters left whole in the short buffer
+    // UTF-8: three bytes a character; GBK: two.
+    QTest::newRow("UTF-8, 8 bytes") << false << 8 << 2;
+    QTest::newRow("UTF-8, 6 bytes") << false << 6 << 1;
+    QTest::newRow("GBK, 8 bytes") << true << 8 << 3;
+    QTest::newRow("GBK, 6 bytes") << true << 6 << 2;
+}
+
 void TestArtDaqSim::errorTextIsPerThreadAndTruncatedWhole()
 {
+    QFETCH(bool, gbk);
+    QFETCH(int, bufferSize);
+    QFETCH(int, kept);
+    QVERIFY(QStringDecoder("GBK").isValid());
+    ArtSim_SetErrorTextGbk(gbk);
+    const auto decode = [gbk](const QByteArray &bytes) -> QString {
+        QStringDecoder decoder = gbk ? QStringDecoder("GBK") : QStringDecoder(QStringDecoder::Utf8);
+        return decoder(bytes);
+    };
+    const auto errorBytes = [] {
+        char buffer[2048] = {};
+        ArtDAQ_GetExtendedErrorInfo(buffer, sizeof buffer);
+        return QByteArray(buffer);
+    };
     QCOMPARE(ArtDAQ_StartTask(nullptr), ARTSIM_ERR_INVALID_HANDLE);
-    QString other = "unset";
+    QByteArray other = "unset";
     ArtDaqStatus otherStatus = 0;
     std::thread([&] {
         otherStatus = ArtDAQ_CreateTask("", nullptr);
-        other = lastError();
+        other = errorBytes();
     }).join();
     QCOMPARE(otherStatus, ARTSIM_ERR_NULL_ARGUMENT);
-    QVERIFY(other.contains("null pointer"));
-    QCOMPARE(lastError(), QString::fromUtf8("无效的任务句柄 / invalid task handle"));
+    QVERIFY(decode(other).contains("null pointer"));
+    const QString text = QString::fromUtf8("无效的任务句柄 / invalid task handle");
+    const QByteArray full = errorBytes();
+    QCOMPARE(decode(full), text);
+    QCOMPARE(full.isValidUtf8(), !gbk);
 
     // The size asked for, and a short buffer cut before a whole character.
-    const QByteArray full = QString::fromUtf8("无效的任务句柄 / invalid task handle").toUtf8();
     QCOMPARE(ArtDAQ_GetExtendedErrorInfo(nullptr, 0), full.size() + 1);
-    char buffer[8];
-    std::memset(buffer, 'x', sizeof buffer);
-    QCOMPARE(ArtDAQ_GetExtendedErrorInfo(buffer, sizeof buffer), 0);
-    QCOMPARE(QByteArray(buffer), full.left(6)); // two characters of three bytes
+    std::vector<char> buffer(static_cast<std::size_t>(bufferSize), 'x');
+    QCOMPARE(ArtDAQ_GetExtendedErrorInfo(buffer.data(), static_cast<uint32_t>(bufferSize)), 0);
+    QCOMPARE(decode(QByteArray(buffer.data())), text.left(kept));
 }
 
 void TestArtDaqSim::pumpDeliversScriptInOrderOnSamplingThread()
@@ -530,18 +566,21 @@ void TestArtDaqSim::readCounts_data()
     QTest::addColumn<int>("pumped");
     QTest::addColumn<int>("capacity");
     QTest::addColumn<int>("perChannel");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("second"); // a second read with -1 and the same array
+    QTest::addColumn<int>("first");    // values written
+    QTest::addColumn<int>("second");   // a second read with -1 and the same array
+    QTest::addColumn<bool>("inScans"); // the option that counts scans, not values
 
-    QTest::newRow("one block") << 4 << 100 << 800 << -1 << 400 << 0;
-    QTest::newRow("two and a half blocks") << 4 << 250 << 800 << -1 << 800 << 200;
-    QTest::newRow("capacity not a whole scan") << 4 << 100 << 802 << -1 << 400 << 0;
-    QTest::newRow("capacity one value short") << 4 << 100 << 399 << -1 << 396 << 4;
-    QTest::newRow("nothing in yet") << 4 << 0 << 800 << -1 << 0 << 0;
-    QTest::newRow("two inputs") << 2 << 100 << 800 << -1 << 200 << 0;
-    QTest::newRow("eight inputs") << 8 << 150 << 800 << -1 << 800 << 400;
-    QTest::newRow("fixed count") << 4 << 100 << 800 << 30 << 120 << 280;
-    QTest::newRow("fixed count 0") << 4 << 100 << 800 << 0 << 0 << 400;
+    QTest::newRow("one block") << 4 << 100 << 800 << -1 << 400 << 0 << false;
+    QTest::newRow("two and a half blocks") << 4 << 250 << 800 << -1 << 800 << 200 << false;
+    QTest::newRow("capacity not a whole scan") << 4 << 100 << 802 << -1 << 400 << 0 << false;
+    QTest::newRow("capacity one value short") << 4 << 100 << 399 << -1 << 396 << 4 << false;
+    QTest::newRow("nothing in yet") << 4 << 0 << 800 << -1 << 0 << 0 << false;
+    QTest::newRow("two inputs") << 2 << 100 << 800 << -1 << 200 << 0 << false;
+    QTest::newRow("eight inputs") << 8 << 150 << 800 << -1 << 800 << 400 << false;
+    QTest::newRow("fixed count") << 4 << 100 << 800 << 30 << 120 << 280 << false;
+    QTest::newRow("fixed count 0") << 4 << 100 << 800 << 0 << 0 << 400 << false;
+    QTest::newRow("count in scans") << 4 << 250 << 800 << -1 << 800 << 200 << true;
+    QTest::newRow("count in scans, fixed") << 4 << 100 << 800 << 30 << 120 << 280 << true;
 }
 
 void TestArtDaqSim::readCounts()
@@ -552,8 +591,11 @@ void TestArtDaqSim::readCounts()
     QFETCH(int, perChannel);
     QFETCH(int, first);
     QFETCH(int, second);
+    QFETCH(bool, inScans);
     const double volts[4] = {1.5, 2.5, 3.5, 4.5};
     ArtSim_SetConstantSignal(volts);
+    ArtSim_SetReadCountInScans(inScans);
+    const int perCount = inScans ? channels : 1; // values per unit of the count
     std::vector<int> ais;
     for (int i = 0; i < channels; ++i)
         ais.push_back(i);
@@ -563,13 +605,13 @@ void TestArtDaqSim::readCounts()
     std::vector<double> values(static_cast<std::size_t>(capacity), -99.0);
     int32_t count = -1;
     QCOMPARE(readInto(task, values, count, perChannel), 0);
-    QCOMPARE(count, first);
-    for (int i = 0; i < count; ++i)
+    QCOMPARE(count * perCount, first);
+    for (int i = 0; i < first; ++i)
         QCOMPARE(values[static_cast<std::size_t>(i)], i % channels < 4 ? volts[i % channels] : 0.0);
-    if (count < capacity) // nothing written past the count
-        QCOMPARE(values[static_cast<std::size_t>(count)], -99.0);
+    if (first < capacity) // nothing written past the values read
+        QCOMPARE(values[static_cast<std::size_t>(first)], -99.0);
     QCOMPARE(readInto(task, values, count), 0);
-    QCOMPARE(count, second);
+    QCOMPARE(count * perCount, second);
     QCOMPARE(ArtDAQ_ClearTask(task), 0);
 }
 
@@ -616,6 +658,174 @@ void TestArtDaqSim::overrun()
         QCOMPARE(readInto(task, values, count), 0);
     }
     QCOMPARE(ArtDAQ_ClearTask(task), 0);
+}
+
+// Scan k holds (k mod 4000) / 1000 V on ai0, so any scan lost or repeated shows.
+void setCountingScript()
+{
+    std::vector<double> script(4 * 4000, 0.0);
+    for (int k = 0; k < 4000; ++k)
+        script[static_cast<std::size_t>(4 * k)] = k / 1000.0;
+    ArtSim_SetScript(script.data(), 4000);
+}
+
+// The index of the first scan that does not follow the one before it, or -1.
+int firstGap(const std::vector<double> &values)
+{
+    for (std::size_t k = 0; 4 * k < values.size(); ++k)
+        if (values[4 * k] != static_cast<double>(k % 4000) / 1000.0)
+            return static_cast<int>(k);
+    return -1;
+}
+
+void TestArtDaqSim::stallsAgainstTheBuffer_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("stallMs");
+    QTest::addColumn<bool>("overrun");
+    // The program's buffer of 1000 scans lasts a quarter second at 4000 scans/s;
+    // with a faster clock it grows to last as long.
+    QTest::newRow("50 ms") << 1.0 << 50 << false;
+    QTest::newRow("600 ms") << 1.0 << 600 << true;
+    QTest::newRow("50 ms, 16 times fast") << 16.0 << 50 << false;
+    QTest::newRow("600 ms, 16 times fast") << 16.0 << 600 << true;
+}
+
+void TestArtDaqSim::stallsAgainstTheBuffer()
+{
+    // The first callback reads its block, then takes stallMs; the clock goes on.
+    QFETCH(double, rate);
+    QFETCH(int, stallMs);
+    QFETCH(bool, overrun);
+    setCountingScript();
+    ArtSim_SetManualClock(0);
+    ArtSim_SetRate(rate);
+    Recorder r;
+    std::atomic<bool> stalled{false};
+    r.inEvent = [&](ArtDaqTask) {
+        if (!stalled.exchange(true))
+            std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+    };
+    ArtDaqTask task = startTask(&r);
+    QVERIFY(task);
+    std::this_thread::sleep_for(std::chrono::milliseconds(stallMs + 200));
+    QCOMPARE(ArtDAQ_StopTask(task), 0);
+    std::lock_guard<std::mutex> lk(r.mu);
+    QCOMPARE(r.doneCalls, overrun ? 1 : 0);
+    QCOMPARE(firstGap(r.values), -1);
+    QVERIFY(std::all_of(r.readStatus.begin(), r.readStatus.end(),
+                        [](ArtDaqStatus status) { return status == 0; }));
+    const double scansInStall = 4000 * rate * stallMs / 1000.0;
+    if (overrun) {
+        QCOMPARE(r.doneStatus, ARTSIM_ERR_OVERRUN);
+        QVERIFY2(r.doneError.contains("overrun"), qPrintable(r.doneError));
+        QCOMPARE(r.events, 1); // nothing after the stalled block
+    } else {
+        // The scans of the stall came afterwards, back to back.
+        QVERIFY2(static_cast<double>(r.values.size()) / 4 > scansInStall,
+                 qPrintable(QString::number(r.values.size() / 4)));
+    }
+    QCOMPARE(ArtDAQ_ClearTask(task), 0);
+}
+
+void TestArtDaqSim::bursts_data()
+{
+    QTest::addColumn<int>("burst");
+    QTest::addColumn<QList<int>>("pumps");
+    QTest::addColumn<QList<int>>("fired"); // every-N callbacks of each pump
+    QTest::addColumn<bool>("overrun");
+    QTest::newRow("one block each") << 1 << QList<int>{250, 50} << QList<int>{2, 1} << false;
+    QTest::newRow("three") << 3 << QList<int>{250, 50, 299, 1, 600} << QList<int>{0, 3, 0, 3, 6}
+                           << false;
+    // The buffer of 1000 scans takes ten blocks of 100; one more overruns.
+    QTest::newRow("ten") << 10 << QList<int>{1000, 1000} << QList<int>{10, 10} << false;
+    QTest::newRow("eleven") << 11 << QList<int>{1100} << QList<int>{0} << true;
+}
+
+void TestArtDaqSim::bursts()
+{
+    QFETCH(int, burst);
+    QFETCH(QList<int>, pumps);
+    QFETCH(QList<int>, fired);
+    QFETCH(bool, overrun);
+    QCOMPARE(ArtSim_Configure(qPrintable(QString("burst=%1").arg(burst))), 0);
+    ArtSim_SetManualClock(1);
+    setCountingScript();
+    Recorder r;
+    ArtDaqTask task = startTask(&r);
+    QVERIFY(task);
+    QList<int> got;
+    for (int scans : pumps)
+        got << ArtSim_Pump(scans);
+    QCOMPARE(got, fired);
+    QCOMPARE(r.doneCalls, overrun ? 1 : 0);
+    QCOMPARE(firstGap(r.values), -1);
+    QCOMPARE(ArtDAQ_ClearTask(task), 0);
+}
+
+void TestArtDaqSim::burstsInRealTime()
+{
+    // Bursts of four: the first callback comes when four blocks are in (100 ms),
+    // and reads all that its array holds (200 scans); no scan is lost.
+    setCountingScript();
+    ArtSim_SetBurst(4);
+    ArtSim_SetManualClock(0);
+    Recorder r;
+    QElapsedTimer sinceStart;
+    std::atomic<qint64> firstMs{-1};
+    r.inEvent = [&](ArtDaqTask) {
+        qint64 unset = -1;
+        firstMs.compare_exchange_strong(unset, sinceStart.elapsed());
+    };
+    sinceStart.start();
+    ArtDaqTask task = startTask(&r);
+    QVERIFY(task);
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    QCOMPARE(ArtDAQ_StopTask(task), 0);
+    QCOMPARE(ArtDAQ_ClearTask(task), 0);
+    QVERIFY2(firstMs >= 99, qPrintable(QString::number(firstMs)));
+    QVERIFY2(r.events >= 8, qPrintable(QString::number(r.events)));
+    QCOMPARE(r.readCounts.front(), 800);
+    QCOMPARE(firstGap(r.values), -1);
+    QCOMPARE(r.doneCalls, 0);
+}
+
+void TestArtDaqSim::holdInCallback_data()
+{
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<bool>("after");
+    QTest::newRow("before the read") << "ArtDAQ_ReadAnalogF64" << false;
+    QTest::newRow("after the clear") << "ArtDAQ_ClearTask" << true;
+}
+
+void TestArtDaqSim::holdInCallback()
+{
+    // The callback reads, then clears its task; the test holds its thread.
+    QFETCH(QString, function);
+    QFETCH(bool, after);
+    Recorder r;
+    std::atomic<bool> returned{false};
+    r.inEvent = [&](ArtDaqTask t) {
+        ArtDAQ_ClearTask(t);
+        returned = true;
+    };
+    ArtDaqTask task = startTask(&r);
+    QVERIFY(task);
+    ArtSim_HoldCallback(function.toUtf8().constData(), after);
+    std::atomic<int> pumped{-2};
+    std::thread pump([&] { pumped = ArtSim_Pump(100); });
+    QCOMPARE(ArtSim_WaitHeld(10000), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    QVERIFY(!returned);
+    QCOMPARE(pumped.load(), -2);
+    // Held just before or just after the call: its log line shows which.
+    QCOMPARE(callLog().contains(function + "(T1"), after);
+    ArtSim_Release();
+    pump.join();
+    QVERIFY(returned);
+    QCOMPARE(pumped.load(), 1);
+    QCOMPARE(ArtSim_WaitHeld(0), 0);
+    QCOMPARE(ArtSim_LiveTasks(), 0);
 }
 
 void TestArtDaqSim::failRules_data()
@@ -936,15 +1146,18 @@ void TestArtDaqSim::configuration_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<int>("rejected");
     QTest::addColumn<QString>("described");
-    const QString defaults = "signal=rig;seed=1;rate=1;readerror=never;overrun=never";
+    const QString defaults = "signal=rig;seed=1;rate=1;readerror=never;overrun=never;burst=1;"
+                             "count=values;errortext=utf8";
     QTest::newRow("empty") << "" << 0 << defaults;
     QTest::newRow("only separators and blanks") << " ; ;; " << 0 << defaults;
     QTest::newRow("all keys")
         << "signal=constant:1,2.5,-3,10; seed=42 ;rate=16;readerror=after:3;overrun=after:7;"
-           "fail=ArtDAQ_StartTask#2;fail=ArtDAQ_ReadAnalogF64#10"
+           "burst=4;count=scans;errortext=gbk;fail=ArtDAQ_StartTask#2;"
+           "fail=ArtDAQ_ReadAnalogF64#10"
         << 0
         << "signal=constant:1,2.5,-3,10;seed=42;rate=16;readerror=after:3;overrun=after:7;"
-           "fail=ArtDAQ_StartTask#2;fail=ArtDAQ_ReadAnalogF64#10";
+           "burst=4;count=scans;errortext=gbk;fail=ArtDAQ_StartTask#2;"
+           "fail=ArtDAQ_ReadAnalogF64#10";
     QTest::newRow("rig back") << "signal=constant:1,1,1,1;signal=rig" << 0 << defaults;
     QTest::newRow("fractional rate")
         << "rate=0.5" << 0 << QString(defaults).replace("rate=1", "rate=0.5");
@@ -973,13 +1186,19 @@ void TestArtDaqSim::configuration_data()
                              "readerror=after:-1",
                              "overrun=after:",
                              "overrun=before:3",
+                             "burst=0",
+                             "burst=10001",
+                             "burst=2.5",
+                             "count=bytes",
+                             "errortext=latin1",
                              "colour=blue",
                              "rate"};
     for (const QString &item : bad)
         QTest::newRow(qPrintable(item)) << item << 1 << defaults;
     QTest::newRow("bad items leave the good ones")
         << "seed=7;rate=fast;overrun=after:2;bogus" << 2
-        << "signal=rig;seed=7;rate=1;readerror=never;overrun=after:2";
+        << "signal=rig;seed=7;rate=1;readerror=never;overrun=after:2;burst=1;count=values;"
+           "errortext=utf8";
 }
 
 void TestArtDaqSim::configuration()
