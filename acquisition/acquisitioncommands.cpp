@@ -35,6 +35,11 @@ void MainWindow::on_btn_stop_collect_clicked()
     enterIdle();
 }
 
+void MainWindow::blockArrived(const ChannelLists &lists, double elapsed, const CallbackRead &)
+{
+    processBlock(lists.u1, lists.i, lists.t, lists.u2, elapsed);
+}
+
 void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &i,
                               const QVector<double> &t, const QVector<double> &u2, double elapsed)
 {

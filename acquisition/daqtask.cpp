@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QMetaObject>
 #include <QString>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -11,9 +12,9 @@
 #include <utility>
 
 #include "acquisition/blockmath.h"
+#include "acquisition/blockreceiver.h"
 #include "acquisition/libraryread.h"
 #include "app/logfile.h"
-#include "mainwindow/mainwindow.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define KORVEL_THREAD_SANITIZER 1
@@ -162,9 +163,10 @@ private:
 
 struct QueuedBlock
 {
-    MainWindow *window;
+    BlockReceiver *receiver;
     ChannelLists lists;
     double elapsed;
+    CallbackRead read;
 };
 
 // A task that a callback ended, reported to the GUI thread.
@@ -182,13 +184,13 @@ void writeErrorLine(std::ofstream &log, const QString &line)
 }
 
 // Library thread: hands a read's count problem to the GUI thread for error.txt.
-// The task object is a member of its window, so it lives as long as the call
-// can still run.
+// The task object lives as long as its receiver (the window holds it by
+// value), so it lives as long as the call can still run.
 void reportReadProblem(DaqTask *daq, const QString &problem)
 {
     const PostingLock posting;
     QMetaObject::invokeMethod(
-        daq->owner,
+        daq->owner->context,
         [report = HandOver<std::pair<DaqTask *, QString>>({daq, problem})] {
             const auto &r = report.get();
             writeErrorLine(r.first->errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(r.second));
@@ -217,11 +219,11 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
     if (stopFirst)
         ArtDAQ_StopTask(task);
     ArtDAQ_ClearTask(task);
-    if (MainWindow *window = daq->owner) {
+    if (BlockReceiver *receiver = daq->owner) {
         const PostingLock posting;
         // Built straight into the hand-over: this thread keeps no share of the text.
         QMetaObject::invokeMethod(
-            window,
+            receiver->context,
             [ended = HandOver<TaskEnd>({daq, serial, decodeLibraryText(errorText),
                                         QDateTime::currentMSecsSinceEpoch()})] {
                 const TaskEnd &e = ended.get();
@@ -259,24 +261,34 @@ bool DaqTask::start()
 
     char errorText[kErrorTextSize];
     std::memset(errorText, 0, sizeof errorText);
+    lastCalls.clear();
+    const auto called = [this](const char *function, DaqStatus status) {
+        lastCalls.push_back({function, status});
+        return status;
+    };
 
-    DaqStatus status = ArtDAQ_CreateTask("", &taskHandle);
+    DaqStatus status = called("ArtDAQ_CreateTask", ArtDAQ_CreateTask("", &taskHandle));
     liveHandle.store(taskHandle);
     readCountReported.store(false);
     CallbackGate::instance().open(this, taskHandle);
     for (int c = 0; c < 4 && status >= 0; ++c)
-        status = ArtDAQ_CreateAIVoltageChan(taskHandle, channelNames[c], "", -1, -10.0, 10.0, 10348,
-                                            nullptr);
+        status = called("ArtDAQ_CreateAIVoltageChan",
+                        ArtDAQ_CreateAIVoltageChan(taskHandle, channelNames[c], "", -1, -10.0, 10.0,
+                                                   10348, nullptr));
     if (status >= 0)
-        status = ArtDAQ_CfgSampClkTiming(taskHandle, "", cardScanRate, 10280, 10123, 1000);
+        status = called("ArtDAQ_CfgSampClkTiming",
+                        ArtDAQ_CfgSampClkTiming(taskHandle, "", cardScanRate, 10280, 10123, 1000));
     if (status >= 0)
-        status = ArtDAQ_RegisterEveryNSamplesEvent(taskHandle, 1, 100, 0, onEveryNSamples, this);
+        status =
+            called("ArtDAQ_RegisterEveryNSamplesEvent",
+                   ArtDAQ_RegisterEveryNSamplesEvent(taskHandle, 1, 100, 0, onEveryNSamples, this));
     if (status >= 0)
-        status = ArtDAQ_RegisterDoneEvent(taskHandle, 0, onTaskDone, this);
+        status = called("ArtDAQ_RegisterDoneEvent",
+                        ArtDAQ_RegisterDoneEvent(taskHandle, 0, onTaskDone, this));
     if (status >= 0) {
         // Set before the clock runs: the first block may arrive before StartTask returns.
         lastBlockMs.store(QDateTime::currentMSecsSinceEpoch());
-        status = ArtDAQ_StartTask(taskHandle);
+        status = called("ArtDAQ_StartTask", ArtDAQ_StartTask(taskHandle));
     }
     if (status >= 0)
         return true;
@@ -304,8 +316,9 @@ void DaqTask::stop()
     CallbackGate::instance().closeAndWait(this);
     if (!handle)
         return;
-    ArtDAQ_StopTask(handle);
-    ArtDAQ_ClearTask(handle);
+    lastCalls.clear();
+    lastCalls.push_back({"ArtDAQ_StopTask", ArtDAQ_StopTask(handle)});
+    lastCalls.push_back({"ArtDAQ_ClearTask", ArtDAQ_ClearTask(handle)});
 
     writeStopLine(errorLog, QDateTime::currentDateTime());
 }
@@ -344,6 +357,9 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
     DaqReadCount count = 0;
     const DaqStatus status =
         ArtDAQ_ReadAnalogF64(task, -1, 10.0, 1, values, kReadCapacity, &count, nullptr);
+    const int64_t readNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
     if (status < 0) {
         char errorText[kErrorTextSize];
         std::memset(errorText, 0, sizeof errorText);
@@ -352,8 +368,8 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
         endTaskFromCallback(daq, task, true, errorText);
         return 0;
     }
-    const ReadCount read =
-        checkReadCount(count, valuesWritten(values, kReadCapacity), 4, sampleCount);
+    const int written = valuesWritten(values, kReadCapacity);
+    const ReadCount read = checkReadCount(count, written, 4, sampleCount);
     zeroUnwritten(values, kReadCapacity);
     if (!read.problem.isEmpty() && !daq->readCountReported.exchange(true))
         reportReadProblem(daq, read.problem);
@@ -364,15 +380,17 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
     const double elapsed = static_cast<double>(now - daq->lastBlockMs.exchange(now));
     ChannelLists lists = splitScans(values, read.values, kReadCapacity);
 
-    // The window processes the block on the GUI thread; a window that is gone
-    // by then drops it.
-    MainWindow *window = daq->owner;
+    // The receiver takes the block on the GUI thread; one that is gone by
+    // then drops it.
+    BlockReceiver *receiver = daq->owner;
+    const CallbackRead facts{count, written, kReadCapacity, sampleCount, std::this_thread::get_id(),
+                             readNs};
     const PostingLock posting;
     QMetaObject::invokeMethod(
-        window,
-        [block = HandOver<QueuedBlock>({window, std::move(lists), elapsed})] {
+        receiver->context,
+        [block = HandOver<QueuedBlock>({receiver, std::move(lists), elapsed, facts})] {
             const QueuedBlock &b = block.get();
-            b.window->processBlock(b.lists.u1, b.lists.i, b.lists.t, b.lists.u2, b.elapsed);
+            b.receiver->blockArrived(b.lists, b.elapsed, b.read);
         },
         Qt::QueuedConnection);
     return 0;

@@ -4,10 +4,11 @@
 #include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <vector>
 
 #include "acquisition/daqapi.h"
 
-class MainWindow;
+class BlockReceiver;
 class QDateTime;
 
 // The acquisition task on the card library: four voltage inputs, continuous
@@ -29,7 +30,9 @@ public:
     void stop();
 
     char channelNames[4][10];
-    MainWindow *owner;
+    // Receiver of the blocks and of the task-end reports; set once, before
+    // the first start.
+    BlockReceiver *owner;
     // The task as the GUI thread knows it; null when there is none. GUI thread only.
     DaqTaskHandle taskHandle;
     // Milliseconds since the epoch of the task's start or of its last block.
@@ -52,6 +55,16 @@ public:
 
     // The library's text of the last failed start. GUI thread only.
     QString lastError;
+
+    // The library calls of the last start(), or of the last stop() that ended
+    // a task, each with its status, in call order (the card self-test shows
+    // them). GUI thread only.
+    struct LibraryCall
+    {
+        const char *function;
+        DaqStatus status;
+    };
+    std::vector<LibraryCall> lastCalls;
     // Counted up by each start(); a callback that ends a task reports the
     // number of the task it ended, so a late report never ends a newer one.
     std::atomic<unsigned> taskSerial;

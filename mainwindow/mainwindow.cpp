@@ -31,10 +31,11 @@ QPixmap channelIcon(const char *resource)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow), timerId(0), daq(),
-      graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false),
-      minTemp(400), maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None),
-      maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None), recordingStatus(nullptr)
+    : QMainWindow(parent), BlockReceiver(this), zoomMode(false), ui(new Ui_MainWindow), timerId(0),
+      daq(), graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr),
+      resetTimeBase(false), minTemp(400), maxTemp(3600), keepEvery(10),
+      minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None),
+      recordingStatus(nullptr)
 {
     ui->setupUi(this);
     daq.owner = this;

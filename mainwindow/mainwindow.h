@@ -4,6 +4,7 @@
 #include <QVector>
 #include <fstream>
 
+#include "acquisition/blockreceiver.h"
 #include "acquisition/daqtask.h"
 
 class QCPGraph;
@@ -16,7 +17,7 @@ class Ui_MainWindow;
 // The one window: owns the form, the acquisition task and the four channel
 // graphs, whose data containers are the recorded channels. Everything here
 // runs on the GUI thread.
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public BlockReceiver
 {
     Q_OBJECT
 
@@ -38,7 +39,10 @@ public:
     // The card ended a task with an error (read error, overrun); the data
     // recorded stays. currentTask: it was the task the window is recording
     // with, which then returns to idle. GUI thread.
-    void taskEndedByCard(const QString &reason, bool currentTask);
+    void taskEndedByCard(const QString &reason, bool currentTask) override;
+
+    // A block from the card: processed as processBlock does.
+    void blockArrived(const ChannelLists &lists, double elapsed, const CallbackRead &read) override;
 
 signals:
     void updateData();
