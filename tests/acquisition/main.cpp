@@ -10,5 +10,6 @@ int main(int argc, char **argv)
     failures += runLivePathTests(argc, argv);
     failures += runDaqTaskTests(argc, argv);
     failures += runThreadTests(argc, argv);
+    failures += runCardCheckTests(argc, argv);
     return failures;
 }
