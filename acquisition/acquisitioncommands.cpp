@@ -25,6 +25,7 @@ void MainWindow::on_btn_start_collect_clicked()
         showProblem(tr("无法开始采集：%1").arg(daq.lastError));
         return;
     }
+    beginMemoryWatch();
     updateRecordingStatus();
 }
 

@@ -178,6 +178,11 @@ std::size_t LodGraph::indexBytes() const
     return bytes;
 }
 
+std::size_t LodGraph::pendingBytes() const
+{
+    return std::size_t(pending.capacity()) * sizeof(QCPGraphData);
+}
+
 bool LodGraph::probesMatch() const
 {
     const QCPGraphData *data = mDataContainer->constBegin().operator->();
@@ -545,4 +550,40 @@ void clearGraphData(QCPGraph *graph)
         graph->data()->clear();
         graph->data()->squeeze(true, true);
     }
+}
+
+namespace {
+
+// QCPDataContainer keeps its vector protected; a pointer to that member,
+// formed in a class derived from it, reads it in any container.
+struct ContainerAccess : QCPGraphDataContainer
+{
+    static QVector<QCPGraphData> QCPGraphDataContainer::*vector()
+    {
+        return &ContainerAccess::mData;
+    }
+};
+
+} // namespace
+
+qsizetype graphCapacity(const QCPGraph *graph)
+{
+    if (!graph)
+        return 0;
+    const QCPGraphDataContainer &data = *graph->data();
+    return (data.*ContainerAccess::vector()).capacity();
+}
+
+qsizetype graphPoints(const QCPGraph *graph)
+{
+    if (!graph)
+        return 0;
+    const auto *lod = qobject_cast<const LodGraph *>(graph);
+    return graph->data()->size() + (lod ? lod->pendingCount() : 0);
+}
+
+std::size_t graphSideBytes(const QCPGraph *graph)
+{
+    const auto *lod = qobject_cast<const LodGraph *>(graph);
+    return lod ? lod->indexBytes() + lod->pendingBytes() : 0;
 }

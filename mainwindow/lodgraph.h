@@ -48,6 +48,8 @@ public:
     void clearData();
     // Memory held by the summary, in bytes.
     std::size_t indexBytes() const;
+    // Memory held by the points waiting to be merged, in bytes.
+    std::size_t pendingBytes() const;
 
     double selectTest(const QPointF &pos, bool onlySelectable,
                       QVariant *details = nullptr) const override;
@@ -118,3 +120,10 @@ void settleGraphData(QCPGraph *graph);
 
 // Empties the graph, waiting points included, and gives the memory back.
 void clearGraphData(QCPGraph *graph);
+
+// The points a graph's container has room for before it grows.
+qsizetype graphCapacity(const QCPGraph *graph);
+// Points the graph holds, its container's room, and the bytes beside it
+// (a channel graph's summary and waiting points).
+qsizetype graphPoints(const QCPGraph *graph);
+std::size_t graphSideBytes(const QCPGraph *graph);

@@ -97,6 +97,7 @@ void MainWindow::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == timerId && timerId != 0) {
         ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+        watchMemory(); // may stop the run
         updateRecordingStatus();
     }
 }
@@ -170,7 +171,8 @@ void MainWindow::updateRecordingStatus()
         return;
     }
     const QString time = QLocale().toString(lastKey, 'f', 3);
-    recordingStatus->setText(recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText())
+    recordingStatus->setText(recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText()) +
+                                             memoryStatusText()
                                        : tr("已停止  %1 s  %2").arg(time, pointCountText()));
 }
 

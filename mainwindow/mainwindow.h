@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QVector>
 #include <fstream>
 
 #include "acquisition/blockreceiver.h"
 #include "acquisition/daqtask.h"
+#include "mainwindow/memoryguard.h"
 
 class QCPGraph;
 class QCustomPlot;
@@ -95,6 +97,11 @@ private:
     QString pointCountText(const qsizetype (&counts)[4]) const;
     QString pointCountText() const;
     void showProblem(const QString &text);
+    // The memory guard of long runs (memorywatch.cpp).
+    RecordingMemory recordingMemory() const;
+    void beginMemoryWatch();
+    void watchMemory();
+    QString memoryStatusText() const;
 
     bool zoomMode;
     Ui_MainWindow *ui;
@@ -117,6 +124,9 @@ private:
     Refusal sampleRefusal;
     // Right of the status bar: recording or stopped, last time, points held.
     QLabel *recordingStatus;
+    // How long memory lasts while acquiring; stops the run before it runs out.
+    MemoryGuard memoryGuard;
+    QElapsedTimer memoryClock;
 
     friend class MainWindowProbe; // test access to the private state
 };

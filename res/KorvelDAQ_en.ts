@@ -153,6 +153,34 @@
 The data recorded so far is kept.</translation>
     </message>
     <message>
+        <source>内存可用%1</source>
+        <translation>memory for %1</translation>
+    </message>
+    <message>
+        <source>不到 1 分钟</source>
+        <translation>less than a minute</translation>
+    </message>
+    <message>
+        <source>约 %1 分钟</source>
+        <translation>about %1 min</translation>
+    </message>
+    <message>
+        <source>约 %1 小时 %2 分钟</source>
+        <translation>about %1 h %2 min</translation>
+    </message>
+    <message>
+        <source>内存即将用完：按当前速度，%1后采集将自动停止。
+已记录的数据会保留。</source>
+        <translation>Memory is running low: at the current rate, acquisition stops by itself in %1.
+The data recorded so far will be kept.</translation>
+    </message>
+    <message>
+        <source>内存已达上限（%1 MB），采集已停止。
+已记录的数据仍保留，可以保存；再次开始采集前请先保存并清空数据。</source>
+        <translation>The memory limit (%1 MB) is reached; acquisition has stopped.
+The data recorded so far is kept and can be saved; save and clear it before starting again.</translation>
+    </message>
+    <message>
         <source>请输入一个数字（例如 %1）。仍使用 %2。</source>
         <translation>Enter a number (for example %1). %2 stays in force.</translation>
     </message>

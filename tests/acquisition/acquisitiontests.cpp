@@ -1,8 +1,11 @@
 #include "acquisitiontests.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMutex>
 #include <QRegularExpression>
@@ -126,6 +129,19 @@ void resetStandIn(double u1, double i, double t, double u2)
     ArtSim_SetManualClock(1);
     const double volts[4] = {u1, i, t, u2};
     ArtSim_SetConstantSignal(volts);
+}
+
+FileDialogAnswer::FileDialogAnswer(QString name) : fileName(std::move(name))
+{
+    connect(&timer, &QTimer::timeout, this, [this] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || dialog == answered)
+            return;
+        answered = dialog;
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+    });
+    timer.start(10);
 }
 
 namespace {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include "mainwindow/mainwindow.h"
 
@@ -20,6 +23,7 @@ public:
     static int timerId(const MainWindow &w) { return w.timerId; }
     static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
     static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
+    static RecordingMemory recordingMemory(const MainWindow &w) { return w.recordingMemory(); }
 };
 
 namespace acqtest {
@@ -49,6 +53,18 @@ QString statusMessage(MainWindow &w);
 
 // Puts the stand-in on its manual clock with a constant signal (volts per input).
 void resetStandIn(double u1 = 1.0, double i = 0.5, double t = 5.0, double u2 = 2.0);
+
+// Answers the next file dialog with fileName, typed in full, while alive.
+class FileDialogAnswer : public QObject
+{
+public:
+    explicit FileDialogAnswer(QString fileName);
+
+private:
+    QString fileName;
+    QTimer timer;
+    QPointer<QObject> answered;
+};
 
 // Captures debug messages (from any thread) while alive.
 class MessageCapture

@@ -3,10 +3,14 @@
 // closing the window while blocks arrive; the time axis on the card's clock;
 // and the whole path end to end.
 
+#include <QAction>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -18,6 +22,7 @@
 
 #include "acquisitiontests.h"
 #include "artsim.h"
+#include "datafiles/datafile.h"
 
 namespace {
 
@@ -358,6 +363,75 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(ArtSim_LiveTasks(), 0);
         verifyNoCallOnClearedHandle();
+    }
+
+    // A run that outgrows its memory limit stops as the stop button stops it,
+    // before a graph grows past the limit, and its data stays whole.
+    void memoryGuardStopsTheRun()
+    {
+        qputenv("KORVEL_MEMORY_LIMIT_MB", "60");
+        const auto restore = qScopeGuard([] { qunsetenv("KORVEL_MEMORY_LIMIT_MB"); });
+        ArtSim_SetManualClock(0);
+        ArtSim_SetRate(16);
+        MainWindow w;
+        clearWindow(w);
+        auto *sample = w.findChild<QLineEdit *>(QStringLiteral("edit_sample"));
+        sample->setText(QStringLiteral("1000"));
+        QTest::keyClick(sample, Qt::Key_Return);
+        button(w, "btn_start_collect")->click();
+        QTRY_VERIFY2(acqtest::recordingStatus(w).contains(QStringLiteral("内存")),
+                     qPrintable(acqtest::recordingStatus(w)));
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "btn_start_collect")->isEnabled(), 60000);
+        spinEvents(300); // blocks still queued at the stop
+        QCOMPARE(ArtSim_LiveTasks(), 0);
+        QCOMPARE(MainWindowProbe::timerId(w), 0);
+
+        // error.txt: why, then the stop line of the stop button.
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(
+            lines[0].startsWith(QStringLiteral("memory limit reached: the recording holds ")) &&
+                lines[0].endsWith(QStringLiteral(" MB it may use")) &&
+                lines[0].contains(QStringLiteral(" the 60 MB ")),
+            qPrintable(lines[0]));
+        QVERIFY2(lines[1].contains(QStringLiteral("    stop collect data time\uFF1A ")),
+                 qPrintable(lines[1]));
+        // One warning before, one message at the stop; neither holds up the program.
+        const QStringList shown = acqtest::takeMessages(w);
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.filter(QStringLiteral("内存即将用完")).size(), 1);
+        QCOMPARE(shown.filter(QStringLiteral("内存已达上限（60 MB）")).size(), 1);
+
+        // Never past the limit, not even with the blocks that came after the stop.
+        const qint64 held = MainWindowProbe::recordingMemory(w).heldBytes();
+        QVERIFY2(held <= 60 * 1024 * 1024, qPrintable(QString::number(held)));
+        // Every scan of the run, in order, in all four graphs.
+        const int points = w.channelGraph(0)->dataCount();
+        QVERIFY2(points > 100000, qPrintable(QString::number(points)));
+        const auto *u1 = w.channelGraph(0)->data().data();
+        int wrongKeys = 0;
+        for (int k = 0; k < points; ++k)
+            wrongKeys += u1->at(k)->key != double(k + 1) / 4000.0;
+        QCOMPARE(wrongKeys, 0);
+
+        // Saved through File > Save: the points held, all of them.
+        QTemporaryDir dir;
+        const QString fileName = dir.filePath(QStringLiteral("run.txt"));
+        {
+            acqtest::FileDialogAnswer answer(fileName);
+            w.findChild<QAction *>(QStringLiteral("menu_save"))->trigger();
+        }
+        QFile file(fileName);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const DataFileContents saved = readDataFile(file);
+        QCOMPARE(int(saved.stop), int(ReadStop::EndOfData));
+        for (int c = 0; c < 4; ++c) {
+            const auto *data = w.channelGraph(c)->data().data();
+            QCOMPARE(data->size(), points);
+            QCOMPARE(int(saved.points[c].size()), points);
+            QCOMPARE(saved.points[c].back().key, data->at(points - 1)->key);
+            QCOMPARE(saved.points[c].back().value, data->at(points - 1)->value);
+        }
     }
 
     void endToEnd()

@@ -412,6 +412,19 @@ void TestShell::catalogueMessages_data()
         {"MainWindow", "第一个段名之前有数据行，读取到此为止",
          "a line comes before the first section name; reading stopped there"},
         {"MainWindow", "读取出错（%1）", "read error (%1)"},
+        // The memory guard.
+        {"MainWindow", "内存可用%1", "memory for %1"},
+        {"MainWindow", "不到 1 分钟", "less than a minute"},
+        {"MainWindow", "约 %1 分钟", "about %1 min"},
+        {"MainWindow", "约 %1 小时 %2 分钟", "about %1 h %2 min"},
+        {"MainWindow", "内存即将用完：按当前速度，%1后采集将自动停止。\n已记录的数据会保留。",
+         "Memory is running low: at the current rate, acquisition stops by itself in "
+         "%1.\nThe data recorded so far will be kept."},
+        {"MainWindow",
+         "内存已达上限（%1 MB），采集已停止。\n已记录的数据仍保留，可以保存；再次开始采集前请先"
+         "保存并清空数据。",
+         "The memory limit (%1 MB) is reached; acquisition has stopped.\nThe data recorded so far "
+         "is kept and can be saved; save and clear it before starting again."},
     };
     for (const auto &r : rows)
         QTest::newRow(r[1]) << QString::fromUtf8(r[0]) << QString::fromUtf8(r[1])

@@ -2,6 +2,7 @@
 
 int runLodGraphTests(int argc, char **argv);
 int runPlotControlTests(int argc, char **argv);
+int runMemoryGuardTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -9,5 +10,6 @@ int main(int argc, char **argv)
     int failures = 0;
     failures += runLodGraphTests(argc, argv);
     failures += runPlotControlTests(argc, argv);
+    failures += runMemoryGuardTests(argc, argv);
     return failures;
 }
