@@ -278,25 +278,56 @@ private slots:
         QCOMPARE(decodeLibraryText(bytes, fallback), text);
     }
 
-    void gbkStartErrorReachesTheLogAsUtf8()
+    // A library on a Chinese system writes its texts in the local code page:
+    // they reach the message, the status bar and error.txt (UTF-8) intact.
+    void gbkErrorTextReachesUserAndLog_data()
     {
-        // A library on a Chinese system writes its texts in the local code page.
+        QTest::addColumn<bool>("atStart"); // else: a read error ends the run
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("failed start") << true
+                                      << QStringLiteral("模拟故障：第 1 次调用 ArtDAQ_StartTask / "
+                                                        "simulated failure: call 1 of "
+                                                        "ArtDAQ_StartTask")
+                                      << QStringLiteral("无法开始采集：%1");
+        QTest::newRow("read error") << false
+                                    << QStringLiteral("读取失败（模拟的读取错误） / read failed "
+                                                      "(simulated read error)")
+                                    << QStringLiteral("采集已停止：%1\n已记录的数据仍保留。");
+    }
+    void gbkErrorTextReachesUserAndLog()
+    {
+        QFETCH(bool, atStart);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
         const QByteArray previous = std::setlocale(LC_CTYPE, nullptr);
         if (!std::setlocale(LC_CTYPE, "zh_CN.GBK"))
             QSKIP("locale zh_CN.GBK is not installed (scripts/test generates it)");
         const auto restore = qScopeGuard([&] { std::setlocale(LC_CTYPE, previous.constData()); });
         QCOMPARE(localEightBitEncoding().toUpper(), QByteArray("GBK"));
         ArtSim_SetErrorTextGbk(1);
-        ArtSim_FailCall("ArtDAQ_StartTask", 1);
+        if (atStart)
+            ArtSim_FailCall("ArtDAQ_StartTask", 1);
+        else
+            ArtSim_SetReadErrorAfter(0);
         MainWindow w;
         startButton(w)->click();
+        if (!atStart) {
+            QCOMPARE(ArtSim_Pump(100), 1);
+            QTRY_VERIFY(startButton(w)->isEnabled());
+        }
+        const QStringList shown = acqtest::takeMessages(w);
+        QCOMPARE(shown, QStringList{message.arg(text)});
+        QCOMPARE(acqtest::statusMessage(w), message.arg(text).replace(QLatin1Char('\n'), ' '));
         const QByteArray log = acqtest::readErrorLog();
         QVERIFY(log.isValidUtf8());
-        QCOMPARE(
-            acqtest::errorLogLines(),
-            (QStringList{QStringLiteral("ArtDAQ_ Error: 模拟故障：第 1 次调用 ArtDAQ_StartTask / "
-                                        "simulated failure: call 1 of ArtDAQ_StartTask "),
-                         QStringLiteral("start leave error  ")}));
+        const QStringList lines = acqtest::errorLogLines();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], QStringLiteral("ArtDAQ_ Error: %1 ").arg(text));
+        if (atStart)
+            QCOMPARE(lines[1], QStringLiteral("start leave error  "));
+        else
+            QVERIFY(stopLine.match(lines[1]).hasMatch());
     }
 };
 
