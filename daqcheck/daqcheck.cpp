@@ -19,6 +19,9 @@
 #include "daqcheck/cardchecks.h"
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
