@@ -43,7 +43,9 @@ qint64 grownCapacity(qint64 capacity)
     return 2 * capacity + 64;
 }
 
-qint64 pointsUntilBudget(const RecordingMemory &use, qint64 budgetBytes)
+namespace {
+
+qint64 pointsUntilGrowthPasses(const RecordingMemory &use, qint64 budgetBytes)
 {
     std::vector<qint64> capacity;
     for (const ContainerUse &c : use.containers)
@@ -77,6 +79,14 @@ qint64 pointsUntilBudget(const RecordingMemory &use, qint64 budgetBytes)
         containers += (grown - capacity[next]) * use.pointBytes;
         capacity[next] = grown;
     }
+}
+
+} // namespace
+
+qint64 pointsUntilBudget(const RecordingMemory &use, qint64 budgetBytes)
+{
+    const qint64 points = pointsUntilGrowthPasses(use, budgetBytes);
+    return use.maxPoints > 0 ? std::clamp<qint64>(use.maxPoints - use.points(), 0, points) : points;
 }
 
 std::optional<qint64> memoryLimitFromEnvironment()

@@ -26,6 +26,7 @@ struct RecordingMemory
     qint64 pointBytes = 16;        // one (key, value) pair
     qint64 otherBytes = 0;         // index and waiting points held now
     double otherBytesPerPoint = 0; // what the index grows by per point and container
+    qint64 maxPoints = 0;          // points a container may hold at most (0: no limit)
 
     // Memory held now, in bytes: what the containers reserved, not only what they fill.
     qint64 heldBytes() const;
@@ -38,8 +39,9 @@ struct RecordingMemory
 qint64 grownCapacity(qint64 capacity);
 
 // Points each container may still take before a growth would pass the
-// budget. A growth needs the new block while the old one is still held, so
-// it must fit with the old block. 0 when the budget is already passed.
+// budget (or the fullest would pass maxPoints). A growth needs the new block
+// while the old one is still held, so it must fit with the old block. 0 when
+// the budget is already passed.
 qint64 pointsUntilBudget(const RecordingMemory &use, qint64 budgetBytes);
 
 // The budget given by KORVEL_MEMORY_LIMIT_MB (megabytes of 1024 x 1024

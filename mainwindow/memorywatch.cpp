@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <qcustomplot.h>
 
+#include <climits>
 #include <cmath>
 
 #include "app/logfile.h"
@@ -17,6 +18,8 @@ namespace {
 // What a graph's level-of-detail summary grows by per point (16 bytes per 64
 // points, its upper levels and the vectors' room to grow).
 constexpr double kIndexBytesPerPoint = 0.6;
+// The plot counts a graph's points in an int.
+constexpr qint64 kMaxGraphPoints = INT_MAX - (1 << 20);
 
 QString megabytes(qint64 bytes)
 {
@@ -43,6 +46,7 @@ RecordingMemory MainWindow::recordingMemory() const
     RecordingMemory use;
     use.pointBytes = sizeof(QCPGraphData);
     use.otherBytesPerPoint = kIndexBytesPerPoint;
+    use.maxPoints = kMaxGraphPoints;
     for (const QCPGraph *graph : {graphU1, graphI, graphT, graphU2}) {
         use.containers.push_back({graphPoints(graph), graphCapacity(graph)});
         use.otherBytes += qint64(graphSideBytes(graph));

@@ -55,7 +55,11 @@ private slots:
         QFETCH(double, otherPerPoint);
         QFETCH(qint64, budget);
         QFETCH(qint64, points);
-        QCOMPARE(::pointsUntilBudget(fourContainers(sizes, 1000, otherPerPoint), budget), points);
+        RecordingMemory use = fourContainers(sizes, 1000, otherPerPoint);
+        QCOMPARE(::pointsUntilBudget(use, budget), points);
+        // A container may not pass the plot's limit of points either.
+        use.maxPoints = use.points() + 7;
+        QCOMPARE(::pointsUntilBudget(use, budget), std::min<qint64>(points, 7));
     }
 
     // A run at a steady rate, checked every 600 ms, the containers growing
