@@ -139,27 +139,6 @@ private slots:
                  int(MemoryGuard::Action::Stop));
     }
 
-    void defaultBudget_data()
-    {
-        QTest::addColumn<qint64>("physical");
-        QTest::addColumn<qint64>("process");
-        QTest::addColumn<qint64>("recording");
-        QTest::addColumn<qint64>("budget");
-        QTest::newRow("70 % less the rest of the process")
-            << qint64(1000) << qint64(100) << qint64(0) << qint64(600);
-        QTest::newRow("the recording held is part of the budget")
-            << qint64(1000) << qint64(400) << qint64(300) << qint64(600);
-        QTest::newRow("never below zero") << qint64(1000) << qint64(900) << qint64(0) << qint64(0);
-    }
-    void defaultBudget()
-    {
-        QFETCH(qint64, physical);
-        QFETCH(qint64, process);
-        QFETCH(qint64, recording);
-        QFETCH(qint64, budget);
-        QCOMPARE(defaultMemoryBudget(physical, process, recording), budget);
-    }
-
     void limitFromEnvironment_data()
     {
         QTest::addColumn<QByteArray>("value");
