@@ -216,7 +216,7 @@ int main(int argc, char *argv[])
     const std::vector<DaqTask::LibraryCall> startCalls = daq.lastCalls;
     const QString startError = daq.lastError;
     if (started) {
-        QTimer::singleShot(qRound(seconds * 1000), &app, &QCoreApplication::quit);
+        QTimer::singleShot(qRound(seconds * 1000), Qt::PreciseTimer, &app, &QCoreApplication::quit);
         app.exec();
     }
     daq.lastCalls.clear(); // what stop() calls, if it finds a task to end
