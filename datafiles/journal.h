@@ -1,0 +1,60 @@
+#pragma once
+
+#include "datafiles/channeldata.h"
+
+#include <QString>
+#include <QVector>
+
+class QFile;
+
+// The journal of a recording: what reaches the disk while acquisition runs.
+// The data file's sections follow one another, so it cannot grow at its end;
+// the journal can. It holds an 8-byte header, then one 44-byte record per
+// point: the time and the values of U1, I, T and U2 as little-endian IEEE
+// doubles, then the CRC-32 of those 40 bytes. A record that was cut short or
+// fails its check ends the journal, so whatever a crash leaves behind reads
+// back as the whole points before the damage. The data file is assembled
+// from it with the same writer as File > Save, so the two agree byte for byte.
+
+constexpr qint64 JournalHeaderSize = 8;
+constexpr qint64 JournalRecordSize = 44;
+
+// The points of one block, as the live path hands them over: keys in seconds
+// and the values as the graphs hold them, all lists of the same length.
+struct RecordedBlock
+{
+    QVector<double> keys;
+    std::array<QVector<double>, ChannelCount> values;
+
+    qsizetype size() const;
+};
+
+QByteArray journalHeader();
+
+// Appends one record per point of the block (the shortest list decides).
+void appendJournalRecords(QByteArray &out, const RecordedBlock &block);
+
+// How many whole, intact points the journal's bytes (header included) hold
+// from their start: reading stops at a wrong header, at a cut record and at
+// the first record whose check fails.
+qint64 intactJournalPoints(const char *bytes, qint64 size);
+
+// Point `index` of channel `channel` from intact journal bytes.
+DataPoint journalPoint(const char *bytes, qint64 index, Channel channel);
+
+struct AssemblyResult
+{
+    bool ok = false;
+    qint64 points = 0; // intact points found and written
+    QString error;     // why it failed: the system's own text
+};
+
+// Writes the data file from the first (at most maxPoints, -1 for all) intact
+// points of the journal, through a temporary file that replaces dataPath only
+// once everything is written. A journal without a single intact point writes
+// no data file and leaves an existing one alone.
+AssemblyResult assembleRecording(const QString &journalPath, const QString &dataPath,
+                                 qint64 maxPoints = -1);
+
+// Forces what was written to the file onto the disk. False on failure.
+bool syncFile(QFile &file);

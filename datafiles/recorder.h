@@ -1,0 +1,82 @@
+#pragma once
+
+#include "datafiles/journal.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// Writes every live run to disk while it is recorded. The GUI thread only
+// hands over the points of each block (add(), a move into a queue); a writer
+// thread appends them to the recording's journal a few times a second and
+// forces them onto the disk about twice a second, so a crash or a power cut
+// loses at most the last second. An assembler thread turns the journal into
+// the recording's data file whenever acquisition stops, when the recording
+// ends and after a crash, and keeps the folder within its size limit.
+//
+// One recording lasts from the first begin() or add() until finish(). A
+// failure to write stops the recording, never the caller: the points handed
+// over after it are dropped and recordingFailed() says why.
+//
+// The public functions and the signals belong to the thread that created
+// the recorder (the GUI thread); the signals come from its event loop.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    Recorder(const QString &folder, qint64 sizeLimit, QObject *parent = nullptr);
+    // Finishes the current recording and waits until it is on disk.
+    ~Recorder() override;
+
+    QString folder() const;
+
+    // Assembles the journals that crashed runs left in the folder.
+    void recoverLeftovers();
+    // Acquisition starts: a recording named after `start` begins, unless one
+    // is running already (then it goes on).
+    void begin(const QDateTime &start);
+    // The points of one block. Begins a recording if none is running.
+    void add(RecordedBlock block);
+    // Acquisition stopped: the data file is assembled from everything so far.
+    void pause();
+    // The recording ends: its data file is assembled and its journal removed.
+    // The next begin() or add() starts a new one.
+    void finish();
+
+    // Waits until everything handed over so far is on disk and assembled as
+    // asked, then delivers the reports still due. For tests and benchmarks.
+    void waitUntilWritten();
+
+    // The data file of the running recording as last reported, or empty.
+    QString currentFile() const;
+    bool currentFailed() const;
+
+signals:
+    void recordingStarted(const QString &dataFile);
+    // Writing the recording, or assembling its data file, failed; reason is
+    // the system's text.
+    void recordingFailed(const QString &dataFile, const QString &reason);
+    void recordingAssembled(const QString &dataFile, qint64 points);
+    void recordingRecovered(const QString &dataFile, qint64 points);
+    void oldRecordingsRemoved(const QStringList &dataFiles);
+
+    // Internal: reports are waiting for the GUI thread.
+    void reportsWaiting(QPrivateSignal);
+
+private:
+    struct Report;
+    struct Private;
+
+    // Worker threads.
+    void postReport(Report report);
+    // GUI thread.
+    void deliverReports();
+
+    std::unique_ptr<Private> d;
+    QString current;
+    bool failed = false;
+    int finishes = 0;
+};

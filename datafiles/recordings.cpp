@@ -1,0 +1,203 @@
+#include "datafiles/recordings.h"
+
+#include "datafiles/journal.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+const QString dataSuffix = QStringLiteral(".txt");
+const QString journalSuffix = QStringLiteral(".journal");
+const QString lockSuffix = QStringLiteral(".lock");
+
+// A recording's file name: stem, start time, attempt, kind.
+const QRegularExpression &recordingName()
+{
+    static const QRegularExpression name(
+        QStringLiteral("^(KorvelDAQ-(\\d{8}-\\d{6})(?:-(\\d+))?)\\.(txt|journal)$"));
+    return name;
+}
+
+QSettings programSettings()
+{
+    const QString name = QCoreApplication::applicationName();
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, name, name);
+}
+
+// The lock beside a journal. It never goes stale by age, only when the
+// process that holds it is gone.
+std::shared_ptr<QLockFile> journalLock(const QString &journalPath)
+{
+    auto lock = std::make_shared<QLockFile>(journalPath + lockSuffix);
+    lock->setStaleLockTime(0);
+    return lock;
+}
+
+} // namespace
+
+QString recordingsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/recordings");
+}
+
+qint64 recordingsSizeLimit()
+{
+    bool ok = false;
+    double gb = programSettings()
+                    .value(QStringLiteral("Recordings/MaxTotalSizeGB"), DefaultRecordingsSizeGB)
+                    .toDouble(&ok);
+    if (!ok || !(gb > 0) || gb > 1e6)
+        gb = DefaultRecordingsSizeGB;
+    return qint64(gb * 1e9);
+}
+
+QString settingsFileName()
+{
+    return programSettings().fileName();
+}
+
+QString recordingStem(const QDateTime &start, int attempt)
+{
+    QString stem = QStringLiteral("KorvelDAQ-") + start.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (attempt > 1)
+        stem += QLatin1Char('-') + QString::number(attempt);
+    return stem;
+}
+
+ReservedRecording reserveRecording(const QString &folder, const QDateTime &start)
+{
+    ReservedRecording r;
+    QDir().mkpath(folder); // a failure shows when the journal cannot be created
+    for (int attempt = 1; attempt < 10000; ++attempt) {
+        const QString base = folder + QLatin1Char('/') + recordingStem(start, attempt);
+        r.journalPath = base + journalSuffix;
+        r.dataPath = base + dataSuffix;
+        if (QFileInfo::exists(r.dataPath) || QFileInfo::exists(r.journalPath))
+            continue;
+        r.lock = journalLock(r.journalPath);
+        const bool locked = r.lock->tryLock(0);
+        if (!locked && r.lock->error() == QLockFile::LockFailedError)
+            continue; // another process is about to write under this name
+        r.journal = std::make_unique<QFile>(r.journalPath);
+        if (!r.journal->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            if (locked && QFileInfo::exists(r.journalPath)) {
+                r.lock->unlock();
+                continue;
+            }
+            r.error = r.journal->errorString();
+        } else if (!locked) {
+            r.error = QStringLiteral("cannot create %1").arg(r.lock->fileName());
+        } else if (r.journal->write(journalHeader()) != JournalHeaderSize) {
+            r.error = r.journal->errorString();
+        } else {
+            return r;
+        }
+        if (r.journal->isOpen()) {
+            r.journal->close();
+            r.journal->remove();
+        }
+        r.journal.reset();
+        if (locked)
+            r.lock->unlock();
+        r.lock.reset();
+        return r;
+    }
+    r.error = QStringLiteral("no free name");
+    r.journal.reset();
+    r.lock.reset();
+    return r;
+}
+
+std::vector<RecoveredRecording> recoverRecordings(const QString &folder)
+{
+    std::vector<RecoveredRecording> recovered;
+    const QDir dir(folder);
+    const QStringList journals =
+        dir.entryList({QStringLiteral("KorvelDAQ-*") + journalSuffix}, QDir::Files, QDir::Name);
+    for (const QString &name : journals) {
+        if (!recordingName().match(name).hasMatch())
+            continue;
+        const QString journalPath = dir.filePath(name);
+        const std::shared_ptr<QLockFile> lock = journalLock(journalPath);
+        if (!lock->tryLock(0))
+            continue; // still being written
+        RecoveredRecording r;
+        r.dataPath = journalPath.chopped(journalSuffix.size()) + dataSuffix;
+        const AssemblyResult assembled = assembleRecording(journalPath, r.dataPath);
+        if (!assembled.ok) {
+            r.error = assembled.error;
+            recovered.push_back(r);
+            continue;
+        }
+        QFile::remove(journalPath);
+        r.points = assembled.points;
+        if (r.points > 0)
+            recovered.push_back(r);
+    }
+    return recovered;
+}
+
+QStringList removeOldRecordings(const QString &folder, qint64 limit)
+{
+    struct Recording
+    {
+        QString time;
+        int attempt = 1;
+        QString dataPath;
+        qint64 dataSize = 0;
+        bool hasJournal = false;
+    };
+    const QDir dir(folder);
+    std::map<QString, Recording> byStem;
+    qint64 total = 0;
+    const QFileInfoList files =
+        dir.entryInfoList({QStringLiteral("KorvelDAQ-*")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo &file : files) {
+        const QRegularExpressionMatch m = recordingName().match(file.fileName());
+        if (!m.hasMatch())
+            continue;
+        Recording &r = byStem[m.captured(1)];
+        r.time = m.captured(2);
+        r.attempt = m.capturedLength(3) ? m.captured(3).toInt() : 1;
+        total += file.size();
+        if (m.captured(4) == QLatin1String("journal")) {
+            r.hasJournal = true;
+        } else {
+            r.dataPath = file.filePath();
+            r.dataSize = file.size();
+        }
+    }
+    QStringList removed;
+    if (total <= limit)
+        return removed;
+
+    std::vector<const Recording *> oldestFirst;
+    for (const auto &entry : byStem)
+        oldestFirst.push_back(&entry.second);
+    std::sort(oldestFirst.begin(), oldestFirst.end(), [](const Recording *a, const Recording *b) {
+        return a->time != b->time ? a->time < b->time : a->attempt < b->attempt;
+    });
+    oldestFirst.pop_back(); // the newest stays
+    for (const Recording *r : oldestFirst) {
+        if (total <= limit)
+            break;
+        if (r->hasJournal || r->dataPath.isEmpty())
+            continue;
+        if (QFile::remove(r->dataPath)) {
+            total -= r->dataSize;
+            removed << r->dataPath;
+        }
+    }
+    return removed;
+}

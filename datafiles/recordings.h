@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class QFile;
+class QLockFile;
+
+// The recordings folder: one data file per recording, named after the time
+// acquisition started, "KorvelDAQ-20261208-142301.txt" ("-2", "-3" ... when
+// that name is taken). While a recording is written its journal lies beside
+// it ("KorvelDAQ-20261208-142301.journal"), guarded by a lock file that names
+// the process writing it. A journal whose process is gone was left by a
+// crash and is assembled into its data file at the next start.
+
+// "recordings" in the per-user application data folder.
+QString recordingsFolder();
+
+// The total size the recordings may take, in bytes: "Recordings/MaxTotalSizeGB"
+// in the program's settings file (default 5 GB).
+qint64 recordingsSizeLimit();
+QString settingsFileName();
+constexpr double DefaultRecordingsSizeGB = 5.0;
+
+// "KorvelDAQ-yyyyMMdd-HHmmss", with "-<attempt>" from the second attempt on.
+QString recordingStem(const QDateTime &start, int attempt = 1);
+
+// A recording being written: its journal open for appending, its lock held.
+struct ReservedRecording
+{
+    QString journalPath;
+    QString dataPath;
+    std::shared_ptr<QLockFile> lock;
+    std::unique_ptr<QFile> journal;
+    QString error; // why no recording could be created; the paths name the one tried
+};
+
+// Creates the folder if needed and a new journal named after start, with its
+// header written, under a name no other recording (data file, journal or
+// lock) uses.
+ReservedRecording reserveRecording(const QString &folder, const QDateTime &start);
+
+struct RecoveredRecording
+{
+    QString dataPath;
+    qint64 points = 0;
+    QString error; // empty when the data file was written
+};
+
+// Assembles every journal in the folder that no running process holds, then
+// removes it. A journal without a single intact point is removed and not
+// reported; one that cannot be assembled stays for the next attempt.
+std::vector<RecoveredRecording> recoverRecordings(const QString &folder);
+
+// Removes finished recordings, oldest first, until the recordings in the
+// folder take at most `limit` bytes. A recording with a journal (being
+// written, or not yet recovered) and the newest recording are never removed.
+// Returns the data files removed.
+QStringList removeOldRecordings(const QString &folder, qint64 limit);
