@@ -10,6 +10,7 @@
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 #include "dialoganswer.h"
+#include "userfolders.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -89,6 +90,7 @@ void report(const char *what, Timing t, double numbers, double goal)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    keepOutOfUserFolders();
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     QTemporaryDir dir;

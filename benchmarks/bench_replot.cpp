@@ -32,6 +32,7 @@
 
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "userfolders.h"
 
 #ifdef __linux__
 #include <fstream>
@@ -246,6 +247,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    keepOutOfUserFolders();
     QApplication app(argc, argv);
     int largest = 14400000;
     if (argc > 1)

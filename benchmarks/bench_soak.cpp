@@ -42,6 +42,7 @@
 #include "dialoganswer.h"
 #include "mainwindow/mainwindow.h"
 #include "windowprobe.h"
+#include "userfolders.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -153,6 +154,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    keepOutOfUserFolders();
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     QApplication app(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 300.0;

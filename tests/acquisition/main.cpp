@@ -1,9 +1,11 @@
 #include <QApplication>
 
 #include "acquisitiontests.h"
+#include "userfolders.h"
 
 int main(int argc, char **argv)
 {
+    keepOutOfUserFolders();
     QApplication app(argc, argv);
     int failures = 0;
     failures += runBlockMathTests(argc, argv);

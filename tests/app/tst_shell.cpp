@@ -30,6 +30,7 @@
 #include "app/shell.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
+#include "userfolders.h"
 
 namespace {
 
@@ -126,6 +127,11 @@ public:
 class TestShell : public QObject
 {
     Q_OBJECT
+
+public:
+    // Before the application object; the program started as a child process
+    // inherits the test folders too.
+    static void initMain() { keepOutOfUserFolders(); }
 
 public slots:
     void openUrl(const QUrl &url) { openedUrls.append(url); }

@@ -3,7 +3,8 @@
 // the arguments go to QtTest (test function names, -v2 ...).
 
 #include <QApplication>
-#include <QStandardPaths>
+
+#include "userfolders.h"
 
 #include <cstring>
 #include <vector>
@@ -13,10 +14,10 @@ int runFileCommandsTest(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
-    // Qt's own file dialogs, so the tests can find and answer them; and the
-    // dialogs' remembered folder kept out of the user's settings.
+    // Qt's own file dialogs, so the tests can find and answer them; the
+    // dialogs' remembered folder and the recordings kept out of the user's.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    QStandardPaths::setTestModeEnabled(true);
+    keepOutOfUserFolders();
     QApplication app(argc, argv);
 
     std::vector<char *> args(argv, argv + argc);

@@ -1,11 +1,14 @@
 #include <QApplication>
 
+#include "userfolders.h"
+
 int runLodGraphTests(int argc, char **argv);
 int runPlotControlTests(int argc, char **argv);
 int runMemoryGuardTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
+    keepOutOfUserFolders();
     QApplication app(argc, argv);
     int failures = 0;
     failures += runLodGraphTests(argc, argv);
