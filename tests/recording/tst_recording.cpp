@@ -80,6 +80,8 @@ private slots:
     void recoveryLeavesLiveJournals();
     void housekeeping_data();
     void housekeeping();
+    void sizeLimitSetting_data();
+    void sizeLimitSetting();
     void unwritableFolder();
 
 private:
@@ -277,6 +279,40 @@ void RecordingTest::housekeeping()
     }
     removeOldRecordings(dir->path(), limit);
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files, QDir::Name), remaining);
+}
+
+void RecordingTest::sizeLimitSetting_data()
+{
+    QTest::addColumn<QByteArray>("settings"); // the file's text, empty: no file
+    QTest::addColumn<qint64>("limit");
+    QTest::newRow("no settings file") << QByteArray() << qint64(5000000000);
+    QTest::newRow("other settings only") << QByteArray("[Window]\nx=1\n") << qint64(5000000000);
+    QTest::newRow("half a gigabyte")
+        << QByteArray("[Recordings]\nMaxTotalSizeGB=0.5\n") << qint64(500000000);
+    QTest::newRow("twelve") << QByteArray("[Recordings]\r\nMaxTotalSizeGB=12\r\n")
+                            << qint64(12000000000);
+    QTest::newRow("no number") << QByteArray("[Recordings]\nMaxTotalSizeGB=lots\n")
+                               << qint64(5000000000);
+    QTest::newRow("zero") << QByteArray("[Recordings]\nMaxTotalSizeGB=0\n") << qint64(5000000000);
+    QTest::newRow("negative") << QByteArray("[Recordings]\nMaxTotalSizeGB=-3\n")
+                              << qint64(5000000000);
+}
+
+// The limit comes from the program's settings file; anything unusable there
+// means the default.
+void RecordingTest::sizeLimitSetting()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(qint64, limit);
+    const QString file = settingsFileName();
+    QVERIFY(!file.isEmpty());
+    QFile::remove(file);
+    if (!settings.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QVERIFY(writeFile(file, settings));
+    }
+    QCOMPARE(recordingsSizeLimit(), limit);
+    QFile::remove(file);
 }
 
 // A folder that cannot be created: the recorder reports why, once per
