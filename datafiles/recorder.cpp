@@ -121,6 +121,7 @@ struct Recorder::Private
     void sync();
     void fail(const QString &reason);
     void assemble(bool endRecording);
+    void catchUpWhilePaused();
     void keepFolderInLimit();
 
     Recorder *const q;
@@ -147,6 +148,7 @@ struct Recorder::Private
     Clock::time_point lastSync;
     Clock::time_point lastHousekeeping;
     int finished = 0;
+    bool paused = false; // acquisition stopped: the data file is to be kept complete
 
     std::unique_ptr<SerialQueue> assembler = std::make_unique<SerialQueue>();
     std::thread writer; // started last
@@ -311,6 +313,7 @@ void Recorder::Private::writerLoop()
         for (Item &item : batch)
             handle(item);
         batch.clear();
+        catchUpWhilePaused();
         writePending();
         const Clock::time_point now = Clock::now();
         if (unsynced && now - lastSync >= syncInterval)
@@ -338,15 +341,21 @@ void Recorder::Private::handle(Item &item)
             writePending();
         return;
     case Item::Begin:
+        paused = false;
         if (!current.active())
             open(item.start);
         return;
-    case Item::Pause: assemble(false); return;
+    case Item::Pause:
+        paused = true;
+        assemble(false);
+        return;
     case Item::Finish:
+        paused = false;
         assemble(true);
         ++finished;
         return;
     case Item::Barrier:
+        catchUpWhilePaused();
         writePending();
         if (unsynced)
             sync();
@@ -443,6 +452,14 @@ void Recorder::Private::assemble(bool endRecording)
             current.journal->close();
         current = Current();
     }
+}
+
+// Blocks that were on their way when acquisition stopped come after the
+// pause; the data file takes them in as well.
+void Recorder::Private::catchUpWhilePaused()
+{
+    if (paused && current.active() && (current.written != current.assembled || pendingPoints))
+        assemble(false);
 }
 
 // Assembler thread.

@@ -156,7 +156,7 @@ void RecordingTest::damagedJournal()
 }
 
 // Through the threads: after each pause the data file is what Save writes
-// for every point so far; the end of a recording removes the journal; the
+// for every point so far, blocks that come after the pause included; the end of a recording removes the journal; the
 // next recording started in the same second gets a name of its own.
 void RecordingTest::recorderWritesWhatSaveWrites()
 {
@@ -176,13 +176,15 @@ void RecordingTest::recorderWritesWhatSaveWrites()
             appendTo(all, makeBlock(b, 100));
         }
         recorder.pause();
+        recorder.add(makeBlock(3, 100)); // on its way when acquisition stopped
+        appendTo(all, makeBlock(3, 100));
         recorder.waitUntilWritten();
         QCOMPARE(recorder.currentFile(), first);
         QCOMPARE(readFile(first), savedBytes(all));
         QVERIFY(QFile::exists(firstJournal));
 
         recorder.begin(start.addSecs(30)); // a restart goes on in the same recording
-        for (int b = 3; b < 5; ++b) {
+        for (int b = 4; b < 6; ++b) {
             recorder.add(makeBlock(b, 100));
             appendTo(all, makeBlock(b, 100));
         }
