@@ -3,6 +3,7 @@
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
+#include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
@@ -26,6 +27,7 @@ void MainWindow::on_btn_start_collect_clicked()
         return;
     }
     beginMemoryWatch();
+    recorder->begin(QDateTime::currentDateTime()); // or goes on with the current one
     updateRecordingStatus();
 }
 
@@ -59,11 +61,14 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
     const int interval = keepEvery;
 
     // The lists come from one split and have equal length; the shortest decides.
-    const KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, interval, tScale);
+    KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, interval, tScale);
     addChannelPoints(graphU1, kept.keys, kept.u1);
     addChannelPoints(graphI, kept.keys, kept.i);
     addChannelPoints(graphT, kept.keys, kept.t);
     addChannelPoints(graphU2, kept.keys, kept.u2);
+    // The recording gets the lists themselves; its writer puts them on disk.
+    recorder->add({std::move(kept.keys),
+                   {std::move(kept.u1), std::move(kept.i), std::move(kept.t), std::move(kept.u2)}});
 
     graphU1->rescaleKeyAxis(false);
     graphI->rescaleKeyAxis(false);

@@ -80,7 +80,7 @@ private:
 
 struct Recorder::Report
 {
-    enum Kind { Started, Failed, Assembled, Recovered, Removed } kind;
+    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed, Removed } kind;
     QString dataFile;
     QString reason;
     qint64 points = 0;
@@ -185,7 +185,7 @@ void Recorder::recoverLeftovers()
             if (r.error.isEmpty())
                 postReport({Report::Recovered, r.dataPath, {}, r.points, {}});
             else
-                postReport({Report::Failed, r.dataPath, r.error, 0, {}});
+                postReport({Report::RecoveryFailed, r.dataPath, r.error, 0, {}});
         }
         d->keepFolderInLimit();
     });
@@ -292,6 +292,7 @@ void Recorder::deliverReports()
             break;
         case Report::Assembled: emit recordingAssembled(r.dataFile, r.points); break;
         case Report::Recovered: emit recordingRecovered(r.dataFile, r.points); break;
+        case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
         case Report::Removed: emit oldRecordingsRemoved(r.removed); break;
         }
     }

@@ -61,6 +61,8 @@ signals:
     void recordingFailed(const QString &dataFile, const QString &reason);
     void recordingAssembled(const QString &dataFile, qint64 points);
     void recordingRecovered(const QString &dataFile, qint64 points);
+    // A journal left by a crash could not be assembled; it stays for the next try.
+    void recoveryFailed(const QString &dataFile, const QString &reason);
     void oldRecordingsRemoved(const QStringList &dataFiles);
 
     // Internal: reports are waiting for the GUI thread.

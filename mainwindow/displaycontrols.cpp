@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/logfile.h"
+#include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
@@ -40,6 +41,7 @@ void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
 void MainWindow::on_btn_clear_data_clicked()
 {
     resetTimeBase = true; // the next block starts again at time zero
+    recorder->finish();   // and goes to a new recording
     const std::pair<const char *, QCPGraph *> channels[] = {
         {"  --------u1  data count------   ", graphU1},
         {"  --------I  data count------   ", graphI},

@@ -14,6 +14,7 @@
 #include "app/language.h"
 #include "app/logfile.h"
 #include "app/shell.h"
+#include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
@@ -21,6 +22,17 @@ namespace {
 
 // The plot keeps at least this width at the window's minimum size.
 constexpr int kMinPlotWidth = 200;
+
+// In the status bar and in a message that does not hold up the event loop,
+// so blocks keep arriving while it is open.
+void tellUser(QWidget *window, QStatusBar *statusBar, QMessageBox::Icon icon, const QString &text)
+{
+    statusBar->showMessage(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    auto *box = new QMessageBox(icon, window->windowTitle(), text, QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
 
 QPixmap channelIcon(const char *resource)
 {
@@ -70,12 +82,14 @@ MainWindow::MainWindow(QWidget *parent)
     setupPlot(ui->customPlot_VIT);
 
     openLogForAppend(dataLog, logPathBesideExecutable(QStringLiteral("data.txt")));
+    setUpRecording();
 }
 
 MainWindow::~MainWindow()
 {
     // No block may reach the window while it is torn down.
     daq.stop();
+    recorder.reset(); // the recording is complete on disk before the window goes
     closeLog(dataLog);
     delete ui;
 }
@@ -115,6 +129,7 @@ void MainWindow::enterIdle()
 {
     killRedrawTimer();
     ui->btn_start_collect->setEnabled(true);
+    recorder->pause(); // the recording becomes a complete data file
     ui->customPlot_VIT->replot();
     updateRecordingStatus();
 }
@@ -171,20 +186,20 @@ void MainWindow::updateRecordingStatus()
         return;
     }
     const QString time = QLocale().toString(lastKey, 'f', 3);
-    recordingStatus->setText(recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText()) +
-                                             memoryStatusText()
-                                       : tr("已停止  %1 s  %2").arg(time, pointCountText()));
+    recordingStatus->setText(
+        (recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText()) + memoryStatusText()
+                   : tr("已停止  %1 s  %2").arg(time, pointCountText())) +
+        recordingStatusText());
 }
 
-// A failure: in the status bar and in a message that does not hold up the
-// event loop, so blocks keep arriving while it is open.
 void MainWindow::showProblem(const QString &text)
 {
-    ui->statusbar->showMessage(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
+    tellUser(this, ui->statusbar, QMessageBox::Warning, text);
+}
+
+void MainWindow::showNotice(const QString &text)
+{
+    tellUser(this, ui->statusbar, QMessageBox::Information, text);
 }
 
 void MainWindow::resizeEvent(QResizeEvent *)

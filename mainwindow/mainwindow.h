@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QVector>
 #include <fstream>
+#include <memory>
 
 #include "acquisition/blockreceiver.h"
 #include "acquisition/daqtask.h"
@@ -14,6 +15,7 @@ class QCustomPlot;
 class QLabel;
 class QLineEdit;
 class QMouseEvent;
+class Recorder;
 class Ui_MainWindow;
 
 // The one window: owns the form, the acquisition task and the four channel
@@ -77,6 +79,7 @@ private slots:
     void on_edit_mintemp_editingFinished();
     void on_edit_sample_editingFinished();
     void on_edit_sample_textChanged(QString text);
+    void on_menu_open_recordings_triggered();
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -102,6 +105,12 @@ private:
     void beginMemoryWatch();
     void watchMemory();
     QString memoryStatusText() const;
+    void showNotice(const QString &text);
+    void setUpRecording();
+    QString recordingStatusText() const;
+    void recordingFailed(const QString &dataFile, const QString &reason);
+    void recordingRecovered(const QString &dataFile);
+    void recoveryFailed(const QString &dataFile, const QString &reason);
 
     bool zoomMode;
     Ui_MainWindow *ui;
@@ -127,6 +136,9 @@ private:
     // How long memory lasts while acquiring; stops the run before it runs out.
     MemoryGuard memoryGuard;
     QElapsedTimer memoryClock;
+    // Writes every live run to disk as it is recorded; one recording from
+    // start-up or a clear until the next clear or Exit.
+    std::unique_ptr<Recorder> recorder;
 
     friend class MainWindowProbe; // test access to the private state
 };

@@ -238,5 +238,39 @@ The data recorded so far is kept and can be saved; save and clear it before star
         <source>读取出错（%1）</source>
         <translation>read error (%1)</translation>
     </message>
+    <message>
+        <source>打开录制文件夹</source>
+        <translation>Open Recordings Folder</translation>
+    </message>
+    <message>
+        <source>  录制文件已停止写入</source>
+        <translation>  Recording file no longer written</translation>
+    </message>
+    <message>
+        <source>  录制文件：%1</source>
+        <translation>  Recording file: %1</translation>
+    </message>
+    <message>
+        <source>录制 %1 已停止写入：%2
+采集继续进行，内存中的数据不受影响。</source>
+        <translation>The recording %1 is no longer being written: %2
+Acquisition goes on; the data in memory is not affected.</translation>
+    </message>
+    <message>
+        <source>上次运行没有正常结束，它的录制已恢复到：
+%1</source>
+        <translation>The last run did not end normally. Its recording was recovered to:
+%1</translation>
+    </message>
+    <message>
+        <source>上次运行留下的录制无法恢复到 %1：%2
+下次启动时会再试一次。</source>
+        <translation>The recording left by the last run could not be recovered to %1: %2
+The next start tries again.</translation>
+    </message>
+    <message>
+        <source>无法打开录制文件夹 %1</source>
+        <translation>Could not open the recordings folder %1</translation>
+    </message>
 </context>
 </TS>

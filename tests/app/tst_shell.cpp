@@ -66,6 +66,7 @@ const FormText formTexts[] = {
     {"menu_close_data", "text", "关闭", "Close"},
     {"menu_save", "text", "保存", "Save"},
     {"menu_export", "text", "导出", "Export"},
+    {"menu_open_recordings", "text", "打开录制文件夹", "Open Recordings Folder"},
     {"menu_exit", "text", "退出", "Exit"},
     {"menu_cop_www_address", "text", "公司网址", "Website Address"},
     {"menu_about", "text", "关于", "About"},
@@ -580,7 +581,7 @@ void TestShell::menus()
 
     const QList<QAction *> file = ui->menu_F->actions();
     QCOMPARE(file, (QList<QAction *>{ui->menu_open_data, ui->menu_close_data, ui->menu_save,
-                                     ui->menu_export, ui->menu_exit}));
+                                     ui->menu_export, ui->menu_open_recordings, ui->menu_exit}));
     QCOMPARE(ui->menu_H->actions(), (QList<QAction *>{ui->menu_cop_www_address, ui->menu_about}));
     for (QAction *a : file + ui->menu_H->actions() + QList<QAction *>{ui->actionLanguage}) {
         QVERIFY(a->shortcut().isEmpty());

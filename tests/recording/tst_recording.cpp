@@ -1,22 +1,57 @@
 // Recordings: the journal and its damaged tails, the recorder's threads
-// against the data-file writer, recovery and housekeeping of the folder.
+// against the data-file writer, recovery and housekeeping of the folder; then
+// the real window: its recording against File > Save, a run killed with
+// SIGKILL and recovered at the next start, and failures to write.
+//
+// Started with "--record-child" the executable is that run: a window that
+// acquires on the stand-in's real-time clock and prints each block's last
+// key until it is killed.
 
+#include "acquisition/blockmath.h"
+#include "artsim.h"
 #include "datafiles/datafile.h"
 #include "datafiles/journal.h"
 #include "datafiles/recorder.h"
 #include "datafiles/recordings.h"
+#include "dialoganswer.h"
+#include "mainwindow/mainwindow.h"
+#include "ui_mainwindow.h"
 #include "userfolders.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QBuffer>
+#include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLockFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <qcustomplot.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+// Test access to the window's recorder.
+class MainWindowProbe
+{
+public:
+    static Recorder &recorder(MainWindow &w) { return *w.recorder; }
+};
 
 using Channels = std::array<PointList, ChannelCount>;
 
@@ -66,11 +101,90 @@ bool writeFile(const QString &name, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+void typeIntoField(MainWindow &w, QLineEdit *edit, const QString &text)
+{
+    edit->setText(text);
+    emit edit->editingFinished();
+}
+
+// Scans on the stand-in's manual clock; the blocks they make are processed.
+void pump(int scans)
+{
+    QVERIFY(ArtSim_Pump(scans) >= 0);
+    QCoreApplication::processEvents();
+}
+
+// A signal that changes with every scan, so a lost or doubled point shows.
+void scriptRamp()
+{
+    std::vector<double> script(4 * 997);
+    for (int k = 0; k < 997; ++k)
+        for (int c = 0; c < 4; ++c)
+            script[size_t(4 * k + c)] = 0.01 * k + 0.3 * c + 1e-9 * k * k;
+    ArtSim_SetScript(script.data(), 997);
+}
+
+// The texts of the window's message boxes, which are closed.
+QStringList takeMessages(MainWindow &w)
+{
+    QStringList texts;
+    for (QMessageBox *box : w.findChildren<QMessageBox *>()) {
+        if (box->isVisible())
+            texts << box->text();
+        box->close();
+    }
+    return texts;
+}
+
+QString recordingStatus(MainWindow &w)
+{
+    return w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
+}
+
+// File > Save into fileName, through the real command and dialog.
+QByteArray savedByWindow(MainWindow &w, const QString &fileName)
+{
+    DialogAnswer answer(fileName);
+    w.form()->menu_save->trigger();
+    return readFile(fileName);
+}
+
+QString lastLine(const QByteArray &log)
+{
+    QList<QByteArray> lines = log.split('\n');
+    while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
+        lines.removeLast();
+    return lines.isEmpty() ? QString() : QString::fromUtf8(lines.last());
+}
+
+QString errorLogPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/error.txt");
+}
+
+// The child run: acquires until killed and prints each block's last key.
+int recordChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    MainWindow w;
+    typeIntoField(w, w.form()->edit_sample, QStringLiteral("1000"));
+    QCPGraph *u1 = w.channelGraph(0);
+    QObject::connect(&w, &MainWindow::updateData, [u1] {
+        std::printf("%.17g\n", (u1->data()->constEnd() - 1)->key);
+        std::fflush(stdout);
+    });
+    w.form()->btn_start_collect->click();
+    return app.exec();
+}
+
 } // namespace
 
 class RecordingTest : public QObject
 {
     Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl &url) { openedUrls << url; }
 
 private slots:
     void init();
@@ -84,9 +198,16 @@ private slots:
     void sizeLimitSetting();
     void unwritableFolder();
 
+    void windowRecordingIsWhatSaveWrites();
+    void killedRunIsRecoveredAtNextStart();
+    void failureLeavesAcquisitionRunning_data();
+    void failureLeavesAcquisitionRunning();
+    void openRecordingsFolder();
+
 private:
     QString path(const QString &name) const { return dir->filePath(name); }
     std::unique_ptr<QTemporaryDir> dir;
+    QList<QUrl> openedUrls;
 };
 
 void RecordingTest::init()
@@ -156,8 +277,8 @@ void RecordingTest::damagedJournal()
 }
 
 // Through the threads: after each pause the data file is what Save writes
-// for every point so far, blocks that come after the pause included; the end of a recording removes the journal; the
-// next recording started in the same second gets a name of its own.
+// for every point so far, blocks that come after the pause included; the end of a recording removes
+// the journal; the next recording started in the same second gets a name of its own.
 void RecordingTest::recorderWritesWhatSaveWrites()
 {
     const QDateTime start(QDate(2026, 12, 8), QTime(14, 23, 1));
@@ -339,10 +460,257 @@ void RecordingTest::unwritableFolder()
     QCOMPARE(failed.size(), 2); // the next recording tries again
 }
 
+// Through the real window: after every stop the recording is byte for byte
+// what File > Save writes, also for blocks still on their way at the stop;
+// several start/stop pairs go to one recording, a clear starts the next.
+void RecordingTest::windowRecordingIsWhatSaveWrites()
+{
+    QDir(recordingsFolder()).removeRecursively();
+    ArtSim_Reset();
+    ArtSim_SetManualClock(1);
+    scriptRamp();
+    MainWindow w;
+    Recorder &recorder = MainWindowProbe::recorder(w);
+    QSignalSpy started(&recorder, &Recorder::recordingStarted);
+    typeIntoField(w, w.form()->edit_sample, QStringLiteral("1000"));
+    QPushButton *start = w.form()->btn_start_collect;
+    QPushButton *stop = w.form()->btn_stop_collect;
+
+    start->click();
+    pump(700);
+    recorder.waitUntilWritten();
+    const QString first = recorder.currentFile();
+    QVERIFY(QFileInfo(first).fileName().startsWith(QStringLiteral("KorvelDAQ-")));
+    QCOMPARE(QFileInfo(first).path(), recordingsFolder());
+    QVERIFY2(recordingStatus(w).contains(QFileInfo(first).fileName()),
+             qPrintable(recordingStatus(w)));
+    stop->click();
+    recorder.waitUntilWritten();
+    QCOMPARE(readFile(first), savedByWindow(w, path("save1.txt")));
+
+    for (const int scans : {537, 1263, 100}) {
+        start->click();
+        QVERIFY(ArtSim_Pump(scans) >= 0);
+        stop->click(); // the blocks are still on their way to the window
+        QCoreApplication::processEvents();
+        recorder.waitUntilWritten();
+        QCOMPARE(recorder.currentFile(), first);
+        QCOMPARE(readFile(first), savedByWindow(w, path("save2.txt")));
+    }
+    QCOMPARE(w.channelGraph(0)->dataCount(), 2500); // a new task starts without the partial block
+
+    w.form()->btn_clear_data->click();
+    start->click();
+    pump(300);
+    stop->click();
+    recorder.waitUntilWritten();
+    QCOMPARE(started.size(), 2);
+    const QString second = recorder.currentFile();
+    QVERIFY(second != first);
+    QCOMPARE(readFile(second), savedByWindow(w, path("save3.txt")));
+    QCOMPARE(readFile(first), readFile(path("save2.txt"))); // the first one stays as it was
+    QVERIFY(!QFile::exists(QString(first).replace(".txt", ".journal")));
+    QCOMPARE(takeMessages(w), QStringList());
+}
+
+// A run killed with SIGKILL while it records leaves its journal; the next
+// start assembles it into a valid data file holding every point handed to
+// the recording up to at least one second before the kill, and says where.
+void RecordingTest::killedRunIsRecoveredAtNextStart()
+{
+#ifdef Q_OS_UNIX
+    QDir(recordingsFolder()).removeRecursively();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ARTDAQ_SIM"), QStringLiteral("signal=constant:1,0.5,5,2"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    std::vector<std::pair<qint64, double>> keys; // when received, last key so far
+    connect(&child, &QProcess::readyReadStandardOutput, [&] {
+        while (child.canReadLine())
+            keys.emplace_back(clock.elapsed(), child.readLine().trimmed().toDouble());
+    });
+    clock.start();
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--record-child")});
+    QVERIFY(child.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!keys.empty(), 20000);
+    const qint64 firstKey = keys.front().first;
+    QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > firstKey + 2500, 10000);
+    const qint64 killedAt = clock.elapsed();
+    child.kill(); // SIGKILL
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    double safeKey = 0; // handed over at least a second before the kill
+    for (const auto &k : keys)
+        if (k.first <= killedAt - 1000)
+            safeKey = std::max(safeKey, k.second);
+    QVERIFY2(safeKey > 0, "the child recorded for too short a time");
+
+    const QStringList journals =
+        QDir(recordingsFolder()).entryList({QStringLiteral("*.journal")}, QDir::Files);
+    QCOMPARE(journals.size(), 1);
+    const QString dataFile =
+        recordingsFolder() + QLatin1Char('/') + QString(journals[0]).replace(".journal", ".txt");
+
+    MainWindow next;
+    QTRY_VERIFY_WITH_TIMEOUT(next.findChild<QMessageBox *>(), 20000);
+    const QStringList messages = takeMessages(next);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(QDir::toNativeSeparators(dataFile)), qPrintable(messages[0]));
+    QVERIFY(next.form()->statusbar->currentMessage().contains(QDir::toNativeSeparators(dataFile)));
+    QCOMPARE(QDir(recordingsFolder()).entryList(QDir::Files),
+             QStringList{QFileInfo(dataFile).fileName()});
+
+    // Every scan from the first on, the constant signal in every point.
+    const DataFileContents contents = readDataFile(readFile(dataFile));
+    QCOMPARE(contents.stop, ReadStop::EndOfData);
+    const double values[ChannelCount] = {50, 50, 200, 100};
+    const size_t n = contents.points[ChannelU1].size();
+    QVERIFY2(n / 4000.0 >= safeKey,
+             qPrintable(QStringLiteral("%1 points, %2 s before the kill").arg(n).arg(safeKey)));
+    for (int c = 0; c < ChannelCount; ++c) {
+        QCOMPARE(contents.points[c].size(), n);
+        for (size_t k = 0; k < n; ++k) {
+            const DataPoint &p = contents.points[c][k];
+            if (p.key != double(k + 1) / cardScanRate || p.value != values[c])
+                QFAIL(qPrintable(QStringLiteral("channel %1 point %2: %3 %4")
+                                     .arg(c)
+                                     .arg(k)
+                                     .arg(p.key, 0, 'g', 17)
+                                     .arg(p.value)));
+        }
+    }
+#else
+    QSKIP("needs SIGKILL");
+#endif
+}
+
+void RecordingTest::failureLeavesAcquisitionRunning_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::newRow("folder cannot be created") << false;
+#ifdef Q_OS_LINUX
+    QTest::newRow("disk fills up while recording") << true;
+#endif
+}
+
+// Writing fails: acquisition and the data in memory go on untouched; the
+// status bar, a message and error.txt say that the recording stopped being
+// written, and why. What reached the disk before stays a valid recording.
+void RecordingTest::failureLeavesAcquisitionRunning()
+{
+    QFETCH(bool, diskFull);
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    if (!diskFull) {
+        QVERIFY(writeFile(path("file"), "x"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("file")));
+    }
+    const auto restoreDataHome = qScopeGuard([&] { qputenv("XDG_DATA_HOME", savedDataHome); });
+    ArtSim_Reset();
+    ArtSim_SetManualClock(1);
+    scriptRamp();
+    MainWindow w;
+    Recorder &recorder = MainWindowProbe::recorder(w);
+    QSignalSpy failed(&recorder, &Recorder::recordingFailed);
+    typeIntoField(w, w.form()->edit_sample, QStringLiteral("1000"));
+    w.form()->btn_clear_data->click(); // the time base starts again
+    w.form()->btn_start_collect->click();
+    pump(200);
+    recorder.waitUntilWritten();
+    const QString dataFile = recorder.currentFile();
+    QVERIFY(!dataFile.isEmpty());
+
+#ifdef Q_OS_LINUX
+    if (diskFull) {
+        // Files may grow a little beyond the largest there is now: the journal
+        // soon fills that, the logs' few lines do not.
+        qint64 largest = QFileInfo(QString(dataFile).replace(".txt", ".journal")).size();
+        for (const QString &log :
+             {errorLogPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt")})
+            largest = std::max(largest, QFileInfo(log).size());
+        rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit small = saved;
+        small.rlim_cur = rlim_t(largest + 64 * 1024);
+        const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        for (int b = 0; b < 40 && failed.isEmpty(); ++b) {
+            pump(100);
+            QTest::qWait(20);
+        }
+        recorder.waitUntilWritten();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+    }
+#endif
+    QCOMPARE(failed.size(), 1);
+    const QString reason = failed.at(0).at(1).toString();
+    QVERIFY(!reason.isEmpty());
+    const QStringList messages = takeMessages(w);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].contains(QDir::toNativeSeparators(dataFile)) &&
+                 messages[0].contains(reason),
+             qPrintable(messages[0]));
+    QVERIFY(w.form()->statusbar->currentMessage().contains(reason));
+    const QString logLine = lastLine(readFile(errorLogPath()));
+    QVERIFY2(logLine.contains(QStringLiteral("recording write error")) &&
+                 logLine.contains(QDir::toNativeSeparators(dataFile)) && logLine.contains(reason),
+             qPrintable(logLine));
+
+    // Acquisition goes on, every scan in memory.
+    const int before = w.channelGraph(0)->dataCount();
+    pump(500);
+    QCOMPARE(w.channelGraph(0)->dataCount(), before + 500);
+    QVERIFY(!w.form()->btn_start_collect->isEnabled());
+    QTRY_VERIFY(recordingStatus(w).contains(QStringLiteral("已停止写入")));
+    const int held = w.channelGraph(0)->dataCount();
+    QCOMPARE((w.channelGraph(0)->data()->constEnd() - 1)->key, held / cardScanRate);
+
+    w.form()->btn_stop_collect->click();
+    recorder.waitUntilWritten();
+    QCOMPARE(takeMessages(w), QStringList()); // told once
+    if (!diskFull) {
+        QVERIFY(!QFile::exists(dataFile));
+        return;
+    }
+    // The points written before the disk filled up: the first ones held.
+    const DataFileContents contents = readDataFile(readFile(dataFile));
+    QCOMPARE(contents.stop, ReadStop::EndOfData);
+    const size_t n = contents.points[ChannelU1].size();
+    QVERIFY2(n >= 200 && n < size_t(held), qPrintable(QString::number(n)));
+    for (int c = 0; c < ChannelCount; ++c) {
+        const QCPGraphDataContainer &graph = *w.channelGraph(c)->data();
+        QCOMPARE(contents.points[c].size(), n);
+        for (size_t k = 0; k < n; ++k)
+            QVERIFY(contents.points[c][k].key == graph.at(int(k))->key &&
+                    contents.points[c][k].value == graph.at(int(k))->value);
+    }
+}
+
+// File > open recordings folder hands the folder to the desktop, created
+// if nothing was recorded yet.
+void RecordingTest::openRecordingsFolder()
+{
+    QDir(recordingsFolder()).removeRecursively();
+    openedUrls.clear();
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+    {
+        MainWindow w;
+        w.form()->menu_open_recordings->trigger();
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(recordingsFolder())});
+    QVERIFY(QFileInfo(recordingsFolder()).isDir());
+}
+
 int main(int argc, char **argv)
 {
+    if (argc > 1 && !std::strcmp(argv[1], "--record-child"))
+        return recordChild(argc, argv); // in the folders its parent chose
     keepOutOfUserFolders();
-    QCoreApplication app(argc, argv);
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    QApplication app(argc, argv);
     RecordingTest test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,0 +1,83 @@
+// The window's side of the recordings: every live run goes to disk as it is
+// recorded (datafiles/recorder.h), a run that a crash ended is recovered at
+// start-up, and the File menu opens the folder. The start, stop and clear
+// commands and the block processing hand their part to the recorder.
+
+#include "mainwindow/mainwindow.h"
+
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStatusBar>
+#include <QUrl>
+
+#include "app/logfile.h"
+#include "datafiles/recorder.h"
+#include "datafiles/recordings.h"
+#include "ui_mainwindow.h"
+
+namespace {
+
+// An error.txt line in the form of the stop line: milliseconds, what, where, why.
+void logRecordingError(std::ofstream &log, const char16_t *what, const QString &dataFile,
+                       const QString &reason)
+{
+    const QString line = QString::number(QDateTime::currentMSecsSinceEpoch()) +
+                         QString::fromUtf16(what) + QDir::toNativeSeparators(dataFile) +
+                         QStringLiteral("  ") + reason + QStringLiteral("  ");
+    writeLogLine(log, line.toUtf8().toStdString());
+}
+
+} // namespace
+
+void MainWindow::setUpRecording()
+{
+    recorder = std::make_unique<Recorder>(recordingsFolder(), recordingsSizeLimit());
+    connect(recorder.get(), &Recorder::recordingStarted, this, &MainWindow::updateRecordingStatus);
+    connect(recorder.get(), &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
+    connect(recorder.get(), &Recorder::recordingRecovered, this,
+            [this](const QString &dataFile) { recordingRecovered(dataFile); });
+    connect(recorder.get(), &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
+    recorder->recoverLeftovers();
+}
+
+// The recording's part of the status bar: where it goes, or that it stopped.
+QString MainWindow::recordingStatusText() const
+{
+    const QString file = recorder->currentFile();
+    if (file.isEmpty())
+        return {};
+    if (recorder->currentFailed())
+        return tr("  录制文件已停止写入");
+    return tr("  录制文件：%1").arg(QFileInfo(file).fileName());
+}
+
+void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
+{
+    logRecordingError(daq.errorLog, u"    recording write error\uFF1A ", dataFile, reason);
+    showProblem(tr("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。")
+                    .arg(QDir::toNativeSeparators(dataFile), reason));
+    updateRecordingStatus();
+}
+
+void MainWindow::recordingRecovered(const QString &dataFile)
+{
+    showNotice(
+        tr("上次运行没有正常结束，它的录制已恢复到：\n%1").arg(QDir::toNativeSeparators(dataFile)));
+}
+
+void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)
+{
+    logRecordingError(daq.errorLog, u"    recording recovery error\uFF1A ", dataFile, reason);
+    showProblem(tr("上次运行留下的录制无法恢复到 %1：%2\n下次启动时会再试一次。")
+                    .arg(QDir::toNativeSeparators(dataFile), reason));
+}
+
+void MainWindow::on_menu_open_recordings_triggered()
+{
+    const QString folder = recorder->folder();
+    QDir().mkpath(folder); // nothing recorded yet: the folder opens all the same
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        showProblem(tr("无法打开录制文件夹 %1").arg(QDir::toNativeSeparators(folder)));
+}
