@@ -4,6 +4,9 @@
 // blocks waited for the GUI thread, gaps in the stored samples, peak memory
 // per stored point, the GUI thread's worst stall and the program's CPU use.
 //
+// The window writes the run to disk as it records it (into a temporary
+// folder); at the end the recording is checked against the graphs.
+//
 // Optionally the window first opens a recording (File > open, through the
 // real command) of `points` points per graph covering 2500 s:
 //   overlap  0 .. 2500 s: every live point lands inside the recording;
@@ -20,6 +23,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -105,6 +109,18 @@ long long statusKb(const char *key)
         if (line.startsWith(key))
             return line.mid(int(strlen(key))).trimmed().split(' ').value(0).toLongLong();
     return 0;
+}
+
+// CPU seconds of the calling thread so far.
+double threadCpuSeconds()
+{
+#ifdef Q_OS_UNIX
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+#else
+    return 0;
+#endif
 }
 
 // CPU seconds of the whole process (every thread) so far.
@@ -264,6 +280,7 @@ int main(int argc, char **argv)
     QElapsedTimer wall;
     wall.start();
     const double cpuAtStart = cpuSeconds();
+    const double guiCpuAtStart = threadCpuSeconds();
     sinceTick.start();
     ticker.start(5);
     w.findChild<QPushButton *>(QStringLiteral("btn_start_collect"))->click();
@@ -280,6 +297,7 @@ int main(int argc, char **argv)
     app.exec();
     const double acquisitionWall = wall.nsecsElapsed() / 1e9;
     const double cpuShare = (cpuSeconds() - cpuAtStart) / acquisitionWall * 100.0;
+    const double guiCpuShare = (threadCpuSeconds() - guiCpuAtStart) / acquisitionWall * 100.0;
     report.stop();
     w.findChild<QPushButton *>(QStringLiteral("btn_stop_collect"))->click();
     ticker.stop();
@@ -316,6 +334,34 @@ int main(int argc, char **argv)
     const long long peakKb = statusKb("VmHWM:");
     const double bytesPerPoint = points ? (peakKb - baseKb) * 1024.0 / points : 0.0;
 
+    // The run's recording on disk, complete once the stop is through: the
+    // live points of the graphs, bit for bit where the graphs hold nothing else.
+    // Read after the memory figures, which it would spoil.
+    Recorder &recorder = MainWindowProbe::recorder(w);
+    QElapsedTimer writing;
+    writing.start();
+    recorder.waitUntilWritten();
+    const double writtenMs = writing.nsecsElapsed() / 1e6;
+    const QString recordingFile = recorder.currentFile();
+    DataFileContents onDisk;
+    {
+        QFile file(recordingFile);
+        if (file.open(QIODevice::ReadOnly))
+            onDisk = readDataFile(file);
+    }
+    const long long livePoints = w.channelGraph(0)->dataCount() - recorded;
+    bool recordingMatches = onDisk.stop == ReadStop::EndOfData && !recorder.currentFailed();
+    for (int c = 0; c < ChannelCount; ++c) {
+        const PointList &points = onDisk.points[c];
+        recordingMatches = recordingMatches && (long long)points.size() == livePoints;
+        if (recorded == 0 && recordingMatches) {
+            const QCPGraphDataContainer &graph = *w.channelGraph(c)->data();
+            for (size_t k = 0; k < points.size(); ++k)
+                recordingMatches = recordingMatches && points[k].key == graph.at(int(k))->key &&
+                                   points[k].value == graph.at(int(k))->value;
+        }
+    }
+
     std::printf("\nwall time                %.1f s\n", wall.elapsed() / 1000.0);
 #ifdef __linux__
     const long long delivered = blocksDelivered.load();
@@ -341,6 +387,15 @@ int main(int argc, char **argv)
     // Waits and stalls have goals up to 1 M points per graph, CPU use beyond too.
     const bool latencyGoals = goals && recordingPoints <= 1000000;
     const int cpuGoal = recordingPoints > 1000000 ? 40 : 25;
+    std::printf("recording on disk        %s: %zu points per channel for %lld live points per "
+                "graph%s -> %s; complete %.0f ms after the stop was processed, %.1f MB\n",
+                qPrintable(QFileInfo(recordingFile).fileName()), onDisk.points[ChannelU1].size(),
+                livePoints, recorded ? "" : ", bit for bit", recordingMatches ? "met" : "MISSED",
+                writtenMs, QFileInfo(recordingFile).size() / 1e6);
+    std::printf(
+        "GUI thread CPU           %.1f %% of one core (block processing with the recording's "
+        "hand-over, redraws)\n",
+        guiCpuShare);
     std::printf("CPU use                  %.1f %% of one core (whole process, %.0f s)", cpuShare,
                 acquisitionWall);
     if (goals)

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <qcustomplot.h>
 
+#include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 
@@ -19,6 +20,8 @@ public:
     }
     // Makes the next block start the time base at zero; the graphs keep their points.
     static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
+    // What writes the window's live runs to disk.
+    static Recorder &recorder(MainWindow &w) { return *w.recorder; }
 };
 
 // Types text into one of the window's fields and leaves it, as a user does.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -60,17 +61,56 @@ double loadDouble(const char *at)
     return value;
 }
 
+// The journal's records read a chunk at a time, for one pass after another
+// through them (one per section of the data file).
+class JournalChunks
+{
+public:
+    JournalChunks(QFile &file, qint64 records) : file(file), records(records) {}
+
+    // Record `index` (< records), or null when it cannot be read.
+    const char *record(qint64 index)
+    {
+        if (index < first || index >= first + count) {
+            first = index;
+            count = std::min(chunkRecords, records - index);
+            buffer.resize(size_t(count * JournalRecordSize));
+            const qint64 bytes = count * JournalRecordSize;
+            if (!file.seek(JournalHeaderSize + index * JournalRecordSize) ||
+                file.read(buffer.data(), bytes) != bytes) {
+                failed = true;
+                count = 0;
+                return nullptr;
+            }
+        }
+        return buffer.data() + (index - first) * JournalRecordSize;
+    }
+    bool readFailed() const { return failed; }
+
+private:
+    static constexpr qint64 chunkRecords = 1 << 15; // 1.4 MB
+    QFile &file;
+    const qint64 records;
+    std::vector<char> buffer;
+    qint64 first = 0;
+    qint64 count = 0;
+    bool failed = false;
+};
+
 // One channel of the journal for the data-file writer.
 struct JournalChannel
 {
-    const char *bytes;
+    JournalChunks *chunks;
     Channel channel;
 };
 
 DataPoint journalChannelPoint(const void *source, qsizetype index)
 {
     const auto *c = static_cast<const JournalChannel *>(source);
-    return journalPoint(c->bytes, index, c->channel);
+    const char *record = c->chunks->record(index);
+    if (!record)
+        return {}; // the assembly fails on the read error
+    return {loadDouble(record), loadDouble(record + 8 * (c->channel + 1))};
 }
 
 } // namespace
@@ -102,23 +142,9 @@ void appendJournalRecords(QByteArray &out, const RecordedBlock &block)
     }
 }
 
-qint64 intactJournalPoints(const char *bytes, qint64 size)
+bool journalRecordIntact(const char *record)
 {
-    if (size < JournalHeaderSize || std::memcmp(bytes, headerBytes, JournalHeaderSize) != 0)
-        return 0;
-    const qint64 records = (size - JournalHeaderSize) / JournalRecordSize;
-    const char *p = bytes + JournalHeaderSize;
-    for (qint64 k = 0; k < records; ++k, p += JournalRecordSize) {
-        if (crc32(p, payloadSize) != qFromLittleEndian<quint32>(p + payloadSize))
-            return k;
-    }
-    return records;
-}
-
-DataPoint journalPoint(const char *bytes, qint64 index, Channel channel)
-{
-    const char *record = bytes + JournalHeaderSize + index * JournalRecordSize;
-    return {loadDouble(record), loadDouble(record + 8 * (channel + 1))};
+    return crc32(record, payloadSize) == qFromLittleEndian<quint32>(record + payloadSize);
 }
 
 AssemblyResult assembleRecording(const QString &journalPath, const QString &dataPath,
@@ -130,45 +156,48 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
         result.error = journal.errorString();
         return result;
     }
-    qint64 size = journal.size();
-    if (maxPoints >= 0)
-        size = std::min(size, JournalHeaderSize + maxPoints * JournalRecordSize);
-    if (size < JournalHeaderSize) {
-        result.ok = true;
+    char header[JournalHeaderSize];
+    if (journal.read(header, JournalHeaderSize) != JournalHeaderSize ||
+        std::memcmp(header, headerBytes, JournalHeaderSize) != 0) {
+        result.ok = true; // not one intact point
         return result;
     }
+    qint64 records = (journal.size() - JournalHeaderSize) / JournalRecordSize;
+    if (maxPoints >= 0)
+        records = std::min(records, maxPoints);
 
-    // Mapped, so that a journal larger than the memory still assembles; read
-    // where mapping is not possible.
-    QByteArray read;
-    const char *bytes = reinterpret_cast<const char *>(journal.map(0, size));
-    if (!bytes) {
-        read = journal.read(size);
-        if (read.size() != size) {
-            result.error = journal.errorString();
-            return result;
-        }
-        bytes = read.constData();
+    JournalChunks chunks(journal, records);
+    qint64 intact = 0;
+    while (intact < records) {
+        const char *record = chunks.record(intact);
+        if (!record || !journalRecordIntact(record))
+            break;
+        ++intact;
     }
-    result.points = intactJournalPoints(bytes, size);
-    if (result.points == 0) {
+    if (chunks.readFailed()) {
+        result.error = journal.errorString();
+        return result;
+    }
+    result.points = intact;
+    if (intact == 0) {
         result.ok = true;
         return result;
     }
 
     const JournalChannel sources[ChannelCount] = {
-        {bytes, ChannelU1}, {bytes, ChannelI}, {bytes, ChannelT}, {bytes, ChannelU2}};
+        {&chunks, ChannelU1}, {&chunks, ChannelI}, {&chunks, ChannelT}, {&chunks, ChannelU2}};
     ChannelSet channels;
     for (int c = 0; c < ChannelCount; ++c)
-        channels[c] = ChannelView(qsizetype(result.points), &sources[c], &journalChannelPoint);
+        channels[c] = ChannelView(qsizetype(intact), &sources[c], &journalChannelPoint);
 
     QSaveFile data(dataPath);
     if (!data.open(QIODevice::WriteOnly)) {
         result.error = data.errorString();
         return result;
     }
-    if (!writeDataFile(data, channels)) {
-        result.error = data.errorString();
+    const bool written = writeDataFile(data, channels);
+    if (!written || chunks.readFailed()) {
+        result.error = written ? journal.errorString() : data.errorString();
         data.cancelWriting();
         return result;
     }

@@ -34,13 +34,8 @@ QByteArray journalHeader();
 // Appends one record per point of the block (the shortest list decides).
 void appendJournalRecords(QByteArray &out, const RecordedBlock &block);
 
-// How many whole, intact points the journal's bytes (header included) hold
-// from their start: reading stops at a wrong header, at a cut record and at
-// the first record whose check fails.
-qint64 intactJournalPoints(const char *bytes, qint64 size);
-
-// Point `index` of channel `channel` from intact journal bytes.
-DataPoint journalPoint(const char *bytes, qint64 index, Channel channel);
+// Whether a record (JournalRecordSize bytes) is whole and unchanged.
+bool journalRecordIntact(const char *record);
 
 struct AssemblyResult
 {
@@ -51,8 +46,10 @@ struct AssemblyResult
 
 // Writes the data file from the first (at most maxPoints, -1 for all) intact
 // points of the journal, through a temporary file that replaces dataPath only
-// once everything is written. A journal without a single intact point writes
-// no data file and leaves an existing one alone.
+// once everything is written. The intact points are those before a wrong
+// header, a cut record or the first record whose check fails. A journal
+// without a single intact point writes no data file and leaves an existing
+// one alone. The journal is read in chunks, so its size does not matter.
 AssemblyResult assembleRecording(const QString &journalPath, const QString &dataPath,
                                  qint64 maxPoints = -1);
 

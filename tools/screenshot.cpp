@@ -13,9 +13,11 @@
 #include "app/language.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
+#include "userfolders.h"
 
 int main(int argc, char *argv[])
 {
+    keepOutOfUserFolders(); // the recording it makes is not the developer's
     QApplication app(argc, argv);
     if (argc < 2) {
         qWarning("usage: korvel_screenshot <output.png> [milliseconds]");
