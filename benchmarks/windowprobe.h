@@ -11,15 +11,21 @@
 class MainWindowProbe
 {
 public:
-    // Empties the graphs and makes the next block start the time base at zero.
+    // Empties the graphs and makes the next block start the time base at
+    // zero, in a recording of its own, as clearing the data does.
     static void restartTimeBase(MainWindow &w)
     {
         for (int c = 0; c < 4; ++c)
             clearGraphData(w.channelGraph(c));
-        w.resetTimeBase = true;
+        requestTimeBaseReset(w);
     }
-    // Makes the next block start the time base at zero; the graphs keep their points.
-    static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
+    // Makes the next block start the time base at zero, in a recording of its
+    // own; the graphs keep their points.
+    static void requestTimeBaseReset(MainWindow &w)
+    {
+        w.resetTimeBase = true;
+        w.recorder->finish();
+    }
     // What writes the window's live runs to disk.
     static Recorder &recorder(MainWindow &w) { return *w.recorder; }
 };
