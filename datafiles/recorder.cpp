@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QLockFile>
+#include <QTimer>
 
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto writeInterval = std::chrono::milliseconds(200);
 constexpr auto syncInterval = std::chrono::milliseconds(500);
 constexpr auto housekeepingInterval = std::chrono::seconds(60);
+// How often the GUI thread collects the workers' reports.
+constexpr auto reportInterval = std::chrono::milliseconds(250);
 // Larger batches are written at once.
 constexpr qsizetype writeChunk = 1 << 20;
 
@@ -138,7 +141,6 @@ struct Recorder::Private
     // Reports for the GUI thread.
     std::mutex reportMutex;
     std::vector<Report> reports;
-    bool reportsPosted = false;
 
     // Writer thread only.
     Current current;
@@ -157,7 +159,9 @@ struct Recorder::Private
 Recorder::Recorder(const QString &folder, qint64 sizeLimit, QObject *parent)
     : QObject(parent), d(std::make_unique<Private>(this, folder, sizeLimit))
 {
-    connect(this, &Recorder::reportsWaiting, this, &Recorder::deliverReports, Qt::QueuedConnection);
+    auto *collect = new QTimer(this);
+    connect(collect, &QTimer::timeout, this, &Recorder::deliverReports);
+    collect->start(reportInterval);
     d->writer = std::thread([this] { d->writerLoop(); });
 }
 
@@ -257,15 +261,8 @@ bool Recorder::currentFailed() const
 
 void Recorder::postReport(Report report)
 {
-    // Posted while the mutex is held and taken in deliverReports() under it:
-    // that orders the queued call for ThreadSanitizer too, which does not see
-    // inside Qt's event queue.
     const std::lock_guard<std::mutex> lock(d->reportMutex);
     d->reports.push_back(std::move(report));
-    if (!d->reportsPosted) {
-        d->reportsPosted = true;
-        emit reportsWaiting(QPrivateSignal());
-    }
 }
 
 void Recorder::deliverReports()
@@ -274,7 +271,6 @@ void Recorder::deliverReports()
     {
         const std::lock_guard<std::mutex> lock(d->reportMutex);
         due.swap(d->reports);
-        d->reportsPosted = false;
     }
     for (const Report &r : due) {
         switch (r.kind) {

@@ -21,7 +21,9 @@
 // over after it are dropped and recordingFailed() says why.
 //
 // The public functions and the signals belong to the thread that created
-// the recorder (the GUI thread); the signals come from its event loop.
+// the recorder (the GUI thread); the signals come from its event loop, which
+// collects the workers' reports a few times a second. The workers never
+// post into Qt's event queue themselves.
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -64,9 +66,6 @@ signals:
     // A journal left by a crash could not be assembled; it stays for the next try.
     void recoveryFailed(const QString &dataFile, const QString &reason);
     void oldRecordingsRemoved(const QStringList &dataFiles);
-
-    // Internal: reports are waiting for the GUI thread.
-    void reportsWaiting(QPrivateSignal);
 
 private:
     struct Report;

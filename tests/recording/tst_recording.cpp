@@ -30,6 +30,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -147,14 +148,6 @@ QByteArray savedByWindow(MainWindow &w, const QString &fileName)
     DialogAnswer answer(fileName);
     w.form()->menu_save->trigger();
     return readFile(fileName);
-}
-
-QString lastLine(const QByteArray &log)
-{
-    QList<QByteArray> lines = log.split('\n');
-    while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
-        lines.removeLast();
-    return lines.isEmpty() ? QString() : QString::fromUtf8(lines.last());
 }
 
 QString errorLogPath()
@@ -653,10 +646,12 @@ void RecordingTest::failureLeavesAcquisitionRunning()
                  messages[0].contains(reason),
              qPrintable(messages[0]));
     QVERIFY(w.form()->statusbar->currentMessage().contains(reason));
-    const QString logLine = lastLine(readFile(errorLogPath()));
-    QVERIFY2(logLine.contains(QStringLiteral("recording write error")) &&
-                 logLine.contains(QDir::toNativeSeparators(dataFile)) && logLine.contains(reason),
-             qPrintable(logLine));
+    const QString log = QString::fromUtf8(readFile(errorLogPath()));
+    QVERIFY2(log.contains(QRegularExpression(
+                 QStringLiteral("\\d+    recording write error\uFF1A %1  %2  \r\n")
+                     .arg(QRegularExpression::escape(QDir::toNativeSeparators(dataFile)),
+                          QRegularExpression::escape(reason)))),
+             qPrintable(log.right(500)));
 
     // Acquisition goes on, every scan in memory.
     const int before = w.channelGraph(0)->dataCount();
