@@ -83,11 +83,10 @@ private:
 
 struct Recorder::Report
 {
-    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed, Removed } kind;
+    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed } kind;
     QString dataFile;
     QString reason;
     qint64 points = 0;
-    QStringList removed;
     int recording = 0; // Started: how many recordings the writer had finished before
 };
 
@@ -116,6 +115,17 @@ struct Recorder::Private
     };
 
     Private(Recorder *q, QString folder, qint64 limit) : q(q), folder(folder), limit(limit) {}
+
+    // GUI thread: a command for the writer, which wakes for it at once.
+    void command(Item item)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            items.push_back(std::move(item));
+            commandWaiting = true;
+        }
+        wake.notify_one();
+    }
 
     void writerLoop();
     void handle(Item &item);
@@ -187,9 +197,9 @@ void Recorder::recoverLeftovers()
     d->assembler->post([this] {
         for (const RecoveredRecording &r : recoverRecordings(d->folder)) {
             if (r.error.isEmpty())
-                postReport({Report::Recovered, r.dataPath, {}, r.points, {}});
+                postReport({Report::Recovered, r.dataPath, {}, r.points});
             else
-                postReport({Report::RecoveryFailed, r.dataPath, r.error, 0, {}});
+                postReport({Report::RecoveryFailed, r.dataPath, r.error, 0});
         }
         d->keepFolderInLimit();
     });
@@ -197,12 +207,7 @@ void Recorder::recoverLeftovers()
 
 void Recorder::begin(const QDateTime &start)
 {
-    {
-        const std::lock_guard<std::mutex> lock(d->mutex);
-        d->items.push_back({Private::Item::Begin, {}, start, {}});
-        d->commandWaiting = true;
-    }
-    d->wake.notify_one();
+    d->command({Private::Item::Begin, {}, start, {}});
 }
 
 void Recorder::add(RecordedBlock block)
@@ -214,22 +219,12 @@ void Recorder::add(RecordedBlock block)
 
 void Recorder::pause()
 {
-    {
-        const std::lock_guard<std::mutex> lock(d->mutex);
-        d->items.push_back({Private::Item::Pause, {}, {}, {}});
-        d->commandWaiting = true;
-    }
-    d->wake.notify_one();
+    d->command({Private::Item::Pause, {}, {}, {}});
 }
 
 void Recorder::finish()
 {
-    {
-        const std::lock_guard<std::mutex> lock(d->mutex);
-        d->items.push_back({Private::Item::Finish, {}, {}, {}});
-        d->commandWaiting = true;
-    }
-    d->wake.notify_one();
+    d->command({Private::Item::Finish, {}, {}, {}});
     ++finishes;
     current.clear();
     failed = false;
@@ -239,12 +234,7 @@ void Recorder::waitUntilWritten()
 {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> written = done->get_future();
-    {
-        const std::lock_guard<std::mutex> lock(d->mutex);
-        d->items.push_back({Private::Item::Barrier, {}, {}, done});
-        d->commandWaiting = true;
-    }
-    d->wake.notify_one();
+    d->command({Private::Item::Barrier, {}, {}, done});
     written.wait();
     deliverReports();
 }
@@ -289,7 +279,6 @@ void Recorder::deliverReports()
         case Report::Assembled: emit recordingAssembled(r.dataFile, r.points); break;
         case Report::Recovered: emit recordingRecovered(r.dataFile, r.points); break;
         case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
-        case Report::Removed: emit oldRecordingsRemoved(r.removed); break;
         }
     }
 }
@@ -369,7 +358,7 @@ void Recorder::Private::open(const QDateTime &start)
     current.dataPath = r.dataPath;
     current.lock = std::move(r.lock);
     current.journal = std::move(r.journal);
-    q->postReport({Report::Started, current.dataPath, {}, 0, {}, finished});
+    q->postReport({Report::Started, current.dataPath, {}, 0, finished});
     if (!r.error.isEmpty()) {
         fail(r.error);
         return;
@@ -408,7 +397,7 @@ void Recorder::Private::fail(const QString &reason)
     current.failed = true;
     if (current.journal)
         current.journal->close(); // what is in it stays
-    q->postReport({Report::Failed, current.dataPath, reason, 0, {}});
+    q->postReport({Report::Failed, current.dataPath, reason, 0});
 }
 
 // Assembles the data file from what the journal holds by now; at the end of
@@ -432,9 +421,9 @@ void Recorder::Private::assemble(bool endRecording)
                 const AssemblyResult result = assembleRecording(journalPath, dataPath, points);
                 ok = result.ok;
                 if (!ok && reportFailure)
-                    q->postReport({Report::Failed, dataPath, result.error, 0, {}});
+                    q->postReport({Report::Failed, dataPath, result.error, 0});
                 if (ok && result.points > 0)
-                    q->postReport({Report::Assembled, dataPath, {}, result.points, {}});
+                    q->postReport({Report::Assembled, dataPath, {}, result.points});
             }
             if (lock) {
                 if (ok)
@@ -462,7 +451,5 @@ void Recorder::Private::catchUpWhilePaused()
 // Assembler thread.
 void Recorder::Private::keepFolderInLimit()
 {
-    const QStringList removed = removeOldRecordings(folder, limit);
-    if (!removed.isEmpty())
-        q->postReport({Report::Removed, {}, {}, 0, removed});
+    removeOldRecordings(folder, limit);
 }

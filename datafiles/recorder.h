@@ -65,7 +65,6 @@ signals:
     void recordingRecovered(const QString &dataFile, qint64 points);
     // A journal left by a crash could not be assembled; it stays for the next try.
     void recoveryFailed(const QString &dataFile, const QString &reason);
-    void oldRecordingsRemoved(const QStringList &dataFiles);
 
 private:
     struct Report;

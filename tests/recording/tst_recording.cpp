@@ -189,7 +189,6 @@ private slots:
     void housekeeping();
     void sizeLimitSetting_data();
     void sizeLimitSetting();
-    void unwritableFolder();
 
     void windowRecordingIsWhatSaveWrites();
     void killedRunIsRecoveredAtNextStart();
@@ -402,14 +401,10 @@ void RecordingTest::sizeLimitSetting_data()
     QTest::addColumn<QByteArray>("settings"); // the file's text, empty: no file
     QTest::addColumn<qint64>("limit");
     QTest::newRow("no settings file") << QByteArray() << qint64(5000000000);
-    QTest::newRow("other settings only") << QByteArray("[Window]\nx=1\n") << qint64(5000000000);
     QTest::newRow("half a gigabyte")
         << QByteArray("[Recordings]\nMaxTotalSizeGB=0.5\n") << qint64(500000000);
-    QTest::newRow("twelve") << QByteArray("[Recordings]\r\nMaxTotalSizeGB=12\r\n")
-                            << qint64(12000000000);
     QTest::newRow("no number") << QByteArray("[Recordings]\nMaxTotalSizeGB=lots\n")
                                << qint64(5000000000);
-    QTest::newRow("zero") << QByteArray("[Recordings]\nMaxTotalSizeGB=0\n") << qint64(5000000000);
     QTest::newRow("negative") << QByteArray("[Recordings]\nMaxTotalSizeGB=-3\n")
                               << qint64(5000000000);
 }
@@ -429,28 +424,6 @@ void RecordingTest::sizeLimitSetting()
     }
     QCOMPARE(recordingsSizeLimit(), limit);
     QFile::remove(file);
-}
-
-// A folder that cannot be created: the recorder reports why, once per
-// recording, and takes every later point without complaint.
-void RecordingTest::unwritableFolder()
-{
-    QVERIFY(writeFile(path("file"), "x"));
-    Recorder recorder(path("file/recordings"), qint64(1) << 40);
-    QSignalSpy failed(&recorder, &Recorder::recordingFailed);
-    for (int b = 0; b < 3; ++b)
-        recorder.add(makeBlock(b, 100));
-    recorder.pause();
-    recorder.waitUntilWritten();
-    QCOMPARE(failed.size(), 1);
-    QVERIFY(failed.at(0).at(0).toString().startsWith(path("file/recordings/KorvelDAQ-")));
-    QVERIFY(!failed.at(0).at(1).toString().isEmpty());
-    QVERIFY(recorder.currentFailed());
-
-    recorder.finish();
-    recorder.add(makeBlock(3, 100));
-    recorder.waitUntilWritten();
-    QCOMPARE(failed.size(), 2); // the next recording tries again
 }
 
 // Through the real window: after every stop the recording is byte for byte
@@ -667,6 +640,12 @@ void RecordingTest::failureLeavesAcquisitionRunning()
     QCOMPARE(takeMessages(w), QStringList()); // told once
     if (!diskFull) {
         QVERIFY(!QFile::exists(dataFile));
+        // The next recording tries again.
+        w.form()->btn_clear_data->click();
+        w.form()->btn_start_collect->click();
+        pump(100);
+        recorder.waitUntilWritten();
+        QCOMPARE(failed.size(), 2);
         return;
     }
     // The points written before the disk filled up: the first ones held.
