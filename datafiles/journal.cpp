@@ -11,9 +11,14 @@
 #include <vector>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX // std::min stays a function
+#endif
 #include <io.h>
 #include <windows.h>
 #else
+#include <QFile>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -218,5 +223,20 @@ bool syncFile(QFile &file)
     return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
 #else
     return ::fsync(file.handle()) == 0;
+#endif
+}
+
+bool syncFolder(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder); // the file system keeps its entries on its own
+    return true;
+#else
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 #endif
 }

@@ -55,3 +55,6 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
 
 // Forces what was written to the file onto the disk. False on failure.
 bool syncFile(QFile &file);
+// Forces the folder's entries (a file just created) onto the disk, where the
+// system needs that asked separately. False on failure.
+bool syncFolder(const QString &folder);

@@ -364,6 +364,7 @@ void Recorder::Private::open(const QDateTime &start)
         return;
     }
     unsynced = true;
+    syncFolder(folder); // the new journal's name survives a power cut too
     lastHousekeeping = Clock::now();
     assembler->post([this] { keepFolderInLimit(); });
 }
