@@ -21,6 +21,7 @@ void MainWindow::on_btn_start_collect_clicked()
     killRedrawTimer(); // never two
     timerId = startTimer(600, Qt::CoarseTimer);
     ui->statusbar->clearMessage(); // an earlier failure is over
+    setFollowing(true);
     if (!daq.start()) {
         enterIdle();
         showProblem(tr("无法开始采集：%1").arg(daq.lastError));
@@ -70,9 +71,14 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
     recorder->add({std::move(kept.keys),
                    {std::move(kept.u1), std::move(kept.i), std::move(kept.t), std::move(kept.u2)}});
 
-    graphU1->rescaleKeyAxis(false);
-    graphI->rescaleKeyAxis(false);
-    graphT->rescaleKeyAxis(false);
-    graphU2->rescaleKeyAxis(false);
+    // Unless the user has moved the time axis since the start.
+    if (followLive) {
+        fittingTimeAxis = true;
+        graphU1->rescaleKeyAxis(false);
+        graphI->rescaleKeyAxis(false);
+        graphT->rescaleKeyAxis(false);
+        graphU2->rescaleKeyAxis(false);
+        fittingTimeAxis = false;
+    }
     emit updateData();
 }

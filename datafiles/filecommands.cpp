@@ -12,9 +12,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QStatusBar>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSaveFile>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <qcustomplot.h>
 
 #include <algorithm>
@@ -63,6 +65,49 @@ template <class Write> QString writeAtomically(const QString &fileName, Write wr
     return {};
 }
 
+// The name with ".suffix" added where it has no extension of its own.
+QString withSuffix(const QString &fileName, const QString &suffix)
+{
+    if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName.endsWith(QLatin1Char('.')) ? fileName + suffix
+                                               : fileName + QLatin1Char('.') + suffix;
+}
+
+// Asks for the file to write; null if cancelled. A name typed without an
+// extension gets the chosen filter's, before the dialog asks whether to
+// replace an existing file of that name. filters and suffixes pair up.
+QString askFileToWrite(QWidget *parent, const QString &caption, const QStringList &filters,
+                       const QStringList &suffixes)
+{
+    QFileDialog dialog(parent, caption, QString(), filters.join(QStringLiteral(";;")));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffixes.value(0));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, filters, suffixes](const QString &filter) {
+                         dialog.setDefaultSuffix(suffixes.value(qMax(0, filters.indexOf(filter))));
+                     });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    // The dialog of the desktop may leave the name as typed.
+    return withSuffix(dialog.selectedFiles().constFirst(), dialog.defaultSuffix());
+}
+
+// The plot at its size as the library draws it into a PNG or PDF file, read
+// back; empty if it could not be drawn.
+QByteArray plotPicture(QCustomPlot *plot, bool pdf)
+{
+    const QTemporaryDir folder;
+    if (!folder.isValid())
+        return {};
+    const QString path =
+        folder.filePath(pdf ? QStringLiteral("plot.pdf") : QStringLiteral("plot.png"));
+    if (!(pdf ? plot->savePdf(path) : plot->savePng(path)))
+        return {};
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString shownName(const QString &fileName)
 {
     return QDir::toNativeSeparators(fileName);
@@ -109,8 +154,8 @@ void mergeIntoGraph(QCPGraph *graph, PointList &points)
 
 void MainWindow::on_menu_save_triggered()
 {
-    const QString fileName = QFileDialog::getSaveFileName(this, tr("打开Korvel文本数据"), "",
-                                                          tr("文本数据文件 (*.txt)"));
+    const QString fileName = askFileToWrite(this, tr("保存Korvel文本数据"),
+                                            {tr("文本数据文件 (*.txt)")}, {QStringLiteral("txt")});
     if (fileName.isNull())
         return;
     const ChannelSet channels = {viewOf(graphU1), viewOf(graphI), viewOf(graphT), viewOf(graphU2)};
@@ -159,6 +204,7 @@ void MainWindow::on_menu_open_data_triggered()
     plot->xAxis->setRange(0, 1);
     plot->xAxis->rescale(true); // visible graphs only
     plot->yAxis->setRange(-50, 500);
+    setFollowing(true);
     plot->replot();
 
     updateRecordingStatus();
@@ -176,8 +222,8 @@ void MainWindow::on_menu_open_data_triggered()
 
 void MainWindow::on_menu_export_triggered()
 {
-    const QString fileName =
-        QFileDialog::getSaveFileName(this, tr("导出Korvel数据"), "", tr("数据文件 (*.csv)"));
+    const QString fileName = askFileToWrite(this, tr("导出Korvel数据"), {tr("数据文件 (*.csv)")},
+                                            {QStringLiteral("csv")});
     if (fileName.isNull())
         return;
     const ChannelSet channels = {viewOf(graphU1), viewOf(graphI), viewOf(graphT), viewOf(graphU2)};
@@ -188,4 +234,31 @@ void MainWindow::on_menu_export_triggered()
     else
         ui->statusbar->showMessage(
             tr("已导出 %1 到 %2").arg(pointCountText(), shownName(fileName)));
+}
+
+// The plot as it is shown, at its size, as PNG or PDF after the name's
+// extension; written like the data files, replacing the target only when
+// complete.
+void MainWindow::on_menu_save_picture_triggered()
+{
+    const QString fileName =
+        askFileToWrite(this, tr("保存图片"), {tr("PNG 图片 (*.png)"), tr("PDF 文档 (*.pdf)")},
+                       {QStringLiteral("png"), QStringLiteral("pdf")});
+    if (fileName.isNull())
+        return;
+    const bool pdf =
+        QFileInfo(fileName).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+    QByteArray picture;
+    {
+        WaitCursor wait;
+        picture = plotPicture(ui->customPlot_VIT, pdf);
+    }
+    const QString failure =
+        picture.isEmpty() ? tr("无法绘制图片") : writeAtomically(fileName, [&](QIODevice &file) {
+            return file.write(picture) == picture.size();
+        });
+    if (!failure.isEmpty())
+        showProblem(tr("无法保存图片 %1：%2").arg(shownName(fileName), failure));
+    else
+        ui->statusbar->showMessage(tr("已将图片保存到 %1").arg(shownName(fileName)));
 }

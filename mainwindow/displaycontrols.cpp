@@ -56,6 +56,7 @@ void MainWindow::on_btn_clear_data_clicked()
     QCustomPlot *plot = ui->customPlot_VIT;
     plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
     plot->yAxis->setRange(-50, 500);
+    setFollowing(true);
     plot->replot();
     updateRecordingStatus();
 }
@@ -66,12 +67,14 @@ void MainWindow::on_menu_close_data_triggered()
 }
 
 // Fitting counts only the graphs whose channel is shown; an axis with no
-// visible point keeps its range.
+// visible point keeps its range. While recording, the view follows the
+// recording again.
 void MainWindow::on_btn_show_all_clicked()
 {
     QCustomPlot *plot = ui->customPlot_VIT;
     plot->xAxis->rescale(true);
     plot->yAxis->rescale(true);
+    setFollowing(true);
     plot->replot();
 }
 
@@ -80,5 +83,6 @@ void MainWindow::on_btn_show_original_clicked()
     QCustomPlot *plot = ui->customPlot_VIT;
     plot->xAxis->rescale(true);
     plot->yAxis->setRange(-50, 500);
+    setFollowing(true);
     plot->replot();
 }

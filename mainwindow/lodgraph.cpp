@@ -78,6 +78,31 @@ const QCPGraphData *seekKey(const QCPGraphData *lo, const QCPGraphData *hi, doub
     }
 }
 
+// Whether p lies nearer to key than best: nearer in time, or as near and
+// earlier. Among points at the same time the one found first stays.
+bool nearer(const QCPGraphData &p, const std::optional<QCPGraphData> &best, double key)
+{
+    if (!best)
+        return true;
+    const double d = std::abs(p.key - key), bestD = std::abs(best->key - key);
+    return d < bestD || (d == bestD && p.key < best->key);
+}
+
+// The points around key in [begin, end), sorted by time with the points
+// without a time last.
+void nearestInSorted(const QCPGraphData *begin, const QCPGraphData *end, double key,
+                     std::optional<QCPGraphData> &best)
+{
+    end =
+        std::partition_point(begin, end, [](const QCPGraphData &p) { return !std::isnan(p.key); });
+    const QCPGraphData *at = std::lower_bound(
+        begin, end, key, [](const QCPGraphData &p, double k) { return p.key < k; });
+    if (at != begin && nearer(*(at - 1), best, key))
+        best = *(at - 1);
+    if (at != end && nearer(*at, best, key))
+        best = *at;
+}
+
 } // namespace
 
 LodGraph::LodGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
@@ -103,6 +128,8 @@ void LodGraph::addPoints(const QVector<double> &keys, const QVector<double> &val
         }
     }
     for (; j < n; ++j) {
+        if (!pending.isEmpty() && keyBefore(keys[j], pending.constLast().key))
+            pendingSorted = false;
         pending.append(QCPGraphData(keys[j], values[j]));
         if (std::isnan(keys[j]))
             pendingNanKey = true;
@@ -155,6 +182,7 @@ void LodGraph::mergePending() const
     pending.clear();
     pendingHasKeys = false;
     pendingNanKey = false;
+    pendingSorted = true;
     invalidateIndexFrom(from);
 }
 
@@ -164,6 +192,7 @@ void LodGraph::clearData()
     pending.squeeze();
     pendingHasKeys = false;
     pendingNanKey = false;
+    pendingSorted = true;
     mDataContainer->clear();
     mDataContainer->squeeze(true, true);
     markDataChanged();
@@ -181,6 +210,27 @@ std::size_t LodGraph::indexBytes() const
 std::size_t LodGraph::pendingBytes() const
 {
     return std::size_t(pending.capacity()) * sizeof(QCPGraphData);
+}
+
+std::optional<QCPGraphData> LodGraph::nearestPoint(double key) const
+{
+    std::optional<QCPGraphData> best;
+    if (std::isnan(key))
+        return best;
+    const QCPGraphData *data = mDataContainer->constBegin().operator->();
+    nearestInSorted(data, data + mDataContainer->size(), key, best);
+    if (pending.isEmpty())
+        return best;
+    if (pendingSorted) {
+        nearestInSorted(pending.constData(), pending.constData() + pending.size(), key, best);
+        return best;
+    }
+    // Out of order only where the time base went back; few, and merged soon.
+    for (const QCPGraphData &p : pending) {
+        if (!std::isnan(p.key) && nearer(p, best, key))
+            best = p;
+    }
+    return best;
 }
 
 bool LodGraph::probesMatch() const
@@ -586,4 +636,16 @@ std::size_t graphSideBytes(const QCPGraph *graph)
 {
     const auto *lod = qobject_cast<const LodGraph *>(graph);
     return lod ? lod->indexBytes() + lod->pendingBytes() : 0;
+}
+
+std::optional<QCPGraphData> nearestGraphPoint(const QCPGraph *graph, double key)
+{
+    if (auto *lod = qobject_cast<const LodGraph *>(graph))
+        return lod->nearestPoint(key);
+    std::optional<QCPGraphData> best;
+    if (!graph || graph->data()->isEmpty() || std::isnan(key))
+        return best;
+    const QCPGraphData *data = graph->data()->constBegin().operator->();
+    nearestInSorted(data, data + graph->data()->size(), key, best);
+    return best;
 }

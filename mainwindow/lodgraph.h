@@ -3,6 +3,7 @@
 #include <qcustomplot.h>
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 // A line graph whose redraw cost follows the plot's width, not the length of
@@ -50,6 +51,11 @@ public:
     std::size_t indexBytes() const;
     // Memory held by the points waiting to be merged, in bytes.
     std::size_t pendingBytes() const;
+    // The point whose time is nearest to key, waiting points included, which
+    // stay waiting: a binary search in each, so a mouse move costs the same
+    // at any length. The earlier point where two are equally near; points
+    // without a time never count.
+    std::optional<QCPGraphData> nearestPoint(double key) const;
 
     double selectTest(const QPointF &pos, bool onlySelectable,
                       QVariant *details = nullptr) const override;
@@ -100,6 +106,7 @@ private:
     mutable QCPRange pendingKeys;
     mutable bool pendingHasKeys = false;
     mutable bool pendingNanKey = false;
+    mutable bool pendingSorted = true; // in time order, as live points come
 };
 
 // Creates a LodGraph on the plot's xAxis and yAxis, named like
@@ -127,3 +134,6 @@ qsizetype graphCapacity(const QCPGraph *graph);
 // (a channel graph's summary and waiting points).
 qsizetype graphPoints(const QCPGraph *graph);
 std::size_t graphSideBytes(const QCPGraph *graph);
+// The point nearest in time to key, as LodGraph::nearestPoint finds it; for
+// other graphs by a binary search of their container.
+std::optional<QCPGraphData> nearestGraphPoint(const QCPGraph *graph, double key);

@@ -47,7 +47,8 @@ MainWindow::MainWindow(QWidget *parent)
       daq(), graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr),
       resetTimeBase(false), minTemp(400), maxTemp(3600), keepEvery(10),
       minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None),
-      recordingStatus(nullptr)
+      recordingStatus(nullptr),
+      followLive(true), fittingTimeAxis(false), overlay(nullptr), lastZoomPress(0)
 {
     ui->setupUi(this);
     daq.owner = this;
@@ -128,6 +129,7 @@ void MainWindow::killRedrawTimer()
 void MainWindow::enterIdle()
 {
     killRedrawTimer();
+    setFollowing(true); // the next start follows the recording again
     ui->btn_start_collect->setEnabled(true);
     recorder->pause(); // the recording becomes a complete data file
     ui->customPlot_VIT->replot();
@@ -231,6 +233,8 @@ void MainWindow::on_actionLanguage_triggered()
 {
     setInterfaceLanguage(otherLanguage(interfaceLanguage()));
     ui->retranslateUi(this);
+    translatePlotTexts();
+    ui->customPlot_VIT->replot();
     showRefusals();
     updateRecordingStatus();
 }

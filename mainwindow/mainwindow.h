@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointF>
 #include <QVector>
 #include <fstream>
 #include <memory>
@@ -10,7 +11,9 @@
 #include "acquisition/daqtask.h"
 #include "mainwindow/memoryguard.h"
 
+class PlotOverlay;
 class QCPGraph;
+class QCPRange;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
@@ -36,6 +39,7 @@ public:
 
     void setupPlot(QCustomPlot *customPlot);
     void onPlotMousePress(QMouseEvent *event);
+    void onPlotMouseMove(QMouseEvent *event);
 
     Ui_MainWindow *form() const { return ui; }
     QCPGraph *channelGraph(int channel) const;
@@ -73,6 +77,7 @@ private slots:
     void on_menu_close_data_triggered();
     void on_menu_open_data_triggered();
     void on_menu_export_triggered();
+    void on_menu_save_picture_triggered();
     void on_menu_about_triggered();
     void on_actionLanguage_triggered();
     void on_edit_maxtemp_editingFinished();
@@ -111,6 +116,12 @@ private:
     void recordingFailed(const QString &dataFile, const QString &reason);
     void recordingRecovered(const QString &dataFile);
     void recoveryFailed(const QString &dataFile, const QString &reason);
+    void translatePlotTexts();
+    void setZoomMode(bool on, bool selectAgain);
+    void onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange);
+    void setFollowing(bool on);
+    void showReadout();
+    QString readoutText(double key) const;
 
     bool zoomMode;
     Ui_MainWindow *ui;
@@ -139,6 +150,16 @@ private:
     // Writes every live run to disk as it is recorded; one recording from
     // start-up or a clear until the next clear or Exit.
     std::unique_ptr<Recorder> recorder;
+
+    // While recording, each block fits the time axis to the data; once the
+    // user moves the time axis the view stays where it was put, until show
+    // all or restore display, or the next start.
+    bool followLive;
+    bool fittingTimeAxis; // the block's own fit, not the user's
+    // The cursor line, the values under it and the notice, over the plot.
+    PlotOverlay *overlay;
+    QPointF cursorPos;   // plot pixels of the last mouse move inside the plot area
+    ulong lastZoomPress; // event time of the last zoom click, counted once
 
     friend class MainWindowProbe; // test access to the private state
 };

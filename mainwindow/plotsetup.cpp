@@ -6,6 +6,7 @@
 #include <cmath>
 #include <qcustomplot.h>
 
+#include "mainwindow/plotoverlay.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::setupPlot(QCustomPlot *customPlot)
@@ -41,38 +42,78 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
     customPlot->yAxis->grid()->setSubGridVisible(true);
     customPlot->yAxis->grid()->setZeroLinePen(QPen(Qt::black));
 
-    // Translated once: a later language switch leaves the axis labels as they are.
-    customPlot->xAxis->setLabel(tr("时间(s)"));
-    customPlot->yAxis->setLabel(tr("电压(V)         电流(A)          温度(℃)/10"));
+    translatePlotTexts();
 
     // Draws each line segment on its own instead of stroking one long path:
     // the same picture, drawn several times faster.
     customPlot->setPlottingHint(QCP::phFastPolylines, true);
 
     connect(customPlot, &QCustomPlot::mousePress, this, &MainWindow::onPlotMousePress);
+    // A fast second click arrives as a double click instead of a press.
+    connect(customPlot, &QCustomPlot::mouseDoubleClick, this, &MainWindow::onPlotMousePress);
+    customPlot->setMouseTracking(true); // moves without a button held, for the readout
+    overlay = new PlotOverlay(customPlot);
+    connect(customPlot, &QCustomPlot::mouseMove, this, &MainWindow::onPlotMouseMove);
+    connect(customPlot, &QCustomPlot::afterReplot, this, [this] {
+        if (overlay->cursorShown())
+            showReadout(); // the view or the data moved under the cursor
+    });
+    connect(customPlot->xAxis,
+            qOverload<const QCPRange &, const QCPRange &>(&QCPAxis::rangeChanged), this,
+            &MainWindow::onTimeRangeChanged);
+}
+
+// The axis labels and the texts over the plot, in the language in force.
+void MainWindow::translatePlotTexts()
+{
+    QCustomPlot *plot = ui->customPlot_VIT;
+    plot->xAxis->setLabel(tr("时间(s)"));
+    plot->yAxis->setLabel(tr("电压(V)         电流(A)          温度(℃)/10"));
+    if (overlay) {
+        setFollowing(followLive);
+        if (overlay->cursorShown())
+            showReadout();
+    }
 }
 
 void MainWindow::on_btn_zoom_display_clicked(bool)
 {
-    if (zoomMode) {
-        setCursor(Qt::ArrowCursor);
-        zoomMode = false;
-    } else {
+    setZoomMode(!zoomMode, true);
+}
+
+// The button shows the mode. Zoom clicks select no graph: selection is off
+// while the mode is on, and after a press on the plot ended it, until the
+// next press (the ending press's release would select otherwise).
+void MainWindow::setZoomMode(bool on, bool selectAgain)
+{
+    if (on) {
         const QPixmap pixmap(QStringLiteral(":/img/Zoom_In.png"));
         setCursor(QCursor(pixmap, -1, -1)); // hot spot at the centre
-        zoomMode = true;
+    } else {
+        setCursor(Qt::ArrowCursor);
     }
+    zoomMode = on;
+    ui->btn_zoom_display->setChecked(on);
+    if (on || selectAgain)
+        ui->customPlot_VIT->setInteraction(QCP::iSelectPlottables, !on);
 }
 
 // Runs before the plot's own press handling, so a drag or a selection still
-// follows the same press.
+// follows the same press. Also gets the second press of a double click.
 void MainWindow::onPlotMousePress(QMouseEvent *event)
 {
-    if (!zoomMode)
+    if (!zoomMode) {
+        ui->customPlot_VIT->setInteraction(QCP::iSelectPlottables, true);
         return;
+    }
+    // Where a platform sends both a press and a double click for one press,
+    // it counts once.
+    if (event->type() == QEvent::MouseButtonDblClick && event->timestamp() != 0 &&
+        event->timestamp() == lastZoomPress)
+        return;
+    lastZoomPress = event->timestamp();
     if (event->buttons() & Qt::RightButton) {
-        setCursor(Qt::ArrowCursor);
-        zoomMode = false;
+        setZoomMode(false, false);
         return;
     }
     QCustomPlot *plot = ui->customPlot_VIT;

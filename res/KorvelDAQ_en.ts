@@ -7,6 +7,18 @@
         <source>关于...</source>
         <translation>About ...</translation>
     </message>
+    <message>
+        <source>       Korvel数据采集系统 2.1    
+
+科维尔(Korvel)测控技术有限公司
+
+© 2026 版权所有，保留一切权利</source>
+        <translation>       Korvel Data Acquisition System 2.1    
+
+Korvel Measurement and Control Technology Co., Ltd.
+
+© 2026 Korvel. All rights reserved.</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -56,7 +68,7 @@
     </message>
     <message>
         <source>电容电压</source>
-        <translation>Capacitor Voltage</translation>
+        <translation>Cap. U1</translation>
     </message>
     <message>
         <source>电流</source>
@@ -64,15 +76,15 @@
     </message>
     <message>
         <source>直流电压</source>
-        <translation>Direct Voltage</translation>
+        <translation>DC U2</translation>
     </message>
     <message>
         <source>温度</source>
-        <translation>Temperature</translation>
+        <translation>Temp.</translation>
     </message>
     <message>
         <source>物理通道</source>
-        <translation>Physical channel</translation>
+        <translation>Channel</translation>
     </message>
     <message>
         <source>采样频率</source>
@@ -97,10 +109,6 @@
     <message>
         <source>时间(s)</source>
         <translation>Time(s)</translation>
-    </message>
-    <message>
-        <source>打开Korvel文本数据</source>
-        <translation>open Korvel data file</translation>
     </message>
     <message>
         <source>文本数据文件 (*.txt)</source>
@@ -271,6 +279,98 @@ The next start tries again.</translation>
     <message>
         <source>无法打开录制文件夹 %1</source>
         <translation>Could not open the recordings folder %1</translation>
+    </message>
+    <message>
+        <source>Korvel数据采集系统 2.1</source>
+        <translation>Korvel Data Acquisition System 2.1</translation>
+    </message>
+    <message>
+        <source>复原显示</source>
+        <translation>Restore view</translation>
+    </message>
+    <message>
+        <source>左键拖动，中键缩放</source>
+        <translation>Drag, wheel zoom</translation>
+    </message>
+    <message>
+        <source>最高温度</source>
+        <translation>Max °C</translation>
+    </message>
+    <message>
+        <source>最低温度</source>
+        <translation>Min °C</translation>
+    </message>
+    <message>
+        <source>电压(V)         电流(A)          温度(℃)/10</source>
+        <translation>Voltage(V)         Current(A)          Temperature(°C)/10</translation>
+    </message>
+    <message>
+        <source>电容电压 U1 (V)</source>
+        <translation>Capacitor voltage U1 (V)</translation>
+    </message>
+    <message>
+        <source>电流 I (A)</source>
+        <translation>Current I (A)</translation>
+    </message>
+    <message>
+        <source>直流电压 U2 (V)</source>
+        <translation>DC voltage U2 (V)</translation>
+    </message>
+    <message>
+        <source>温度 T (℃)</source>
+        <translation>Temperature T (°C)</translation>
+    </message>
+    <message>
+        <source>物理通道（输入 ai0 至 ai3）</source>
+        <translation>Physical channel (inputs ai0 to ai3)</translation>
+    </message>
+    <message>
+        <source>左键拖动平移，滚轮缩放</source>
+        <translation>Drag with the left button to pan; turn the wheel to zoom</translation>
+    </message>
+    <message>
+        <source>最高温度（℃），输入 10 V 时的温度</source>
+        <translation>Maximum temperature (°C), the temperature at an input of 10 V</translation>
+    </message>
+    <message>
+        <source>最低温度（℃），输入 0 V 时的温度</source>
+        <translation>Minimum temperature (°C), the temperature at an input of 0 V</translation>
+    </message>
+    <message>
+        <source>保存Korvel文本数据</source>
+        <translation>save Korvel data file</translation>
+    </message>
+    <message>
+        <source>保存图片</source>
+        <translation>Save picture</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png)</source>
+        <translation>PNG picture (*.png)</translation>
+    </message>
+    <message>
+        <source>PDF 文档 (*.pdf)</source>
+        <translation>PDF document (*.pdf)</translation>
+    </message>
+    <message>
+        <source>无法绘制图片</source>
+        <translation>the picture could not be drawn</translation>
+    </message>
+    <message>
+        <source>无法保存图片 %1：%2</source>
+        <translation>Could not save the picture %1: %2</translation>
+    </message>
+    <message>
+        <source>已将图片保存到 %1</source>
+        <translation>Saved the picture to %1</translation>
+    </message>
+    <message>
+        <source>时间 %1 s</source>
+        <translation>Time %1 s</translation>
+    </message>
+    <message>
+        <source>不再跟随新数据：全部显示或复原显示恢复跟随</source>
+        <translation>Not following new data: Show all or Restore view follows again</translation>
     </message>
 </context>
 </TS>

@@ -2,7 +2,7 @@
 # program needs, and an installer that adds only the missing ones.
 
 KORVEL_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-tools-dev-tools
-  qt6-l10n-tools libqcustomplot-dev libgl-dev fonts-wqy-microhei"
+  qt6-l10n-tools qt6-translations-l10n libqcustomplot-dev libgl-dev fonts-wqy-zenhei"
 KORVEL_TEST_PACKAGES="xvfb xauth clang libclang-rt-14-dev locales"
 
 korvel_install_packages() {

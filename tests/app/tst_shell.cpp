@@ -61,11 +61,12 @@ struct FormText
 };
 
 const FormText formTexts[] = {
-    {"MainWindow", "windowTitle", "Korvel数据采集系统 2.1", "Korvel数据采集系统 2.1"},
+    {"MainWindow", "windowTitle", "Korvel数据采集系统 2.1", "Korvel Data Acquisition System 2.1"},
     {"menu_open_data", "text", "打开", "Open"},
     {"menu_close_data", "text", "关闭", "Close"},
     {"menu_save", "text", "保存", "Save"},
     {"menu_export", "text", "导出", "Export"},
+    {"menu_save_picture", "text", "保存图片", "Save picture"},
     {"menu_open_recordings", "text", "打开录制文件夹", "Open Recordings Folder"},
     {"menu_exit", "text", "退出", "Exit"},
     {"menu_cop_www_address", "text", "公司网址", "Website Address"},
@@ -74,25 +75,25 @@ const FormText formTexts[] = {
     {"groupBox", "title", "", ""},
     {"label", "text", "选择曲线", "Select curve"},
     {"groupBox_2", "title", "", ""},
-    {"checkBox_uv1", "text", "电容电压", "Capacitor Voltage"},
+    {"checkBox_uv1", "text", "电容电压", "Cap. U1"},
     {"label_2", "text", "", ""},
     {"label_3", "text", "", ""},
     {"checkBox_ui", "text", "电流", "Current"},
     {"label_4", "text", "", ""},
-    {"checkBox_uv2", "text", "直流电压", "Direct Voltage"},
+    {"checkBox_uv2", "text", "直流电压", "DC U2"},
     {"label_5", "text", "", ""},
-    {"checkBox_temperature", "text", "温度", "Temperature"},
-    {"label_6", "text", "物理通道", "Physical channel"},
+    {"checkBox_temperature", "text", "温度", "Temp."},
+    {"label_6", "text", "物理通道", "Channel"},
     {"edit_sample", "toolTip", "1,10,100,1000", "1,10,100,1000"},
     {"label_7", "text", "采样频率", "Sample"},
     {"btn_start_collect", "text", "开始采集", "Start collect"},
     {"btn_stop_collect", "text", "停止采集", "Stop collect"},
     {"btn_show_all", "text", "全部显示", "Show all"},
     {"btn_clear_data", "text", "清空数据", "Clear"},
-    {"btn_show_original", "text", "复原显示", "复原显示"},
-    {"label_8", "text", "左键拖动，中键缩放", "左键拖动，中键缩放"},
-    {"label_9", "text", "最高温度", "最高温度"},
-    {"label_10", "text", "最低温度", "最低温度"},
+    {"btn_show_original", "text", "复原显示", "Restore view"},
+    {"label_8", "text", "左键拖动，中键缩放", "Drag, wheel zoom"},
+    {"label_9", "text", "最高温度", "Max °C"},
+    {"label_10", "text", "最低温度", "Min °C"},
     {"btn_zoom_display", "toolTip", "缩放显示", "Zoom display"},
     {"menu_F", "title", "文件(&F)", "File(&F)"},
     {"menu_H", "title", "帮助(&H)", "Help(&H)"},
@@ -319,7 +320,7 @@ void TestShell::formGeometry()
     QCOMPARE(zoom->parentWidget(), w.form()->groupBox);
     QVERIFY(zoom->geometry().top() >= w.form()->label_8->geometry().bottom());
     QVERIFY(zoom->geometry().bottom() < 521);
-    QVERIFY(!zoom->isCheckable());
+    QVERIFY(zoom->isCheckable()); // shows whether zoom mode is on
     QVERIFY(!zoom->icon().isNull());
     QVERIFY(!w.form()->btn_show_original->isCheckable());
     QCOMPARE(w.form()->menubar->geometry().width(), 917);
@@ -360,36 +361,36 @@ void TestShell::catalogueMessages_data()
         {"MainWindow", "关于", "About"},
         {"MainWindow", "Language", "中文语言"},
         {"MainWindow", "选择曲线", "Select curve"},
-        {"MainWindow", "电容电压", "Capacitor Voltage"},
+        {"MainWindow", "电容电压", "Cap. U1"},
         {"MainWindow", "电流", "Current"},
-        {"MainWindow", "直流电压", "Direct Voltage"},
-        {"MainWindow", "温度", "Temperature"},
-        {"MainWindow", "物理通道", "Physical channel"},
+        {"MainWindow", "直流电压", "DC U2"},
+        {"MainWindow", "温度", "Temp."},
+        {"MainWindow", "物理通道", "Channel"},
         {"MainWindow", "采样频率", "Sample"},
         {"MainWindow", "开始采集", "Start collect"},
         {"MainWindow", "停止采集", "Stop collect"},
         {"MainWindow", "全部显示", "Show all"},
         {"MainWindow", "清空数据", "Clear"},
         {"MainWindow", "时间(s)", "Time(s)"},
-        {"MainWindow", "打开Korvel文本数据", "open Korvel data file"},
+        {"MainWindow", "保存Korvel文本数据", "save Korvel data file"},
         {"MainWindow", "文本数据文件 (*.txt)", "data file (*.txt)"},
         {"MainWindow", "打开Korvel数据文件", "open Korvel data file"},
         {"MainWindow", "数据文件(*.txt)", "data file (*.txt)"},
         {"MainWindow", "导出Korvel数据", "export Korvel data"},
         {"MainWindow", "数据文件 (*.csv)", "export file (*.csv)"},
         {"MainWindow", "缩放显示", "Zoom display"},
+        {"MainWindow", "Korvel数据采集系统 2.1", "Korvel Data Acquisition System 2.1"},
+        {"MainWindow", "复原显示", "Restore view"},
+        {"MainWindow", "左键拖动，中键缩放", "Drag, wheel zoom"},
+        {"MainWindow", "最高温度", "Max °C"},
+        {"MainWindow", "最低温度", "Min °C"},
+        {"MainWindow", "电压(V)         电流(A)          温度(℃)/10",
+         "Voltage(V)         Current(A)          Temperature(°C)/10"},
         // Texts that no catalogue covers read the same in both languages.
-        {"MainWindow", "Korvel数据采集系统 2.1", "Korvel数据采集系统 2.1"},
-        {"MainWindow", "复原显示", "复原显示"},
-        {"MainWindow", "左键拖动，中键缩放", "左键拖动，中键缩放"},
-        {"MainWindow", "最高温度", "最高温度"},
-        {"MainWindow", "最低温度", "最低温度"},
         {"MainWindow", "1,10,100,1000", "1,10,100,1000"},
         {"MainWindow", "1000", "1000"},
         {"MainWindow", "3600", "3600"},
         {"MainWindow", "400", "400"},
-        {"MainWindow", "电压(V)         电流(A)          温度(℃)/10",
-         "电压(V)         电流(A)          温度(℃)/10"},
         // Status bar, messages and hints.
         {"MainWindow", "正在采集  %1 s  %2", "Recording  %1 s  %2"},
         {"MainWindow", "已停止  %1 s  %2", "Stopped  %1 s  %2"},
@@ -509,7 +510,6 @@ void TestShell::languageSwitch()
     SystemLanguage language(system);
     MainWindow w;
     Ui_MainWindow *ui = w.form();
-    const QString timeLabel = ui->customPlot_VIT->xAxis->label();
     const QString dataLog = logPathBesideExecutable(QStringLiteral("data.txt"));
     const char *values[][2] = {{"edit_sample", "10"},
                                {"edit_maxtemp", "1234"},
@@ -533,7 +533,7 @@ void TestShell::languageSwitch()
         QCOMPARE(ui->edit_maxtemp->text(), QStringLiteral("abc"));
         QCOMPARE(ui->edit_mintemp->text(), QStringLiteral("5"));
         QCOMPARE(ui->edit_physical_channel->text(), QStringLiteral("Dev1/ai7"));
-        QCOMPARE(ui->customPlot_VIT->xAxis->label(), timeLabel);
+        QCOMPARE(ui->customPlot_VIT->xAxis->label(), english ? "Time(s)" : "时间(s)");
         // The window's own texts follow too.
         const QString status = w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
         QVERIFY2(status.startsWith(english ? QStringLiteral("Stopped") : QStringLiteral("已停止")),
@@ -581,7 +581,8 @@ void TestShell::menus()
 
     const QList<QAction *> file = ui->menu_F->actions();
     QCOMPARE(file, (QList<QAction *>{ui->menu_open_data, ui->menu_close_data, ui->menu_save,
-                                     ui->menu_export, ui->menu_open_recordings, ui->menu_exit}));
+                                     ui->menu_export, ui->menu_save_picture,
+                                     ui->menu_open_recordings, ui->menu_exit}));
     QCOMPARE(ui->menu_H->actions(), (QList<QAction *>{ui->menu_cop_www_address, ui->menu_about}));
     for (QAction *a : file + ui->menu_H->actions() + QList<QAction *>{ui->actionLanguage}) {
         QVERIFY(a->shortcut().isEmpty());
@@ -603,11 +604,20 @@ void TestShell::aboutDialog()
 {
     AboutDlg dialog;
     QCOMPARE(dialog.objectName(), QStringLiteral("AboutDlg"));
-    QCOMPARE(dialog.size(), QSize(426, 322));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("关于..."));
     auto *label = dialog.findChild<QLabel *>(QStringLiteral("label"));
     QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(100, 80, 231, 121));
+    // At its place while the text fits; wider, centred, where it would be cut.
+    const QRect place = label->geometry();
+    QCOMPARE(place.y(), 80);
+    QVERIFY(place.width() >= 231 && place.height() >= 121);
+    QVERIFY(place.width() >= label->sizeHint().width());
+    if (place.width() == 231)
+        QCOMPARE(place.x(), 100);
+    else
+        QCOMPARE(place.x(), (dialog.width() - place.width()) / 2);
+    QVERIFY(dialog.width() >= 426 && dialog.height() >= 322);
+    QVERIFY(dialog.rect().contains(place));
     QCOMPARE(label->font().pointSize(), 12);
     QCOMPARE(label->font().weight(), QFont::Bold);
     QVERIFY(!label->wordWrap());
@@ -623,15 +633,17 @@ void TestShell::aboutDialog()
     // Enlarging the dialog leaves the label in place.
     dialog.show();
     dialog.resize(800, 600);
-    QCOMPARE(label->geometry(), QRect(100, 80, 231, 121));
+    QCOMPARE(label->geometry(), place);
 
-    // Under English only the title changes.
     QTranslator en;
     QVERIFY(en.load(QStringLiteral(":/res/KorvelDAQ_en.qm")));
     QCoreApplication::installTranslator(&en);
     AboutDlg english;
     QCOMPARE(english.windowTitle(), QStringLiteral("About ..."));
-    QCOMPARE(english.findChild<QLabel *>(QStringLiteral("label"))->text(), label->text());
+    const QStringList englishLines =
+        english.findChild<QLabel *>(QStringLiteral("label"))->text().split(QLatin1Char('\n'));
+    QCOMPARE(englishLines.size(), 5);
+    QVERIFY(englishLines.at(2).contains(QStringLiteral("Korvel")));
     QCoreApplication::removeTranslator(&en);
 }
 

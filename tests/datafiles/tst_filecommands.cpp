@@ -221,7 +221,7 @@ void FileCommandsTest::dialogs_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("filter");
     QTest::newRow("save") << "menu_save"
-                          << "打开Korvel文本数据"
+                          << "保存Korvel文本数据"
                           << "文本数据文件 (*.txt)";
     QTest::newRow("open") << "menu_open_data"
                           << "打开Korvel数据文件"
@@ -253,7 +253,7 @@ void FileCommandsTest::dialogsInEnglish_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("filter");
     QTest::newRow("save") << "menu_save"
-                          << "open Korvel data file"
+                          << "save Korvel data file"
                           << "data file (*.txt)";
     QTest::newRow("open") << "menu_open_data"
                           << "open Korvel data file"
@@ -550,7 +550,7 @@ void FileCommandsTest::unwritableTarget_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("target");
-    for (const char *command : {"menu_save", "menu_export"}) {
+    for (const char *command : {"menu_save", "menu_export", "menu_save_picture"}) {
         for (const char *target :
              {"missing folder", "a file as folder", "read-only folder", "unwritable file"})
             QTest::addRow("%s, %s", command, target) << command << target;
@@ -564,7 +564,7 @@ void FileCommandsTest::unwritableTarget()
     QFETCH(QString, command);
     QFETCH(QString, target);
     setPoints(graph(ChannelU1), {{1, 2}});
-    QVERIFY(writeFile(path("plain"), "x"));
+    QVERIFY(writeFile(path("plain.dat"), "x"));
 #ifdef Q_OS_UNIX
     // Permissions do not stop root; /proc takes no new files from anyone.
     const bool root = geteuid() == 0;
@@ -575,22 +575,24 @@ void FileCommandsTest::unwritableTarget()
     if (target == "missing folder") {
         fileName = path("missing/out.txt");
     } else if (target == "a file as folder") {
-        fileName = path("plain/out.txt");
+        fileName = path("plain.dat/out.txt");
     } else if (target == "read-only folder") {
         QVERIFY(QDir(dir->path()).mkdir("locked"));
         QVERIFY(
             QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         fileName = root ? QStringLiteral("/proc/korvel-out.txt") : path("locked/out.txt");
     } else {
-        QVERIFY(QFile::setPermissions(path("plain"), QFileDevice::ReadOwner));
-        fileName = root ? QStringLiteral("/proc/version") : path("plain");
+        QVERIFY(QFile::setPermissions(path("plain.dat"), QFileDevice::ReadOwner));
+        fileName = root ? QStringLiteral("/proc/version.dat") : path("plain.dat");
     }
     const QByteArray before = readFile(fileName);
     QSaveFile probe(fileName); // the system's reason, as the command gets it
     QVERIFY(!probe.open(QIODevice::WriteOnly));
 
     run(command, fileName);
-    const QString verb = command == "menu_save" ? "无法保存 " : "无法导出 ";
+    const QString verb = command == "menu_save"     ? "无法保存 "
+                         : command == "menu_export" ? "无法导出 "
+                                                    : "无法保存图片 ";
     const QString expected = verb + QDir::toNativeSeparators(fileName) + "：" + probe.errorString();
     QCOMPARE(takeMessages(), QStringList{expected});
     QCOMPARE(statusMessage(), expected);
@@ -598,10 +600,10 @@ void FileCommandsTest::unwritableTarget()
     QFile::setPermissions(path("locked"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             target == "read-only folder" ? QStringList({"locked", "plain"})
-                                          : QStringList{"plain"});
+             target == "read-only folder" ? QStringList({"locked", "plain.dat"})
+                                          : QStringList{"plain.dat"});
     QCOMPARE(QDir(path("locked")).entryList(QDir::Files | QDir::Hidden), QStringList());
-    QCOMPARE(readFile(path("plain")), QByteArray("x"));
+    QCOMPARE(readFile(path("plain.dat")), QByteArray("x"));
 }
 
 void FileCommandsTest::failedWriteKeepsOldFile_data()

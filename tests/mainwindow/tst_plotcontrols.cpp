@@ -100,7 +100,7 @@ private slots:
     void pens_data();
     void pens();
     void axesAndGrid();
-    void labelsStayAfterLanguageSwitch();
+    void labelsFollowLanguageSwitch();
     void zoomMode_data();
     void zoomMode();
     void zoomAboutPressedTime_data();
@@ -200,14 +200,17 @@ void TestPlotControls::axesAndGrid()
                                        QStringLiteral("温度(℃)/10"));
 }
 
-// A language switch re-translates the form but not the axis labels.
-void TestPlotControls::labelsStayAfterLanguageSwitch()
+// The axis labels follow a language switch like the form.
+void TestPlotControls::labelsFollowLanguageSwitch()
 {
     const QString x = plot->xAxis->label(), y = plot->yAxis->label();
-    QMetaObject::invokeMethod(w, "on_actionLanguage_triggered");
+    w->form()->actionLanguage->trigger();
+    QCOMPARE(plot->xAxis->label(), QStringLiteral("Time(s)"));
+    QCOMPARE(plot->yAxis->label(), QStringLiteral("Voltage(V)         Current(A)          "
+                                                  "Temperature(°C)/10"));
+    w->form()->actionLanguage->trigger(); // back
     QCOMPARE(plot->xAxis->label(), x);
     QCOMPARE(plot->yAxis->label(), y);
-    QMetaObject::invokeMethod(w, "on_actionLanguage_triggered"); // back
 }
 
 void TestPlotControls::zoomMode_data()
@@ -245,6 +248,7 @@ void TestPlotControls::zoomMode()
         press(*w, p, pos);
 
     QCOMPARE(MainWindowProbe::zoomMode(*w), modeAfter);
+    QCOMPARE(w->form()->btn_zoom_display->isChecked(), modeAfter);
     QCOMPARE(plot->xAxis->range().size(), 100 * std::pow(zoomFactor, zooms));
     QCOMPARE(plot->yAxis->range(), valueRange);
     if (modeAfter) {

@@ -1,0 +1,91 @@
+// What the plot shows while the user looks at it: the values under the
+// cursor, and whether the view follows the recording.
+
+#include "mainwindow/mainwindow.h"
+
+#include <QLocale>
+#include <QMouseEvent>
+#include <algorithm>
+#include <cmath>
+#include <qcustomplot.h>
+
+#include "mainwindow/lodgraph.h"
+#include "mainwindow/plotoverlay.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::onPlotMouseMove(QMouseEvent *event)
+{
+    cursorPos = event->position();
+    showReadout();
+}
+
+// The line and the values at the last cursor position; nothing outside the
+// plot area.
+void MainWindow::showReadout()
+{
+    QCustomPlot *plot = ui->customPlot_VIT;
+    if (!plot->axisRect()->rect().contains(cursorPos.toPoint())) {
+        overlay->hideCursor();
+        return;
+    }
+    const double key = plot->xAxis->pixelToCoord(cursorPos.x());
+    overlay->showCursor(int(cursorPos.x()), readoutText(key));
+}
+
+// The time under the cursor and, for each shown channel, the value of its
+// point nearest to that time (the temperature in °C, not divided by 10).
+QString MainWindow::readoutText(double key) const
+{
+    QCustomPlot *plot = ui->customPlot_VIT;
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    // As many decimals as tell one pixel column from the next.
+    const double perPixel = plot->xAxis->range().size() / std::max(1, plot->axisRect()->width());
+    const int decimals = perPixel > 0 && std::isfinite(perPixel)
+                             ? std::clamp(int(std::ceil(-std::log10(perPixel))), 0, 6)
+                             : 3;
+    QStringList lines{tr("时间 %1 s").arg(locale.toString(key, 'f', decimals))};
+    struct Channel
+    {
+        QString name;
+        QCPGraph *graph;
+        double scale;
+        int decimals;
+        QString unit;
+    };
+    const Channel channels[] = {
+        {QStringLiteral("U1"), graphU1, 1, 2, QStringLiteral("V")},
+        {QStringLiteral("I"), graphI, 1, 2, QStringLiteral("A")},
+        {QStringLiteral("T"), graphT, 10, 1, QStringLiteral("°C")},
+        {QStringLiteral("U2"), graphU2, 1, 2, QStringLiteral("V")},
+    };
+    for (const Channel &c : channels) {
+        if (!c.graph->visible())
+            continue;
+        const std::optional<QCPGraphData> point = nearestGraphPoint(c.graph, key);
+        const QString value = point && !std::isnan(point->value)
+                                  ? locale.toString(point->value * c.scale, 'f', c.decimals) +
+                                        QLatin1Char(' ') + c.unit
+                                  : QStringLiteral("–");
+        lines << c.name + QStringLiteral("  ") + value;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+// A move of the time axis while recording that the block's own fit did not
+// make is the user's: the view stays where they put it.
+void MainWindow::onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange)
+{
+    if (fittingTimeAxis || timerId == 0 || !followLive)
+        return;
+    if (newRange.lower == oldRange.lower && newRange.upper == oldRange.upper)
+        return;
+    setFollowing(false);
+}
+
+void MainWindow::setFollowing(bool on)
+{
+    followLive = on;
+    overlay->setNotice(on || timerId == 0 ? QString()
+                                          : tr("不再跟随新数据：全部显示或复原显示恢复跟随"));
+}
