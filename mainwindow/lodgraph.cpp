@@ -95,10 +95,13 @@ void nearestInSorted(const QCPGraphData *begin, const QCPGraphData *end, double 
 {
     end =
         std::partition_point(begin, end, [](const QCPGraphData &p) { return !std::isnan(p.key); });
-    const QCPGraphData *at = std::lower_bound(
-        begin, end, key, [](const QCPGraphData &p, double k) { return p.key < k; });
-    if (at != begin && nearer(*(at - 1), best, key))
-        best = *(at - 1);
+    const auto below = [](const QCPGraphData &p, double k) { return p.key < k; };
+    const QCPGraphData *at = std::lower_bound(begin, end, key, below);
+    if (at != begin) {
+        const QCPGraphData *before = std::lower_bound(begin, at, (at - 1)->key, below);
+        if (nearer(*before, best, key))
+            best = *before;
+    }
     if (at != end && nearer(*at, best, key))
         best = *at;
 }

@@ -158,8 +158,8 @@ private:
     bool fittingTimeAxis; // the block's own fit, not the user's
     // The cursor line, the values under it and the notice, over the plot.
     PlotOverlay *overlay;
-    QPointF cursorPos;   // plot pixels of the last mouse move inside the plot area
-    ulong lastZoomPress; // event time of the last zoom click, counted once
+    QPointF cursorPos; // plot pixels of the last mouse move inside the plot area
+    bool pressHeld;    // a zoom press on the plot not yet released
 
     friend class MainWindowProbe; // test access to the private state
 };

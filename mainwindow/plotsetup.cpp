@@ -51,6 +51,7 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
     connect(customPlot, &QCustomPlot::mousePress, this, &MainWindow::onPlotMousePress);
     // A fast second click arrives as a double click instead of a press.
     connect(customPlot, &QCustomPlot::mouseDoubleClick, this, &MainWindow::onPlotMousePress);
+    connect(customPlot, &QCustomPlot::mouseRelease, this, [this] { pressHeld = false; });
     customPlot->setMouseTracking(true); // moves without a button held, for the readout
     overlay = new PlotOverlay(customPlot);
     connect(customPlot, &QCustomPlot::mouseMove, this, &MainWindow::onPlotMouseMove);
@@ -107,11 +108,11 @@ void MainWindow::onPlotMousePress(QMouseEvent *event)
         return;
     }
     // Where a platform sends both a press and a double click for one press,
-    // it counts once.
-    if (event->type() == QEvent::MouseButtonDblClick && event->timestamp() != 0 &&
-        event->timestamp() == lastZoomPress)
+    // it counts once: a double click before the press's release is that press.
+    const bool sameAsPress = event->type() == QEvent::MouseButtonDblClick && pressHeld;
+    pressHeld = event->type() == QEvent::MouseButtonPress;
+    if (sameAsPress)
         return;
-    lastZoomPress = event->timestamp();
     if (event->buttons() & Qt::RightButton) {
         setZoomMode(false, false);
         return;

@@ -5,19 +5,29 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPainterPath>
 #include <QProcess>
+#include <QRawFont>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
@@ -116,6 +126,150 @@ void checkFormTexts(MainWindow &w, bool english)
     }
 }
 
+// Chinese characters, and the full-width punctuation that goes with them.
+bool hasCjk(const QString &text)
+{
+    for (QChar c : text) {
+        const ushort u = c.unicode();
+        if ((u >= 0x3000 && u <= 0x303f) || (u >= 0x4e00 && u <= 0x9fff) ||
+            (u >= 0xff00 && u <= 0xffef))
+            return true;
+    }
+    return false;
+}
+
+// Asked after every catalogue, so it hears of each program text that none of
+// them translated.
+class UntranslatedTexts : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        const QString text = QString::fromUtf8(source);
+        if (hasCjk(text))
+            seen << QString::fromLatin1(context) + QLatin1String(": ") + text;
+        return QString();
+    }
+    mutable QStringList seen;
+};
+
+// Every text that a widget, its children and its actions show, with where it
+// shows; the language command is meant to read "中文语言".
+QStringList shownTexts(QWidget *top)
+{
+    QStringList texts;
+    QList<QObject *> objects{top};
+    for (QObject *o : top->findChildren<QObject *>())
+        objects << o;
+    for (QObject *o : objects) {
+        if (!qobject_cast<QWidget *>(o) && !qobject_cast<QAction *>(o))
+            continue;
+        for (const char *property : {"text", "title", "windowTitle", "toolTip", "placeholderText",
+                                     "statusTip", "iconText", "informativeText"}) {
+            const QVariant value = o->property(property);
+            if (value.typeId() == QMetaType::QString && !value.toString().isEmpty())
+                texts << o->objectName() + QLatin1Char('.') + QLatin1String(property) +
+                             QLatin1String(" = ") + value.toString();
+        }
+        if (auto *dialog = qobject_cast<QFileDialog *>(o))
+            texts << QLatin1String("filters = ") + dialog->nameFilters().join(QLatin1String(";;"));
+        if (auto *plot = qobject_cast<QCustomPlot *>(o))
+            texts << QLatin1String("axes = ") + plot->xAxis->label() + QLatin1String(" | ") +
+                         plot->yAxis->label();
+    }
+    return texts;
+}
+
+QStringList untranslated(QWidget *top)
+{
+    QStringList found;
+    for (const QString &text : shownTexts(top)) {
+        if (hasCjk(text) && !text.endsWith(QStringLiteral(" = 中文语言")))
+            found << text;
+    }
+    return found;
+}
+
+// Runs `look` on the modal dialog that `command` opens, then closes it.
+template <class Look> void onNextDialog(QAction *command, Look look)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        seen = true;
+        look(dialog);
+        QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    });
+    command->trigger();
+    QVERIFY2(seen, qPrintable(command->objectName()));
+}
+
+// Moves the pointer onto the middle of the plot area, from outside the plot,
+// so that the move is seen even where the pointer was before.
+void hoverPlot(MainWindow &w)
+{
+    QCustomPlot *plot = w.form()->customPlot_VIT;
+    QTest::mouseMove(w.windowHandle(), QPoint(1, 1));
+    QTest::mouseMove(w.windowHandle(), plot->mapTo(&w, plot->axisRect()->rect().center()));
+}
+
+// How much wider a text is than the room its widget gives it; 0 if it fits.
+int overflow(QWidget *widget)
+{
+    const QFontMetrics metrics = widget->fontMetrics();
+    auto widest = [&](const QString &text) {
+        int width = 0;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            width = qMax(width, metrics.horizontalAdvance(line));
+        return width;
+    };
+    auto withoutMnemonic = [](QString text) {
+        return text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+    };
+    if (auto *box = qobject_cast<QCheckBox *>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = box->text();
+        const QRect room = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+        return qMax(0, widest(withoutMnemonic(box->text())) - room.width());
+    }
+    if (auto *button = qobject_cast<QPushButton *>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        int room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+        if (!button->icon().isNull())
+            room -= button->iconSize().width() + 4;
+        return qMax(0, widest(withoutMnemonic(button->text())) - room);
+    }
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        const QRect room = label->contentsRect();
+        const int lines = label->text().count(QLatin1Char('\n')) + 1;
+        const int high = lines > 1 ? lines * metrics.lineSpacing() - room.height() : 0;
+        return qMax(0, qMax(widest(label->text()) - room.width(), high));
+    }
+    return 0;
+}
+
+QStringList cutTexts(QWidget *top)
+{
+    QStringList cut;
+    for (QWidget *widget : top->findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(top) || widget->property("text").toString().isEmpty())
+            continue;
+        if (auto *label = qobject_cast<QLabel *>(widget);
+            label && (label->wordWrap() || label->textFormat() == Qt::RichText))
+            continue;
+        if (const int more = overflow(widget))
+            cut << QStringLiteral("%1 \"%2\": %3 px too wide")
+                       .arg(widget->objectName(), widget->property("text").toString())
+                       .arg(more);
+    }
+    return cut;
+}
+
 } // namespace
 
 // Reaches the window's private state.
@@ -160,6 +314,13 @@ private slots:
     void dataLogEndsWithLineEnd();
     void logInUnicodeFolder();
     void programRunsFromUnicodeFolder();
+    void englishInterfaceComplete_data();
+    void englishInterfaceComplete();
+    void textsFitTheirWidgets_data();
+    void textsFitTheirWidgets();
+    void qtDialogsSpeakTheLanguage_data();
+    void qtDialogsSpeakTheLanguage();
+    void degreeSignDrawnInChinese();
 
 private:
     QList<QUrl> openedUrls;
@@ -779,6 +940,167 @@ void TestShell::programRunsFromUnicodeFolder()
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + QStringLiteral("/error.txt")), 20000);
     program.kill();
     program.waitForFinished();
+}
+
+void TestShell::englishInterfaceComplete_data()
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedStates);
+    QTest::newRow("Chinese system, switched") << QLocale(QLocale::Chinese, QLocale::China);
+}
+
+// In English no text of the window, its menus, its plot, its dialogs or its
+// messages is left Chinese, and no text the program translates is missing
+// from the catalogue.
+void TestShell::englishInterfaceComplete()
+{
+    QFETCH(QLocale, system);
+    UntranslatedTexts spy;
+    QCoreApplication::installTranslator(&spy); // before the catalogues: asked last
+    SystemLanguage language(system);
+    MainWindow w;
+    Ui_MainWindow *ui = w.form();
+    if (system.language() == QLocale::Chinese)
+        ui->actionLanguage->trigger();
+    spy.seen.clear(); // the Chinese interface before the switch
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // The texts that show only at times: refusals, the recording status,
+    // the view that no longer follows, the values under the cursor, a message.
+    for (auto [edit, text] :
+         {std::pair{ui->edit_maxtemp, "abc"}, {ui->edit_mintemp, "5000"}, {ui->edit_sample, "7"}}) {
+        edit->setText(QLatin1String(text));
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    QCustomPlot *plot = ui->customPlot_VIT;
+    w.channelGraph(0)->addData(0.05, 100);
+    MainWindowProbe::timerId(w) = 4711;
+    QTimerEvent redraw(4711);
+    MainWindowProbe::timerEvent(w, &redraw);
+    plot->xAxis->moveRange(0.01);
+    plot->replot();
+    hoverPlot(w);
+    QTRY_VERIFY(w.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible());
+    QVERIFY(w.findChild<QLabel *>(QStringLiteral("followNotice"))->isVisible());
+    w.taskEndedByCard(QStringLiteral("overrun"), false);
+    QStringList found = untranslated(&w);
+    if (hasCjk(ui->statusbar->currentMessage()))
+        found << ui->statusbar->currentMessage();
+    MainWindowProbe::timerId(w) = 0;
+
+    for (QAction *command : {ui->menu_save, ui->menu_open_data, ui->menu_export,
+                             ui->menu_save_picture, ui->menu_about})
+        onNextDialog(command, [&](QWidget *dialog) { found += untranslated(dialog); });
+    QVERIFY2(found.isEmpty(), qPrintable(found.join(QLatin1Char('\n'))));
+    QVERIFY2(spy.seen.isEmpty(), qPrintable(spy.seen.join(QLatin1Char('\n'))));
+    QCoreApplication::removeTranslator(&spy);
+}
+
+void TestShell::textsFitTheirWidgets_data()
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::newRow("Chinese") << QLocale(QLocale::Chinese, QLocale::China);
+    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
+// No label, check box or button cuts its text, in the window, the texts over
+// the plot and the About dialog.
+void TestShell::textsFitTheirWidgets()
+{
+    QFETCH(QLocale, system);
+    SystemLanguage language(system);
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCustomPlot *plot = w.form()->customPlot_VIT;
+    w.channelGraph(2)->addData(0.05, 123.456);
+    MainWindowProbe::timerId(w) = 4711;
+    plot->xAxis->moveRange(0.01); // the notice that the view stays
+    plot->replot();
+    hoverPlot(w);
+    QTRY_VERIFY(w.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible());
+    const QStringList cut = cutTexts(&w);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+    MainWindowProbe::timerId(w) = 0;
+
+    AboutDlg about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    const QStringList aboutCut = cutTexts(&about);
+    QVERIFY2(aboutCut.isEmpty(), qPrintable(aboutCut.join(QLatin1Char('\n'))));
+}
+
+void TestShell::qtDialogsSpeakTheLanguage_data()
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::newRow("Chinese system") << QLocale(QLocale::Chinese, QLocale::China);
+    QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
+// Qt's own parts of a file dialog (labels, buttons) follow the interface
+// language, at start-up and after each switch.
+void TestShell::qtDialogsSpeakTheLanguage()
+{
+    QFETCH(QLocale, system);
+    QVERIFY2(!qtCatalogue(Language::Chinese).isEmpty(), "Qt's Chinese translations are missing");
+    QVERIFY(qtCatalogue(Language::English).isEmpty());
+    SystemLanguage language(system);
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    bool chinese = system.language() == QLocale::Chinese;
+    for (int round = 0; round < 3; ++round) {
+        onNextDialog(w.form()->menu_open_data, [&](QWidget *dialog) {
+            auto *lookIn = dialog->findChild<QLabel *>(QStringLiteral("lookInLabel"));
+            auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+            QVERIFY(lookIn && buttons && buttons->button(QDialogButtonBox::Cancel));
+            QCOMPARE(hasCjk(lookIn->text()), chinese);
+            QCOMPARE(hasCjk(buttons->button(QDialogButtonBox::Cancel)->text()), chinese);
+        });
+        w.form()->actionLanguage->trigger();
+        chinese = !chinese;
+    }
+}
+
+// The temperature's "℃" in the value-axis label is drawn, not left blank by a
+// font that maps it to an empty glyph. Checked in a process of its own, with
+// the fonts the system picks for a Chinese locale.
+void TestShell::degreeSignDrawnInChinese()
+{
+    if (qEnvironmentVariableIsSet("KORVEL_CHINESE_FONTS")) {
+        SystemLanguage language(QLocale(QLocale::Chinese, QLocale::China));
+        MainWindow w;
+        const QCPAxis *axis = w.form()->customPlot_VIT->yAxis;
+        const QString label = axis->label();
+        const int at = label.indexOf(QChar(0x2103));
+        QVERIFY(at > 0);
+        QTextLayout layout(label, axis->labelFont());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns(at, 1);
+        QVERIFY(!runs.isEmpty());
+        for (const QGlyphRun &run : runs) {
+            for (quint32 glyph : run.glyphIndexes())
+                QVERIFY2(!run.rawFont().pathForGlyph(glyph).isEmpty(),
+                         qPrintable(run.rawFont().familyName() + " draws it blank"));
+        }
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LANG", "LC_ALL", "LC_CTYPE"})
+        env.insert(QLatin1String(name), QStringLiteral("zh_CN.UTF-8"));
+    env.insert(QStringLiteral("KORVEL_CHINESE_FONTS"), QStringLiteral("1"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("degreeSignDrawnInChinese")});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             child.readAll().constData());
 }
 
 QTEST_MAIN(TestShell)

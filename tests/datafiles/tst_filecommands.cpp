@@ -6,6 +6,7 @@
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -44,7 +45,8 @@ using Points = QVector<QPair<double, double>>;
 class DialogAnswer : public QObject
 {
 public:
-    explicit DialogAnswer(QString fileName) : fileName(std::move(fileName))
+    explicit DialogAnswer(QString fileName, QString filter = QString())
+        : fileName(std::move(fileName)), filter(std::move(filter))
     {
         connect(&timer, &QTimer::timeout, this, &DialogAnswer::poll);
         timer.start(10);
@@ -71,6 +73,11 @@ private:
             if (fileName.isNull()) {
                 dialog->reject();
             } else {
+                if (!filter.isEmpty()) { // chosen in the file type list, as a user does
+                    auto *types = dialog->findChild<QComboBox *>("fileTypeCombo");
+                    for (int k = 0; k < types->count() && types->currentText() != filter; ++k)
+                        QTest::keyClick(types, Qt::Key_Down);
+                }
                 // Typed in full, as a user may type any path.
                 dialog->findChild<QLineEdit *>("fileNameEdit")->setText(fileName);
                 // Queued: its "replace?" question must not run inside this timer.
@@ -88,6 +95,7 @@ private:
     }
 
     QString fileName;
+    QString filter;
     QTimer timer;
     QPointer<QFileDialog> answered;
 };
@@ -152,6 +160,10 @@ private slots:
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void chinesePath();
+    void defaultExtension_data();
+    void defaultExtension();
+    void savePicture_data();
+    void savePicture();
 
 private:
     QAction *action(const QString &name) const { return window->findChild<QAction *>(name); }
@@ -673,6 +685,97 @@ void FileCommandsTest::chinesePath()
     graph(ChannelU1)->data()->clear();
     run("menu_open_data", data);
     QCOMPARE(pointsOf(graph(ChannelU1)), (Points{{0.5, 1.25}}));
+}
+
+void FileCommandsTest::defaultExtension_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("save, no extension") << "menu_save"
+                                        << "run"
+                                        << "run.txt";
+    QTest::newRow("save, an extension of its own") << "menu_save"
+                                                   << "run.dat"
+                                                   << "run.dat";
+    QTest::newRow("export, no extension") << "menu_export"
+                                          << "table"
+                                          << "table.csv";
+    QTest::newRow("export, .txt kept") << "menu_export"
+                                       << "table.txt"
+                                       << "table.txt";
+}
+
+// A name typed without an extension gets the file type's, so the open
+// dialog's filter shows the file again.
+void FileCommandsTest::defaultExtension()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    setPoints(graph(ChannelU1), {{0.5, 1.25}});
+    run(command, path(typed));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{written});
+    QVERIFY2(statusMessage().endsWith(QDir::toNativeSeparators(path(written))),
+             qPrintable(statusMessage()));
+}
+
+void FileCommandsTest::savePicture_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("filter"); // the file type chosen in the dialog
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<bool>("pdf");
+    QTest::newRow("PNG") << "plot.png"
+                         << ""
+                         << "plot.png" << false;
+    QTest::newRow("no extension: PNG") << "plot"
+                                       << ""
+                                       << "plot.png" << false;
+    QTest::newRow("no extension, PDF chosen") << "plot"
+                                              << "PDF 文档 (*.pdf)"
+                                              << "plot.pdf" << true;
+    QTest::newRow("PDF by its name") << "plot.PDF"
+                                     << ""
+                                     << "plot.PDF" << true;
+    QTest::newRow("replaces a file") << "old.png"
+                                     << ""
+                                     << "old.png" << false;
+}
+
+// File > save picture writes the plot as shown, at its size; the status bar
+// names the file.
+void FileCommandsTest::savePicture()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, filter);
+    QFETCH(QString, written);
+    QFETCH(bool, pdf);
+    setPoints(graph(ChannelU1), {{0, 100}, {1, 300}});
+    plot()->xAxis->setRange(0, 1);
+    plot()->replot();
+    if (typed == "old.png")
+        QVERIFY(writeFile(path("old.png"), "an older picture"));
+
+    DialogAnswer answer(path(typed), filter);
+    action("menu_save_picture")->trigger();
+    QCOMPARE(answer.dialogs, 1);
+    QCOMPARE(answer.caption, QStringLiteral("保存图片"));
+    QCOMPARE(answer.filters, (QStringList{"PNG 图片 (*.png)", "PDF 文档 (*.pdf)"}));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{written});
+    const QByteArray bytes = readFile(path(written));
+    if (pdf) {
+        QVERIFY(bytes.startsWith("%PDF"));
+    } else {
+        const QImage picture = QImage::fromData(bytes, "PNG");
+        QCOMPARE(picture.size(), plot()->size());
+        // The U1 curve is in it.
+        const QPoint onCurve(int(plot()->xAxis->coordToPixel(0.5)),
+                             int(plot()->yAxis->coordToPixel(200)));
+        QCOMPARE(picture.pixelColor(onCurve), QColor(50, 153, 213));
+    }
+    QCOMPARE(takeMessages(), QStringList());
+    QCOMPARE(statusMessage(), "已将图片保存到 " + QDir::toNativeSeparators(path(written)));
 }
 
 int runFileCommandsTest(int argc, char **argv)

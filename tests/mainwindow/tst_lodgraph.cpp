@@ -607,6 +607,34 @@ void TestLodGraph::sideBuffer()
     if (arrival != Arrival::NanTimeHeld)
         QCOMPARE(lod->pendingCount(), waiting); // fitting the time axis does not merge
 
+    // The point nearest in time, as a search of all points in order finds it
+    // (nearer, or as near and earlier, or the first at that time), without
+    // merging the waiting points.
+    const int stillWaiting = lod->pendingCount();
+    for (int k = 0; k < 60; ++k) {
+        const double key = k < 10 ? expected[rng.bounded(expected.size())].key + (k % 3 - 1) * 1e-4
+                                  : rng.generateDouble() * 70 - 5;
+        const QCPGraphData *best = nullptr;
+        for (const QCPGraphData &p : expected) {
+            if (std::isnan(p.key))
+                continue;
+            const double d = std::abs(p.key - key);
+            if (!best || d < std::abs(best->key - key) ||
+                (d == std::abs(best->key - key) && p.key < best->key))
+                best = &p;
+        }
+        const std::optional<QCPGraphData> found = lod->nearestPoint(key);
+        QVERIFY(found && best);
+        QVERIFY2(std::memcmp(&*found, best, sizeof *best) == 0,
+                 qPrintable(QString("key %1: found %2 %3, expected %4 %5")
+                                .arg(key)
+                                .arg(found->key)
+                                .arg(found->value)
+                                .arg(best->key)
+                                .arg(best->value)));
+    }
+    QCOMPARE(lod->pendingCount(), stillWaiting);
+
     QCOMPARE(lod->dataCount(), expected.size());
     QCOMPARE(lod->pendingCount(), 0);
     QVERIFY(samePoints(*lod->data(), expected));

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <locale>
 #include <qcustomplot.h>
 
+#include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -106,6 +108,13 @@ private slots:
     void zoomAboutPressedTime_data();
     void zoomAboutPressedTime();
     void tenPresses();
+    void fastClicks_data();
+    void fastClicks();
+    void lookingBack_data();
+    void lookingBack();
+    void readout_data();
+    void readout();
+    void readoutWhileRecording();
     void checkBoxes_data();
     void checkBoxes();
     void fitting_data();
@@ -307,6 +316,192 @@ void TestPlotControls::tenPresses()
     const double share = plot->xAxis->range().size();
     QVERIFY2(std::abs(share - 0.5078) < 0.001, qPrintable(QString::number(share)));
     QVERIFY(MainWindowProbe::zoomMode(*w));
+}
+
+void TestPlotControls::fastClicks_data()
+{
+    QTest::addColumn<int>("doubleClicks"); // pairs of fast clicks
+    QTest::addColumn<int>("clicks");       // single clicks, apart
+    QTest::newRow("one click") << 0 << 1;
+    QTest::newRow("a double click") << 1 << 0;
+    QTest::newRow("four fast clicks") << 2 << 0;
+    QTest::newRow("fast and slow") << 1 << 2;
+}
+
+// Real clicks through the window: each one zooms, none selects the curve
+// under it; the button shows the mode, and a right click leaves it.
+void TestPlotControls::fastClicks()
+{
+    QFETCH(int, doubleClicks);
+    QFETCH(int, clicks);
+    fill(w->channelGraph(0), 0, 100, 250, 250); // a flat curve through the press
+    plot->xAxis->setRange(0, 100);
+    plot->replot();
+    QWindow *window = w->windowHandle();
+    const QPoint at = plot->mapTo(
+        w, QPoint(int(plot->xAxis->coordToPixel(40)), int(plot->yAxis->coordToPixel(250))));
+    QPushButton *button = w->form()->btn_zoom_display;
+    QTest::mouseClick(window, Qt::LeftButton, {}, button->mapTo(w, button->rect().center()));
+    QVERIFY(button->isChecked());
+
+    for (int k = 0; k < doubleClicks; ++k)
+        QTest::mouseDClick(window, Qt::LeftButton, {}, at);
+    for (int k = 0; k < clicks; ++k)
+        QTest::mouseClick(window, Qt::LeftButton, {}, at);
+    const double span = plot->xAxis->range().size();
+    QVERIFY2(std::abs(span - 100 * std::pow(zoomFactor, 2 * doubleClicks + clicks)) < 1e-9,
+             qPrintable(QString::number(span)));
+    QVERIFY(plot->selectedGraphs().isEmpty());
+
+    QTest::mouseClick(window, Qt::RightButton, {}, at);
+    QVERIFY(!button->isChecked());
+    QVERIFY(!MainWindowProbe::zoomMode(*w));
+    QVERIFY(plot->selectedGraphs().isEmpty());
+    // Out of zoom mode a click selects as before.
+    QTest::mouseClick(window, Qt::LeftButton, {}, at);
+    QCOMPARE(plot->selectedGraphs(), QList<QCPGraph *>{w->channelGraph(0)});
+    QCOMPARE(plot->xAxis->range().size(), span);
+}
+
+void TestPlotControls::lookingBack_data()
+{
+    QTest::addColumn<QString>("look"); // how the user moves the time axis
+    QTest::addColumn<bool>("showAll"); // else restore display brings the view back
+    QTest::newRow("drag, show all") << "drag" << true;
+    QTest::newRow("wheel, restore") << "wheel" << false;
+    QTest::newRow("zoom click, show all") << "zoom click" << true;
+}
+
+// While recording on the stand-in card, each block fits the time axis until
+// the user moves it; then the view stays, the points keep coming and a notice
+// says so, until show all or restore display.
+void TestPlotControls::lookingBack()
+{
+    QFETCH(QString, look);
+    QFETCH(bool, showAll);
+    QCPGraph *u1 = w->channelGraph(0);
+    auto lastKey = [u1] { return (u1->data()->constEnd() - 1)->key; };
+    QLabel *notice = w->findChild<QLabel *>(QStringLiteral("followNotice"));
+    QVERIFY(notice);
+    w->form()->btn_clear_data->click();
+    w->form()->btn_start_collect->click();
+    QTRY_VERIFY(u1->dataCount() > 20);
+    QTRY_COMPARE(plot->xAxis->range().upper, lastKey());
+    QVERIFY(!notice->isVisible());
+
+    QWindow *window = w->windowHandle();
+    const QPoint centre = plot->mapTo(w, plot->axisRect()->rect().center());
+    if (look == "drag") {
+        QTest::mousePress(window, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(window, centre + QPoint(40, 0));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, centre + QPoint(40, 0));
+    } else if (look == "wheel") {
+        const QPointF pos = plot->axisRect()->rect().center();
+        QWheelEvent wheel(pos, plot->mapToGlobal(pos), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(plot, &wheel);
+    } else {
+        w->form()->btn_zoom_display->click();
+        QTest::mouseClick(window, Qt::LeftButton, {}, centre);
+        w->form()->btn_zoom_display->click();
+    }
+    const QCPRange held = plot->xAxis->range();
+    QVERIFY(notice->isVisible());
+    QVERIFY(!notice->text().isEmpty());
+    const int count = u1->dataCount();
+    QTRY_VERIFY(u1->dataCount() > count + 40); // blocks keep arriving
+    QVERIFY(lastKey() > held.upper);
+    QCOMPARE(plot->xAxis->range(), held);
+    QVERIFY(notice->isVisible());
+
+    (showAll ? w->form()->btn_show_all : w->form()->btn_show_original)->click();
+    QVERIFY(!notice->isVisible());
+    const int resumed = u1->dataCount();
+    QTRY_VERIFY(u1->dataCount() > resumed);
+    QTRY_COMPARE(plot->xAxis->range().upper, lastKey());
+    w->form()->btn_stop_collect->click();
+    QVERIFY(!notice->isVisible());
+}
+
+void TestPlotControls::readout_data()
+{
+    QTest::addColumn<double>("key");
+    QTest::addColumn<QString>("hidden"); // channel digits whose check box is cleared
+    QTest::addColumn<QStringList>("values");
+    // U1 at 0, 1, 2, 3 s; I at 0.5 and 2.5 s; T at 1 s; U2 empty.
+    QTest::newRow("nearer the earlier point")
+        << 1.3 << "" << QStringList{"U1  20.00 V", "I  1.25 A", "T  125.0 °C", "U2  –"};
+    QTest::newRow("nearer the later point")
+        << 1.7 << "" << QStringList{"U1  30.00 V", "I  2.50 A", "T  125.0 °C", "U2  –"};
+    QTest::newRow("before every point")
+        << -0.7 << "" << QStringList{"U1  10.00 V", "I  1.25 A", "T  125.0 °C", "U2  –"};
+    QTest::newRow("after every point")
+        << 3.8 << "3" << QStringList{"U1  40.00 V", "I  2.50 A", "T  125.0 °C"};
+    QTest::newRow("hidden channels left out") << 0.2 << "12" << QStringList{"U1  10.00 V", "U2  –"};
+}
+
+// Hovering shows the line and the values of the point nearest in time of
+// each shown channel; leaving the plot hides them.
+void TestPlotControls::readout()
+{
+    QFETCH(double, key);
+    QFETCH(QString, hidden);
+    QFETCH(QStringList, values);
+    for (int k = 0; k < 4; ++k)
+        w->channelGraph(0)->addData(k, 10.0 * (k + 1));
+    w->channelGraph(1)->addData(0.5, 1.25);
+    w->channelGraph(1)->addData(2.5, 2.5);
+    w->channelGraph(2)->addData(1, 12.5);
+    const char *boxes[] = {"checkBox_uv1", "checkBox_ui", "checkBox_temperature", "checkBox_uv2"};
+    for (QChar c : hidden)
+        w->findChild<QCheckBox *>(QLatin1String(boxes[c.digitValue()]))->setChecked(false);
+    plot->xAxis->setRange(-1, 4);
+    plot->replot();
+
+    QWindow *window = w->windowHandle();
+    const QPoint at = plot->mapTo(w, QPoint(int(std::lround(plot->xAxis->coordToPixel(key))),
+                                            plot->axisRect()->rect().center().y()));
+    QTest::mouseMove(window, QPoint(2, 2));
+    QTest::mouseMove(window, at);
+    auto *readout = w->findChild<QLabel *>(QStringLiteral("plotReadout"));
+    QTRY_VERIFY(readout->isVisible());
+    QStringList lines = readout->text().split('\n');
+    const QString time = lines.takeFirst();
+    QVERIFY2(time.startsWith(QStringLiteral("时间 ")) && time.endsWith(" s"), qPrintable(time));
+    QVERIFY2(std::abs(QLocale().toDouble(time.mid(3).chopped(2)) - key) < 0.01, qPrintable(time));
+    QCOMPARE(lines, values);
+
+    QTest::mouseMove(window, QPoint(2, 2)); // off the plot
+    QTRY_VERIFY(!readout->isVisible());
+}
+
+// Live points that wait in the side buffer show under the cursor, and
+// hovering leaves them waiting.
+void TestPlotControls::readoutWhileRecording()
+{
+    w->form()->btn_clear_data->click(); // live times from 0
+    QVector<QCPGraphData> recording;
+    for (int k = 0; k <= 5; ++k)
+        recording.append(QCPGraphData(k / 100.0, 1000.0 + k)); // 0 .. 50 ms, 10 ms apart
+    for (int c = 0; c < 4; ++c)
+        w->channelGraph(c)->data()->set(recording, true);
+    plot->xAxis->setRange(0, 0.05);
+    plot->replot();
+    const QVector<double> volts(100, 1.0); // U1 50 V, live points 0.25 .. 25 ms
+    w->processBlock(volts, volts, volts, volts, 25.0);
+    auto *u1 = qobject_cast<LodGraph *>(w->channelGraph(0));
+    const int waiting = u1->pendingCount();
+    QVERIFY(waiting > 0);
+
+    // 15 ms: a live point lies within 1.25 ms, the recorded ones 5 ms away.
+    QWindow *window = w->windowHandle();
+    QTest::mouseMove(window, QPoint(2, 2));
+    QTest::mouseMove(window, plot->mapTo(w, QPoint(int(plot->xAxis->coordToPixel(0.015)), 200)));
+    auto *readout = w->findChild<QLabel *>(QStringLiteral("plotReadout"));
+    QTRY_VERIFY(readout->isVisible());
+    QVERIFY2(readout->text().contains(QStringLiteral("\nU1  50.00 V\n")),
+             qPrintable(readout->text()));
+    QCOMPARE(u1->pendingCount(), waiting);
 }
 
 void TestPlotControls::checkBoxes_data()
