@@ -1,14 +1,19 @@
 // Draws the README's screenshot: the real main window, in the language of
 // the system locale, during a recording of a few seconds on the stand-in card,
-// with the status bar's figures of the last redraw.
+// with the status bar's figures of the last redraw and the pointer over the
+// plot, showing the values under it.
 //
 //   korvel_screenshot <output.png> [milliseconds of acquisition]
 //
 // scripts/screenshots runs it under Xvfb once per language.
 
 #include <QApplication>
+#include <QCursor>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <qcustomplot.h>
 
 #include "app/language.h"
 #include "mainwindow/mainwindow.h"
@@ -32,8 +37,24 @@ int main(int argc, char *argv[])
         MainWindow window;
         window.show();
         window.form()->btn_start_collect->click();
+        // The pointer onto the plot a little before: the X server moves it, so
+        // the window sees a real move; without one (offscreen) the move is sent.
+        const int grabAt = (ms / 600) * 600 + 100;
+        QTimer::singleShot(grabAt - 400, &window, [&] {
+            QCustomPlot *plot = window.form()->customPlot_VIT;
+            const QRect area = plot->axisRect()->rect();
+            const QPoint at(area.left() + area.width() * 55 / 100, area.top() + area.height() / 2);
+            QCursor::setPos(plot->mapToGlobal(at));
+            QTimer::singleShot(200, &window, [&window, plot, at] {
+                if (window.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible())
+                    return;
+                QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(plot, &move);
+            });
+        });
         // Just after a redraw tick (600 ms apart): plot and figures agree.
-        QTimer::singleShot((ms / 600) * 600 + 100, &window, [&] {
+        QTimer::singleShot(grabAt, &window, [&] {
             status = window.grab().save(output) ? 0 : 1;
             window.form()->btn_stop_collect->click();
             app.quit();
