@@ -19,7 +19,6 @@
 #include <QPainterPath>
 #include <QProcess>
 #include <QRawFont>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QPushButton>
 #include <QStatusBar>
@@ -215,25 +214,17 @@ void hoverPlot(MainWindow &w)
     QTest::mouseMove(w.windowHandle(), plot->mapTo(&w, plot->axisRect()->rect().center()));
 }
 
-// How much wider a text is than the room its widget gives it; 0 if it fits.
+// How much wider (or, for lines of a label, higher) a text is than the room
+// its widget gives it; 0 if it fits. Measured as the widgets size themselves.
 int overflow(QWidget *widget)
 {
     const QFontMetrics metrics = widget->fontMetrics();
-    auto widest = [&](const QString &text) {
-        int width = 0;
-        for (const QString &line : text.split(QLatin1Char('\n')))
-            width = qMax(width, metrics.horizontalAdvance(line));
-        return width;
-    };
-    auto withoutMnemonic = [](QString text) {
-        return text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
-    };
     if (auto *box = qobject_cast<QCheckBox *>(widget)) {
         QStyleOptionButton option;
         option.initFrom(box);
         option.text = box->text();
         const QRect room = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
-        return qMax(0, widest(withoutMnemonic(box->text())) - room.width());
+        return qMax(0, metrics.size(Qt::TextShowMnemonic, box->text()).width() - room.width());
     }
     if (auto *button = qobject_cast<QPushButton *>(widget)) {
         QStyleOptionButton option;
@@ -242,13 +233,12 @@ int overflow(QWidget *widget)
             button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
         if (!button->icon().isNull())
             room -= button->iconSize().width() + 4;
-        return qMax(0, widest(withoutMnemonic(button->text())) - room);
+        return qMax(0, metrics.size(Qt::TextShowMnemonic, button->text()).width() - room);
     }
     if (auto *label = qobject_cast<QLabel *>(widget)) {
+        const QSize needed = metrics.size(0, label->text());
         const QRect room = label->contentsRect();
-        const int lines = label->text().count(QLatin1Char('\n')) + 1;
-        const int high = lines > 1 ? lines * metrics.lineSpacing() - room.height() : 0;
-        return qMax(0, qMax(widest(label->text()) - room.width(), high));
+        return qMax(0, qMax(needed.width() - room.width(), needed.height() - room.height()));
     }
     return 0;
 }

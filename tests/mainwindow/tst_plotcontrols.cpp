@@ -469,6 +469,7 @@ void TestPlotControls::readout()
     const QString time = lines.takeFirst();
     QVERIFY2(time.startsWith(QStringLiteral("时间 ")) && time.endsWith(" s"), qPrintable(time));
     QVERIFY2(std::abs(QLocale().toDouble(time.mid(3).chopped(2)) - key) < 0.01, qPrintable(time));
+    values.replaceInStrings(QStringLiteral("."), QString(QLocale().decimalPoint()));
     QCOMPARE(lines, values);
 
     QTest::mouseMove(window, QPoint(2, 2)); // off the plot
@@ -499,8 +500,8 @@ void TestPlotControls::readoutWhileRecording()
     QTest::mouseMove(window, plot->mapTo(w, QPoint(int(plot->xAxis->coordToPixel(0.015)), 200)));
     auto *readout = w->findChild<QLabel *>(QStringLiteral("plotReadout"));
     QTRY_VERIFY(readout->isVisible());
-    QVERIFY2(readout->text().contains(QStringLiteral("\nU1  50.00 V\n")),
-             qPrintable(readout->text()));
+    const QString shown = QStringLiteral("\nU1  %1 V\n").arg(QLocale().toString(50.0, 'f', 2));
+    QVERIFY2(readout->text().contains(shown), qPrintable(readout->text()));
     QCOMPARE(u1->pendingCount(), waiting);
 }
 
