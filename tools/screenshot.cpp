@@ -38,23 +38,24 @@ int main(int argc, char *argv[])
         window.show();
         window.form()->btn_start_collect->click();
         // The pointer onto the plot a little before: the X server moves it, so
-        // the window sees a real move; without one (offscreen) the move is sent.
+        // the window sees a real move; where none came (offscreen, or the
+        // pointer was there already) the move is sent just before the grab.
         const int grabAt = (ms / 600) * 600 + 100;
-        QTimer::singleShot(grabAt - 400, &window, [&] {
-            QCustomPlot *plot = window.form()->customPlot_VIT;
+        QCustomPlot *plot = window.form()->customPlot_VIT;
+        auto pointerAt = [plot] {
             const QRect area = plot->axisRect()->rect();
-            const QPoint at(area.left() + area.width() * 55 / 100, area.top() + area.height() / 2);
-            QCursor::setPos(plot->mapToGlobal(at));
-            QTimer::singleShot(200, &window, [&window, plot, at] {
-                if (window.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible())
-                    return;
+            return QPoint(area.left() + area.width() * 55 / 100, area.top() + area.height() / 2);
+        };
+        QTimer::singleShot(grabAt - 400, &window,
+                           [plot, pointerAt] { QCursor::setPos(plot->mapToGlobal(pointerAt())); });
+        // Just after a redraw tick (600 ms apart): plot and figures agree.
+        QTimer::singleShot(grabAt, &window, [&] {
+            if (!window.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible()) {
+                const QPoint at = pointerAt();
                 QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton,
                                  Qt::NoButton, Qt::NoModifier);
                 QCoreApplication::sendEvent(plot, &move);
-            });
-        });
-        // Just after a redraw tick (600 ms apart): plot and figures agree.
-        QTimer::singleShot(grabAt, &window, [&] {
+            }
             status = window.grab().save(output) ? 0 : 1;
             window.form()->btn_stop_collect->click();
             app.quit();
