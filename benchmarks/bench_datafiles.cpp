@@ -9,6 +9,7 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "cputime.h"
 #include "dialoganswer.h"
 #include "userfolders.h"
 
@@ -33,20 +34,6 @@
 namespace {
 
 constexpr int pointsPerChannel = 1000000;
-
-// CPU seconds of the process so far: the machine is shared, so wall-clock
-// times are reported next to what the work itself cost.
-double cpuSeconds()
-{
-#ifdef Q_OS_UNIX
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-#else
-    return double(std::clock()) / CLOCKS_PER_SEC;
-#endif
-}
 
 // Peak resident memory (0 where not available).
 double peakMiB()

@@ -43,6 +43,7 @@
 #include "acquisition/blockmath.h"
 #include "artsim.h"
 #include "datafiles/datafile.h"
+#include "cputime.h"
 #include "dialoganswer.h"
 #include "mainwindow/mainwindow.h"
 #include "windowprobe.h"
@@ -118,19 +119,6 @@ double threadCpuSeconds()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
-#else
-    return 0;
-#endif
-}
-
-// CPU seconds of the whole process (every thread) so far.
-double cpuSeconds()
-{
-#ifdef Q_OS_UNIX
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 #else
     return 0;
 #endif

@@ -4,6 +4,7 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "testfiles.h"
 #include "ui_mainwindow.h"
 
 #include <QComboBox>
@@ -113,18 +114,6 @@ void setPoints(QCPGraph *graph, const Points &points)
     graph->data()->clear();
     for (const auto &p : points)
         graph->addData(p.first, p.second);
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "dialoganswer.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
+#include "testfiles.h"
 #include "userfolders.h"
 
 #include <QAction>
@@ -88,18 +89,6 @@ QByteArray savedBytes(const Channels &channels)
     buffer.open(QIODevice::WriteOnly);
     writeDataFile(buffer, {channels[0], channels[1], channels[2], channels[3]});
     return buffer.data();
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 void typeIntoField(MainWindow &w, QLineEdit *edit, const QString &text)
