@@ -59,10 +59,9 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
         return;
 
     const TemperatureScale tScale = temperatureScale(minTemp, maxTemp);
-    const int interval = keepEvery;
 
     // The lists come from one split and have equal length; the shortest decides.
-    KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, interval, tScale);
+    KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, keepEvery, tScale);
     addChannelPoints(graphU1, kept.keys, kept.u1);
     addChannelPoints(graphI, kept.keys, kept.i);
     addChannelPoints(graphT, kept.keys, kept.t);

@@ -236,6 +236,14 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
 
 } // namespace
 
+QByteArray lastLibraryErrorBytes()
+{
+    char text[kErrorTextSize] = {};
+    ArtDAQ_GetExtendedErrorInfo(text, kErrorTextSize);
+    text[kErrorTextSize - 1] = '\0';
+    return QByteArray(text);
+}
+
 DaqTask::DaqTask()
     : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr),
       readCountReported(false), taskSerial(0)
@@ -259,8 +267,6 @@ bool DaqTask::start()
     stop();
     taskSerial.fetch_add(1);
 
-    char errorText[kErrorTextSize];
-    std::memset(errorText, 0, sizeof errorText);
     lastCalls.clear();
     const auto called = [this](const char *function, DaqStatus status) {
         lastCalls.push_back({function, status});
@@ -293,15 +299,14 @@ bool DaqTask::start()
     if (status >= 0)
         return true;
 
-    ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
-    errorText[kErrorTextSize - 1] = '\0';
+    const QByteArray errorText = lastLibraryErrorBytes();
     CallbackGate::instance().closeAndWait(this);
     if (const DaqTaskHandle partial = liveHandle.exchange(nullptr)) {
         ArtDAQ_StopTask(partial);
         ArtDAQ_ClearTask(partial);
     }
     taskHandle = nullptr;
-    lastError = decodeLibraryText(errorText);
+    lastError = decodeLibraryText(errorText.constData());
     writeErrorLine(errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(lastError));
     writeErrorLine(errorLog, QStringLiteral("start leave error  "));
     return false;
@@ -361,11 +366,7 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
                                std::chrono::steady_clock::now().time_since_epoch())
                                .count();
     if (status < 0) {
-        char errorText[kErrorTextSize];
-        std::memset(errorText, 0, sizeof errorText);
-        ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
-        errorText[kErrorTextSize - 1] = '\0';
-        endTaskFromCallback(daq, task, true, errorText);
+        endTaskFromCallback(daq, task, true, lastLibraryErrorBytes().constData());
         return 0;
     }
     const int written = valuesWritten(values, kReadCapacity);
@@ -402,12 +403,10 @@ DaqDoneStatus onTaskDone(DaqDoneArg<0> task, DaqDoneArg<1> status, DaqDoneArg<2>
         return 0;
     auto *daq = static_cast<DaqTask *>(callbackData);
     const CallbackScope running(daq, task);
-    char errorText[kErrorTextSize];
-    std::memset(errorText, 0, sizeof errorText);
-    ArtDAQ_GetExtendedErrorInfo(errorText, kErrorTextSize);
-    errorText[kErrorTextSize - 1] = '\0';
+    const QByteArray errorText = lastLibraryErrorBytes();
     if (running)
-        endTaskFromCallback(daq, task, false, errorText);
-    qDebug().noquote() << QStringLiteral("ArtDAQ_ Error: %1").arg(decodeLibraryText(errorText));
+        endTaskFromCallback(daq, task, false, errorText.constData());
+    qDebug().noquote()
+        << QStringLiteral("ArtDAQ_ Error: %1").arg(decodeLibraryText(errorText.constData()));
     return 0;
 }

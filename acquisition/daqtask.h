@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -74,6 +75,10 @@ public:
     // then tells the window.
     void taskEndedByCard(unsigned serial, const QString &errorText, const QDateTime &when);
 };
+
+// The library's text of the last error on the calling thread, as it wrote it
+// (in whatever code page); decodeLibraryText() reads it.
+QByteArray lastLibraryErrorBytes();
 
 // Library callbacks; callbackData is the DaqTask. They run on the library's thread.
 DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1> eventType,

@@ -6,11 +6,6 @@ QString languageCatalogue(Language language)
                                          : QStringLiteral(":/res/KorvelDAQ_en.qm");
 }
 
-QString startupCatalogue(const QLocale &locale)
-{
-    return languageCatalogue(languageForLocale(locale));
-}
-
 QString websiteAddress(const QLocale &locale)
 {
     return locale.language() == QLocale::Chinese ? QStringLiteral("https://cn.korvel.example")

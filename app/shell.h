@@ -9,9 +9,5 @@
 // ":/res/KorvelDAQ_en.qm").
 QString languageCatalogue(Language language);
 
-// Start-up catalogue for the system language: the Chinese one for any
-// Chinese locale, the English one for every other language.
-QString startupCatalogue(const QLocale &locale);
-
 // Root of the maker's web site that matches the locale's language.
 QString websiteAddress(const QLocale &locale);

@@ -8,9 +8,6 @@
 #include "simstate.h"
 #include "simtasks.h"
 
-#include <algorithm>
-#include <cstdio>
-
 using artsim::num;
 using artsim::pointer;
 using artsim::quoted;

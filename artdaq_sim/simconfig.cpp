@@ -16,7 +16,6 @@ const char *const functionNames[FunctionCount] = {
     "ArtDAQ_ClearTask",         "ArtDAQ_GetExtendedErrorInfo"};
 
 const double maxRate = 1000.0;
-const long long maxBurst = 10000;
 const long long maxCount = 1000000000LL;
 
 std::string trimmed(const std::string &s)

@@ -32,6 +32,9 @@ struct FailRule
 };
 
 // Settings that ARTDAQ_SIM (or ArtSim_Configure) can give; the defaults are the rig.
+// Blocks in one burst at the most.
+constexpr int maxBurst = 10000;
+
 struct Config
 {
     bool constant = false;
@@ -40,7 +43,7 @@ struct Config
     double rate = 1.0;
     int readErrorAfter = -1; // -1: never
     int overrunAfter = -1;   // -1: never
-    int burst = 1;           // every-N callbacks come in groups of this many blocks
+    int burst = 1; // every-N callbacks come in groups of this many blocks (up to maxBurst)
     bool countScans = false; // reads store the number of scans instead of values
     bool gbkTexts = false;   // error texts in GBK (code page 936) instead of UTF-8
     std::vector<FailRule> fails;

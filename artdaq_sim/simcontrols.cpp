@@ -123,8 +123,9 @@ void ArtSim_SetOverrunAfter(int blocks)
 
 void ArtSim_SetBurst(int blocks)
 {
-    if (blocks < 1 || blocks > 10000) {
-        std::fprintf(stderr, "ArtSim_SetBurst: ignoring %d (1 to 10000 blocks)\n", blocks);
+    if (blocks < 1 || blocks > artsim::maxBurst) {
+        std::fprintf(stderr, "ArtSim_SetBurst: ignoring %d (1 to %d blocks)\n", blocks,
+                     artsim::maxBurst);
         return;
     }
     auto &s = sim();
@@ -161,7 +162,7 @@ int ArtSim_Pump(int scans)
 {
     auto &s = sim();
     std::unique_lock<std::mutex> lk(s.mu);
-    if (!s.manual || s.onAnyCallbackThread())
+    if (!s.manual || artsim::insideCallback())
         return -1;
     if (scans <= 0)
         return 0;

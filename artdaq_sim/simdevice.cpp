@@ -104,7 +104,7 @@ int deliverBlocks(Sim &s, std::unique_lock<std::mutex> &lk, const std::shared_pt
     int fired = 0;
     const auto live = [&] { return t->state == Task::Running && !t->stopRequested; };
     while (live()) {
-        const uint64_t burst = static_cast<uint64_t>(std::max(1, s.cur.burst));
+        const uint64_t burst = static_cast<uint64_t>(s.cur.burst);
         if (t->written / t->block() < t->delivered + burst)
             break;
         for (uint64_t i = 0; i < burst && live(); ++i) {
@@ -145,7 +145,7 @@ void runPump(Sim &s, std::unique_lock<std::mutex> &lk, const std::shared_ptr<Tas
 // in, or the buffer overflows, or the overrun rule strikes.
 Clock::time_point nextEvent(const Sim &s, const Task &t)
 {
-    const uint64_t burst = static_cast<uint64_t>(std::max(1, s.cur.burst));
+    const uint64_t burst = static_cast<uint64_t>(s.cur.burst);
     uint64_t scans = (t.delivered + burst) * t.block();
     scans = std::min(scans, t.readPos + t.capacity + 1);
     scans = std::min(scans, ruleScans(s, t));

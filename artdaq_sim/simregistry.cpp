@@ -7,7 +7,6 @@
 #include "simerror.h"
 #include "simstate.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -130,12 +129,6 @@ std::string Sim::handleName(ArtDaqTask handle)
     std::lock_guard<std::mutex> lk(mu);
     const auto it = numbers.find(reinterpret_cast<uintptr_t>(handle));
     return it == numbers.end() ? std::string("(invalid)") : "T" + std::to_string(it->second);
-}
-
-bool Sim::onAnyCallbackThread() const
-{
-    return std::any_of(tasks.begin(), tasks.end(),
-                       [](const auto &entry) { return entry.second->onOwnThread(); });
 }
 
 double Sim::input(const Task &t, int ai, uint64_t scan) const

@@ -80,7 +80,6 @@ struct Task
 
     // The real-time clock: scan anchorScans was due at anchorTime, and scans
     // follow at anchorRate per second.
-    bool anchored = false;
     Clock::time_point anchorTime;
     uint64_t anchorScans = 0;
     double anchorRate = 0;
@@ -139,7 +138,6 @@ struct Sim
     void waitForDeadHandle(std::unique_lock<std::mutex> &lk, ArtDaqTask handle);
     void forget(const std::shared_ptr<Task> &t);
     std::string handleName(ArtDaqTask handle); // takes the mutex
-    bool onAnyCallbackThread() const;
 
     // Volts on input ai of task t at scan index scan.
     double input(const Task &t, int ai, uint64_t scan) const;

@@ -92,14 +92,12 @@ void BlockTally::add(const ChannelLists &lists, const CallbackRead &read)
         threads.push_back(read.callbackThread);
 
     // The program's convention: the count is the number of values written.
-    if (read.storedCount == read.valuesWritten) {
-        ++countAsValues;
-    } else {
+    const ReadCount count =
+        checkReadCount(read.storedCount, read.valuesWritten, kChannels, read.sampleCount);
+    if (!count.problem.isEmpty()) {
         ++countOther;
         if (firstCountProblem.isEmpty())
-            firstCountProblem =
-                checkReadCount(read.storedCount, read.valuesWritten, kChannels, read.sampleCount)
-                    .problem;
+            firstCountProblem = count.problem;
     }
     if (read.valuesWritten % kChannels != 0)
         ++partialScans;
@@ -181,7 +179,7 @@ CheckResult BlockTally::readCountCheck() const
     r.passed = countOther == 0 && partialScans == 0 && !sampleCountsDiffer;
     r.figure = QStringLiteral("count = values written in %1 of %2 reads; %3 of %2 reads took the "
                               "callback's %4 scans (%5 values), the others %6 to %7 scans")
-                   .arg(countAsValues)
+                   .arg(total - countOther)
                    .arg(total)
                    .arg(readsOfSampleCount)
                    .arg(firstSampleCount)

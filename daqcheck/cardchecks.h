@@ -81,7 +81,6 @@ private:
     int onCallerThread = 0;
     std::vector<std::thread::id> threads;
     // Counts: the library's convention, and scans per read.
-    int countAsValues = 0;
     int countOther = 0;
     QString firstCountProblem;
     int partialScans = 0;

@@ -8,8 +8,6 @@
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <QTimer>
-#include <cmath>
-#include <cstring>
 #include <thread>
 
 #include "acquisition/blockmath.h"
@@ -29,7 +27,6 @@ namespace {
 
 constexpr double kRateTolerance = 0.005;
 constexpr qint64 kPromptMs = 500;
-constexpr int kErrorTextSize = 2048;
 
 QTextStream &out()
 {
@@ -70,10 +67,7 @@ QString statusText(DaqStatus status)
 // The library's text of the last error on this thread, as the program decodes it.
 QString lastErrorText(QString *encoding = nullptr)
 {
-    char text[kErrorTextSize];
-    std::memset(text, 0, sizeof text);
-    ArtDAQ_GetExtendedErrorInfo(text, kErrorTextSize);
-    text[kErrorTextSize - 1] = '\0';
+    const QByteArray text = lastLibraryErrorBytes();
     if (encoding) {
         const QByteArray local = localEightBitEncoding();
         *encoding =
@@ -82,7 +76,7 @@ QString lastErrorText(QString *encoding = nullptr)
                 : QStringLiteral("text not in UTF-8, decoded in the local code page (%1)")
                       .arg(local.isEmpty() ? QStringLiteral("ANSI") : QString::fromLatin1(local));
     }
-    return decodeLibraryText(text);
+    return decodeLibraryText(text.constData());
 }
 
 CheckResult callCheck(const std::vector<DaqTask::LibraryCall> &startCalls, bool started,

@@ -17,7 +17,6 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <QFile>
 #include <fcntl.h>
 #include <unistd.h>
 #endif

@@ -36,8 +36,7 @@ void MainWindow::setUpRecording()
     recorder = std::make_unique<Recorder>(recordingsFolder(), recordingsSizeLimit());
     connect(recorder.get(), &Recorder::recordingStarted, this, &MainWindow::updateRecordingStatus);
     connect(recorder.get(), &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
-    connect(recorder.get(), &Recorder::recordingRecovered, this,
-            [this](const QString &dataFile) { recordingRecovered(dataFile); });
+    connect(recorder.get(), &Recorder::recordingRecovered, this, &MainWindow::recordingRecovered);
     connect(recorder.get(), &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
     recorder->recoverLeftovers();
 }

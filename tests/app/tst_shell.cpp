@@ -637,8 +637,9 @@ void TestShell::formTextsPerSystemLanguage()
 {
     QFETCH(QLocale, system);
     QFETCH(bool, english);
-    QCOMPARE(startupCatalogue(system), english ? QStringLiteral(":/res/KorvelDAQ_en.qm")
-                                               : QStringLiteral(":/res/KorvelDAQ_zh_CN.qm"));
+    QCOMPARE(languageCatalogue(languageForLocale(system)),
+             english ? QStringLiteral(":/res/KorvelDAQ_en.qm")
+                     : QStringLiteral(":/res/KorvelDAQ_zh_CN.qm"));
     SystemLanguage language(system);
     MainWindow w;
     checkFormTexts(w, english);
