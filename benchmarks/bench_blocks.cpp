@@ -27,6 +27,7 @@
 #include "mainwindow/mainwindow.h"
 #include "windowprobe.h"
 #include "userfolders.h"
+#include "windowtexts.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ ChannelLists nextBlock(int b)
 
 void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
 {
-    typeIntoField(w, "edit_sample", QLatin1String(sampleText));
+    enterText(w.findChild<QLineEdit *>(QStringLiteral("edit_sample")), QLatin1String(sampleText));
     MainWindowProbe::restartTimeBase(w);
 
     double values[800] = {};
@@ -117,7 +118,7 @@ void openRecording(MainWindow &w, int points)
 
 void runOverlap(MainWindow &w, int points, int blocks)
 {
-    typeIntoField(w, "edit_sample", QStringLiteral("1000"));
+    enterText(w.findChild<QLineEdit *>(QStringLiteral("edit_sample")), QStringLiteral("1000"));
     openRecording(w, points);
     std::vector<double> processUs, mergeUs, summaryUs;
     QElapsedTimer timer;

@@ -48,6 +48,7 @@
 #include "mainwindow/mainwindow.h"
 #include "windowprobe.h"
 #include "userfolders.h"
+#include "windowtexts.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -191,7 +192,7 @@ int main(int argc, char **argv)
     QObject::connect(&w, &MainWindow::updateData, &w, &MainWindow::onUpdateData);
     w.resize(1200, 800);
     w.show();
-    typeIntoField(w, "edit_sample", sampleText);
+    enterText(w.findChild<QLineEdit *>(QStringLiteral("edit_sample")), sampleText);
     MainWindowProbe::restartTimeBase(w);
     const int interval = keepInterval(sampleText);
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QLineEdit>
 #include <qcustomplot.h>
 
 #include "datafiles/recorder.h"
@@ -29,11 +28,3 @@ public:
     // What writes the window's live runs to disk.
     static Recorder &recorder(MainWindow &w) { return *w.recorder; }
 };
-
-// Types text into one of the window's fields and leaves it, as a user does.
-inline void typeIntoField(MainWindow &w, const char *name, const QString &text)
-{
-    auto *edit = w.findChild<QLineEdit *>(QLatin1String(name));
-    edit->setText(text);
-    emit edit->editingFinished();
-}

@@ -1,25 +1,18 @@
 #include "acquisitiontests.h"
 
-#include <QApplication>
-#include <QCoreApplication>
 #include <QFile>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStatusBar>
-#include <QTest>
 
+#include "app/logfile.h"
 #include "artsim.h"
 
 namespace acqtest {
 
 QString errorLogPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/error.txt");
+    return logPathBesideExecutable(QStringLiteral("error.txt"));
 }
 
 QByteArray readErrorLog()
@@ -99,49 +92,12 @@ QString describeBadCalls(const QStringList &log, const QStringList &bad)
     return text;
 }
 
-QStringList takeMessages(MainWindow &w)
-{
-    QStringList texts;
-    for (QMessageBox *box : w.findChildren<QMessageBox *>()) {
-        if (!box->isVisible())
-            continue;
-        texts << box->text();
-        if (box->isModal() || box->windowModality() != Qt::NonModal)
-            QTest::qFail("a modal message box", __FILE__, __LINE__);
-        box->close();
-    }
-    return texts;
-}
-
-QString recordingStatus(MainWindow &w)
-{
-    return w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
-}
-
-QString statusMessage(MainWindow &w)
-{
-    return w.findChild<QStatusBar *>(QStringLiteral("statusbar"))->currentMessage();
-}
-
 void resetStandIn(double u1, double i, double t, double u2)
 {
     ArtSim_Reset();
     ArtSim_SetManualClock(1);
     const double volts[4] = {u1, i, t, u2};
     ArtSim_SetConstantSignal(volts);
-}
-
-FileDialogAnswer::FileDialogAnswer(QString name) : fileName(std::move(name))
-{
-    connect(&timer, &QTimer::timeout, this, [this] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog || dialog == answered)
-            return;
-        answered = dialog;
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
-        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-    });
-    timer.start(10);
 }
 
 namespace {

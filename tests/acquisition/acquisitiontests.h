@@ -1,11 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
 #include "mainwindow/mainwindow.h"
 
@@ -44,27 +41,8 @@ QStringList callsOnClearedHandles(const QStringList &log);
 // The bad calls, each with the lines of its handle before it.
 QString describeBadCalls(const QStringList &log, const QStringList &bad);
 
-// Texts of the messages the window shows (non-modal boxes), which are then
-// closed. Fails the test if one of them is modal.
-QStringList takeMessages(MainWindow &w);
-// The recording figures at the right of the status bar, and its message.
-QString recordingStatus(MainWindow &w);
-QString statusMessage(MainWindow &w);
-
 // Puts the stand-in on its manual clock with a constant signal (volts per input).
 void resetStandIn(double u1 = 1.0, double i = 0.5, double t = 5.0, double u2 = 2.0);
-
-// Answers the next file dialog with fileName, typed in full, while alive.
-class FileDialogAnswer : public QObject
-{
-public:
-    explicit FileDialogAnswer(QString fileName);
-
-private:
-    QString fileName;
-    QTimer timer;
-    QPointer<QObject> answered;
-};
 
 // Captures debug messages (from any thread) while alive.
 class MessageCapture

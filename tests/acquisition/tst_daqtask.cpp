@@ -14,6 +14,7 @@
 #include "acquisition/libraryread.h"
 #include "acquisitiontests.h"
 #include "artsim.h"
+#include "windowtexts.h"
 
 namespace {
 
@@ -176,10 +177,10 @@ private slots:
         // The window is idle again and says why; stop then makes no call.
         QVERIFY(startButton(w)->isEnabled());
         QCOMPARE(MainWindowProbe::timerId(w), 0);
-        const QStringList shown = acqtest::takeMessages(w);
+        const QStringList shown = takeMessages(w);
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown[0].contains(text), qPrintable(shown[0]));
-        QVERIFY(acqtest::statusMessage(w).contains(text));
+        QVERIFY(statusMessage(w).contains(text));
         const int calls = log.size();
         stopButton(w)->click();
         QCOMPARE(acqtest::callLog().size(), calls);
@@ -316,9 +317,9 @@ private slots:
             QCOMPARE(ArtSim_Pump(100), 1);
             QTRY_VERIFY(startButton(w)->isEnabled());
         }
-        const QStringList shown = acqtest::takeMessages(w);
+        const QStringList shown = takeMessages(w);
         QCOMPARE(shown, QStringList{message.arg(text)});
-        QCOMPARE(acqtest::statusMessage(w), message.arg(text).replace(QLatin1Char('\n'), ' '));
+        QCOMPARE(statusMessage(w), message.arg(text).replace(QLatin1Char('\n'), ' '));
         const QByteArray log = acqtest::readErrorLog();
         QVERIFY(log.isValidUtf8());
         const QStringList lines = acqtest::errorLogLines();

@@ -12,6 +12,7 @@
 #include "acquisition/blockmath.h"
 #include "acquisitiontests.h"
 #include "mainwindow/lodgraph.h"
+#include "windowtexts.h"
 
 namespace {
 
@@ -35,12 +36,10 @@ class LivePathTest : public QObject
 
     MainWindow *window = nullptr;
 
-    // Types the text and finishes with Enter, as a user does.
     QLineEdit *setEdit(const char *name, const QString &text)
     {
         auto *edit = window->findChild<QLineEdit *>(QLatin1String(name));
-        edit->setText(text);
-        QTest::keyClick(edit, Qt::Key_Return);
+        enterText(edit, text);
         return edit;
     }
     void clearGraphs()

@@ -40,6 +40,7 @@
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 #include "userfolders.h"
+#include "windowtexts.h"
 
 namespace {
 
@@ -270,6 +271,37 @@ public:
     static void timerEvent(MainWindow &w, QTimerEvent *e) { w.timerEvent(e); }
 };
 
+namespace {
+
+// The texts that show over the plot only at times: a run being drawn (a
+// stand-in timer id, no card) whose view the user moved away from, with the
+// pointer on the plot, shows the values under it and the notice that the
+// view no longer follows. The temperature's value is the widest there is.
+void showPlotTexts(MainWindow &w)
+{
+    w.channelGraph(2)->addData(0.05, 123.456);
+    MainWindowProbe::timerId(w) = 4711;
+    QTimerEvent redraw(4711);
+    MainWindowProbe::timerEvent(w, &redraw);
+    QCustomPlot *plot = w.form()->customPlot_VIT;
+    plot->xAxis->moveRange(0.01);
+    plot->replot();
+    hoverPlot(w);
+    QTRY_VERIFY(w.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible());
+    QVERIFY(w.findChild<QLabel *>(QStringLiteral("followNotice"))->isVisible());
+}
+
+// The "system" column: a Chinese system and an English one.
+void addSystemLocaleRows(const char *chineseRow, const char *englishRow,
+                         const QLocale &english = QLocale(QLocale::English, QLocale::UnitedStates))
+{
+    QTest::addColumn<QLocale>("system");
+    QTest::newRow(chineseRow) << QLocale(QLocale::Chinese, QLocale::China);
+    QTest::newRow(englishRow) << english;
+}
+
+} // namespace
+
 class TestShell : public QObject
 {
     Q_OBJECT
@@ -331,7 +363,7 @@ void TestShell::startupState()
     }
     QVERIFY(ui->btn_start_collect->isEnabled());
     QVERIFY(ui->statusbar->currentMessage().isEmpty());
-    QVERIFY(w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text().isEmpty());
+    QVERIFY(recordingStatus(w).isEmpty());
     QCOMPARE(ui->edit_sample->toolTipDuration(), -1); // Qt's default: readable
 
     // Four empty graphs, in the order U1, I, T, U2.
@@ -649,9 +681,8 @@ void TestShell::formTextsPerSystemLanguage()
 
 void TestShell::languageSwitch_data()
 {
-    QTest::addColumn<QLocale>("system");
-    QTest::newRow("Chinese system") << QLocale(QLocale::Chinese, QLocale::China);
-    QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedKingdom);
+    addSystemLocaleRows("Chinese system", "English system",
+                        QLocale(QLocale::English, QLocale::UnitedKingdom));
 }
 
 // Each switch turns to the other language and back, and keeps every value.
@@ -667,13 +698,9 @@ void TestShell::languageSwitch()
                                {"edit_maxtemp", "1234"},
                                {"edit_mintemp", "5"},
                                {"edit_physical_channel", "Dev1/ai7"}};
-    for (const auto &v : values) {
-        auto *edit = w.findChild<QLineEdit *>(QLatin1String(v[0]));
-        edit->setText(QString::fromLatin1(v[1]));
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
-    ui->edit_maxtemp->setText(QStringLiteral("abc")); // refused, marked
-    QTest::keyClick(ui->edit_maxtemp, Qt::Key_Return);
+    for (const auto &v : values)
+        enterText(w.findChild<QLineEdit *>(QLatin1String(v[0])), QString::fromLatin1(v[1]));
+    enterText(ui->edit_maxtemp, QStringLiteral("abc")); // refused, marked
     const QString refusedTip = ui->edit_maxtemp->toolTip();
     w.channelGraph(0)->addData(1.5, 2);
     const qint64 logSize = QFileInfo(dataLog).size();
@@ -687,7 +714,7 @@ void TestShell::languageSwitch()
         QCOMPARE(ui->edit_physical_channel->text(), QStringLiteral("Dev1/ai7"));
         QCOMPARE(ui->customPlot_VIT->xAxis->label(), english ? "Time(s)" : "时间(s)");
         // The window's own texts follow too.
-        const QString status = w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
+        const QString status = recordingStatus(w);
         QVERIFY2(status.startsWith(english ? QStringLiteral("Stopped") : QStringLiteral("已停止")),
                  qPrintable(status));
         QCOMPARE(ui->edit_maxtemp->toolTip() == refusedTip, english != chineseSystem);
@@ -704,7 +731,7 @@ void TestShell::minimumSizeKeepsEveryControl()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.resize(400, 300);
-    QTRY_VERIFY(w.size().width() >= 400);
+    QTRY_COMPARE(w.size(), w.minimumSize().expandedTo(QSize(400, 300)));
     QCoreApplication::processEvents();
     QWidget *central = w.form()->centralwidget;
     const QRect shown = central->geometry(); // in the window, between menu and status bar
@@ -935,9 +962,7 @@ void TestShell::programRunsFromUnicodeFolder()
 
 void TestShell::englishInterfaceComplete_data()
 {
-    QTest::addColumn<QLocale>("system");
-    QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedStates);
-    QTest::newRow("Chinese system, switched") << QLocale(QLocale::Chinese, QLocale::China);
+    addSystemLocaleRows("Chinese system, switched", "English system");
 }
 
 // In English no text of the window, its menus, its plot, its dialogs or its
@@ -960,20 +985,11 @@ void TestShell::englishInterfaceComplete()
     // The texts that show only at times: refusals, the recording status,
     // the view that no longer follows, the values under the cursor, a message.
     for (auto [edit, text] :
-         {std::pair{ui->edit_maxtemp, "abc"}, {ui->edit_mintemp, "5000"}, {ui->edit_sample, "7"}}) {
-        edit->setText(QLatin1String(text));
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
-    QCustomPlot *plot = ui->customPlot_VIT;
-    w.channelGraph(0)->addData(0.05, 100);
-    MainWindowProbe::timerId(w) = 4711;
-    QTimerEvent redraw(4711);
-    MainWindowProbe::timerEvent(w, &redraw);
-    plot->xAxis->moveRange(0.01);
-    plot->replot();
-    hoverPlot(w);
-    QTRY_VERIFY(w.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible());
-    QVERIFY(w.findChild<QLabel *>(QStringLiteral("followNotice"))->isVisible());
+         {std::pair{ui->edit_maxtemp, "abc"}, {ui->edit_mintemp, "5000"}, {ui->edit_sample, "7"}})
+        enterText(edit, QLatin1String(text));
+    showPlotTexts(w);
+    if (QTest::currentTestFailed())
+        return;
     w.taskEndedByCard(QStringLiteral("overrun"), false);
     QStringList found = untranslated(&w);
     if (hasCjk(ui->statusbar->currentMessage()))
@@ -990,9 +1006,7 @@ void TestShell::englishInterfaceComplete()
 
 void TestShell::textsFitTheirWidgets_data()
 {
-    QTest::addColumn<QLocale>("system");
-    QTest::newRow("Chinese") << QLocale(QLocale::Chinese, QLocale::China);
-    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates);
+    addSystemLocaleRows("Chinese", "English");
 }
 
 // No label, check box or button cuts its text, in the window, the texts over
@@ -1004,13 +1018,9 @@ void TestShell::textsFitTheirWidgets()
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCustomPlot *plot = w.form()->customPlot_VIT;
-    w.channelGraph(2)->addData(0.05, 123.456);
-    MainWindowProbe::timerId(w) = 4711;
-    plot->xAxis->moveRange(0.01); // the notice that the view stays
-    plot->replot();
-    hoverPlot(w);
-    QTRY_VERIFY(w.findChild<QLabel *>(QStringLiteral("plotReadout"))->isVisible());
+    showPlotTexts(w);
+    if (QTest::currentTestFailed())
+        return;
     const QStringList cut = cutTexts(&w);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     MainWindowProbe::timerId(w) = 0;
@@ -1024,9 +1034,7 @@ void TestShell::textsFitTheirWidgets()
 
 void TestShell::qtDialogsSpeakTheLanguage_data()
 {
-    QTest::addColumn<QLocale>("system");
-    QTest::newRow("Chinese system") << QLocale(QLocale::Chinese, QLocale::China);
-    QTest::newRow("English system") << QLocale(QLocale::English, QLocale::UnitedStates);
+    addSystemLocaleRows("Chinese system", "English system");
 }
 
 // Qt's own parts of a file dialog (labels, buttons) follow the interface

@@ -6,6 +6,7 @@
 #include "mainwindow/mainwindow.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
+#include "windowtexts.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -169,22 +169,6 @@ private:
         QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
     }
 
-    // The messages the window shows (non-modal warnings), which are then closed.
-    QStringList takeMessages()
-    {
-        QStringList texts;
-        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
-            if (!box->isVisible())
-                continue;
-            texts << box->text();
-            if (box->windowModality() != Qt::NonModal)
-                QTest::qFail("a modal warning", __FILE__, __LINE__);
-            box->close();
-        }
-        return texts;
-    }
-    QString statusMessage() const { return window->form()->statusbar->currentMessage(); }
-
     QString path(const QString &name) const { return dir->filePath(name); }
 
     MainWindow *window = nullptr;
@@ -293,8 +277,8 @@ void FileCommandsTest::saveWritesEveryChannel()
     run("menu_save", path("run.txt"));
     QCOMPARE(readFile(path("run.txt")), readFile(KORVEL_DATAFILES_TEST_DATA "/example.txt"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"run.txt"});
-    QCOMPARE(takeMessages(), QStringList());
-    QCOMPARE(statusMessage(),
+    QCOMPARE(takeMessages(*window), QStringList());
+    QCOMPARE(statusMessage(*window),
              "已保存 每通道 2 个点 到 " + QDir::toNativeSeparators(path("run.txt")));
 }
 
@@ -385,8 +369,8 @@ void FileCommandsTest::openReportsWhatWasRead()
 
     const QString name = QDir::toNativeSeparators(path("s.txt"));
     const QString readText = "已从 " + name + " 读取 " + read + " 个点";
-    QVERIFY2(statusMessage().contains(readText), qPrintable(statusMessage()));
-    const QStringList shown = takeMessages();
+    QVERIFY2(statusMessage(*window).contains(readText), qPrintable(statusMessage(*window)));
+    const QStringList shown = takeMessages(*window);
     if (stopped.isEmpty()) {
         QCOMPARE(shown, QStringList());
         return;
@@ -410,7 +394,7 @@ void FileCommandsTest::openUnreadableFile()
     QVERIFY(!probe.open(QIODevice::ReadOnly));
     plot()->xAxis->setRange(-7, 3);
     run("menu_open_data", path("locked.txt"));
-    QCOMPARE(takeMessages(),
+    QCOMPARE(takeMessages(*window),
              QStringList{"无法打开 " + QDir::toNativeSeparators(path("locked.txt")) + "：" +
                          probe.errorString()});
     QCOMPARE(graph(ChannelU1)->dataCount(), 0);
@@ -422,8 +406,7 @@ void FileCommandsTest::openUnreadableFile()
 void FileCommandsTest::liveBlocksInsideARecording()
 {
     window->form()->btn_clear_data->click(); // the time base starts again
-    window->form()->edit_sample->setText("1000");
-    QTest::keyClick(window->form()->edit_sample, Qt::Key_Return); // in force once finished
+    enterText(window->form()->edit_sample, "1000");
     Points recording;
     for (int k = 0; k <= 50; ++k)
         recording.append({k / 1000.0, 1000.0 + k}); // 0 .. 50 ms, some times equal to live ones
@@ -513,8 +496,8 @@ void FileCommandsTest::exportWritesCsv()
              QByteArray("Time (s), Cap. Voltage (V),Time (s),Temperature (oC),\r\n"
                         "0.010000,12.500000,0.010000,25.000000\r\n"
                         "0.020000,12.250000,,\r\n"));
-    QCOMPARE(takeMessages(), QStringList());
-    QCOMPARE(statusMessage(),
+    QCOMPARE(takeMessages(*window), QStringList());
+    QCOMPARE(statusMessage(*window),
              "已导出 U1 2、I 0、T 1、U2 0 个点 到 " + QDir::toNativeSeparators(path("e.csv")));
 
     for (int c = 0; c < ChannelCount; ++c)
@@ -595,8 +578,8 @@ void FileCommandsTest::unwritableTarget()
                          : command == "menu_export" ? "无法导出 "
                                                     : "无法保存图片 ";
     const QString expected = verb + QDir::toNativeSeparators(fileName) + "：" + probe.errorString();
-    QCOMPARE(takeMessages(), QStringList{expected});
-    QCOMPARE(statusMessage(), expected);
+    QCOMPARE(takeMessages(*window), QStringList{expected});
+    QCOMPARE(statusMessage(*window), expected);
     QCOMPARE(readFile(fileName), before);
     QFile::setPermissions(path("locked"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -645,7 +628,7 @@ void FileCommandsTest::failedWriteKeepsOldFile()
         QCOMPARE(answer.otherBoxes, 0);
     }
     QVERIFY(!QGuiApplication::overrideCursor());
-    const QStringList shown = takeMessages();
+    const QStringList shown = takeMessages(*window);
     QCOMPARE(shown.size(), 1);
     QVERIFY2(shown[0].contains(QDir::toNativeSeparators(path("old.txt"))) &&
                  shown[0].endsWith("：" + qt_error_string(EFBIG)),
@@ -705,8 +688,8 @@ void FileCommandsTest::defaultExtension()
     setPoints(graph(ChannelU1), {{0.5, 1.25}});
     run(command, path(typed));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{written});
-    QVERIFY2(statusMessage().endsWith(QDir::toNativeSeparators(path(written))),
-             qPrintable(statusMessage()));
+    QVERIFY2(statusMessage(*window).endsWith(QDir::toNativeSeparators(path(written))),
+             qPrintable(statusMessage(*window)));
 }
 
 void FileCommandsTest::savePicture_data()
@@ -763,8 +746,8 @@ void FileCommandsTest::savePicture()
                              int(plot()->yAxis->coordToPixel(200)));
         QCOMPARE(picture.pixelColor(onCurve), QColor(50, 153, 213));
     }
-    QCOMPARE(takeMessages(), QStringList());
-    QCOMPARE(statusMessage(), "已将图片保存到 " + QDir::toNativeSeparators(path(written)));
+    QCOMPARE(takeMessages(*window), QStringList());
+    QCOMPARE(statusMessage(*window), "已将图片保存到 " + QDir::toNativeSeparators(path(written)));
 }
 
 int runFileCommandsTest(int argc, char **argv)

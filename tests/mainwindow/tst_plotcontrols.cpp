@@ -9,9 +9,11 @@
 #include <locale>
 #include <qcustomplot.h>
 
+#include "app/logfile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
+#include "windowtexts.h"
 
 // Test access to the window's private state.
 class MainWindowProbe
@@ -36,7 +38,7 @@ struct CommaDecimals : std::numpunct<char>
 
 QString dataLogPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt");
+    return logPathBesideExecutable(QStringLiteral("data.txt"));
 }
 
 qint64 dataLogSize()
@@ -765,8 +767,7 @@ void TestPlotControls::temperatureNumbers()
     for (const QString &step : steps) {
         QLineEdit *edit =
             step.startsWith("min:") ? w->form()->edit_mintemp : w->form()->edit_maxtemp;
-        edit->setText(step.mid(4));
-        QTest::keyClick(edit, Qt::Key_Return);
+        enterText(edit, step.mid(4));
     }
     const QPair<double, double> inForce = limitsInForce(*w);
     std::locale::global(saved);

@@ -8,6 +8,7 @@
 // key until it is killed.
 
 #include "acquisition/blockmath.h"
+#include "app/logfile.h"
 #include "artsim.h"
 #include "datafiles/datafile.h"
 #include "datafiles/journal.h"
@@ -18,6 +19,7 @@
 #include "ui_mainwindow.h"
 #include "testfiles.h"
 #include "userfolders.h"
+#include "windowtexts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,14 +28,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <qcustomplot.h>
@@ -91,12 +91,6 @@ QByteArray savedBytes(const Channels &channels)
     return buffer.data();
 }
 
-void typeIntoField(MainWindow &w, QLineEdit *edit, const QString &text)
-{
-    edit->setText(text);
-    emit edit->editingFinished();
-}
-
 // Scans on the stand-in's manual clock; the blocks they make are processed.
 void pump(int scans)
 {
@@ -114,23 +108,6 @@ void scriptRamp()
     ArtSim_SetScript(script.data(), 997);
 }
 
-// The texts of the window's message boxes, which are closed.
-QStringList takeMessages(MainWindow &w)
-{
-    QStringList texts;
-    for (QMessageBox *box : w.findChildren<QMessageBox *>()) {
-        if (box->isVisible())
-            texts << box->text();
-        box->close();
-    }
-    return texts;
-}
-
-QString recordingStatus(MainWindow &w)
-{
-    return w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
-}
-
 // File > Save into fileName, through the real command and dialog.
 QByteArray savedByWindow(MainWindow &w, const QString &fileName)
 {
@@ -139,17 +116,12 @@ QByteArray savedByWindow(MainWindow &w, const QString &fileName)
     return readFile(fileName);
 }
 
-QString errorLogPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/error.txt");
-}
-
 // The child run: acquires until killed and prints each block's last key.
 int recordChild(int argc, char **argv)
 {
     QApplication app(argc, argv);
     MainWindow w;
-    typeIntoField(w, w.form()->edit_sample, QStringLiteral("1000"));
+    enterText(w.form()->edit_sample, QStringLiteral("1000"));
     QCPGraph *u1 = w.channelGraph(0);
     QObject::connect(&w, &MainWindow::updateData, [u1] {
         std::printf("%.17g\n", (u1->data()->constEnd() - 1)->key);
@@ -427,7 +399,7 @@ void RecordingTest::windowRecordingIsWhatSaveWrites()
     MainWindow w;
     Recorder &recorder = MainWindowProbe::recorder(w);
     QSignalSpy started(&recorder, &Recorder::recordingStarted);
-    typeIntoField(w, w.form()->edit_sample, QStringLiteral("1000"));
+    enterText(w.form()->edit_sample, QStringLiteral("1000"));
     QPushButton *start = w.form()->btn_start_collect;
     QPushButton *stop = w.form()->btn_stop_collect;
 
@@ -513,7 +485,7 @@ void RecordingTest::killedRunIsRecoveredAtNextStart()
     const QStringList messages = takeMessages(next);
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(QDir::toNativeSeparators(dataFile)), qPrintable(messages[0]));
-    QVERIFY(next.form()->statusbar->currentMessage().contains(QDir::toNativeSeparators(dataFile)));
+    QVERIFY(statusMessage(next).contains(QDir::toNativeSeparators(dataFile)));
     QCOMPARE(QDir(recordingsFolder()).entryList(QDir::Files),
              QStringList{QFileInfo(dataFile).fileName()});
 
@@ -568,7 +540,7 @@ void RecordingTest::failureLeavesAcquisitionRunning()
     MainWindow w;
     Recorder &recorder = MainWindowProbe::recorder(w);
     QSignalSpy failed(&recorder, &Recorder::recordingFailed);
-    typeIntoField(w, w.form()->edit_sample, QStringLiteral("1000"));
+    enterText(w.form()->edit_sample, QStringLiteral("1000"));
     w.form()->btn_clear_data->click(); // the time base starts again
     w.form()->btn_start_collect->click();
     pump(200);
@@ -581,9 +553,8 @@ void RecordingTest::failureLeavesAcquisitionRunning()
         // Files may grow a little beyond the largest there is now: the journal
         // soon fills that, the logs' few lines do not.
         qint64 largest = QFileInfo(QString(dataFile).replace(".txt", ".journal")).size();
-        for (const QString &log :
-             {errorLogPath(), QCoreApplication::applicationDirPath() + QStringLiteral("/data.txt")})
-            largest = std::max(largest, QFileInfo(log).size());
+        for (const QString &log : {QStringLiteral("error.txt"), QStringLiteral("data.txt")})
+            largest = std::max(largest, QFileInfo(logPathBesideExecutable(log)).size());
         rlimit saved;
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
         rlimit small = saved;
@@ -607,8 +578,9 @@ void RecordingTest::failureLeavesAcquisitionRunning()
     QVERIFY2(messages[0].contains(QDir::toNativeSeparators(dataFile)) &&
                  messages[0].contains(reason),
              qPrintable(messages[0]));
-    QVERIFY(w.form()->statusbar->currentMessage().contains(reason));
-    const QString log = QString::fromUtf8(readFile(errorLogPath()));
+    QVERIFY(statusMessage(w).contains(reason));
+    const QString log =
+        QString::fromUtf8(readFile(logPathBesideExecutable(QStringLiteral("error.txt"))));
     QVERIFY2(log.contains(QRegularExpression(
                  QStringLiteral("\\d+    recording write error\uFF1A %1  %2  \r\n")
                      .arg(QRegularExpression::escape(QDir::toNativeSeparators(dataFile)),
