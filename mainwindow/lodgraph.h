@@ -130,8 +130,8 @@ void clearGraphData(QCPGraph *graph);
 
 // The points a graph's container has room for before it grows.
 qsizetype graphCapacity(const QCPGraph *graph);
-// Points the graph holds, its container's room, and the bytes beside it
-// (a channel graph's summary and waiting points).
+// Points the graph holds, waiting ones included, and the bytes beside its
+// container (a channel graph's summary and waiting points).
 qsizetype graphPoints(const QCPGraph *graph);
 std::size_t graphSideBytes(const QCPGraph *graph);
 // The point nearest in time to key, as LodGraph::nearestPoint finds it; for
