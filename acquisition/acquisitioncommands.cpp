@@ -79,5 +79,11 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
         graphU2->rescaleKeyAxis(false);
         fittingTimeAxis = false;
     }
+    if (!acquiring()) {
+        // The card's last blocks, on their way when Stop was pressed: no
+        // redraw timer shows them, so they are shown here.
+        ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+        updateRecordingStatus();
+    }
     emit updateData();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datafiles/safefile.h"
+
 #include <QIODevice>
 
 #include <cstring>
@@ -31,17 +33,8 @@ public:
     // is continued, so that a failure leaves the system's reason in the device.
     bool flush()
     {
-        const char *pending = block.get();
-        qsizetype left = ok ? used : 0;
-        while (left > 0) {
-            const qint64 written = device.write(pending, left);
-            if (written <= 0) {
-                ok = false;
-                break;
-            }
-            pending += written;
-            left -= written;
-        }
+        if (ok && used > 0)
+            ok = writeFully(device, block.get(), used);
         used = 0;
         return ok;
     }

@@ -6,6 +6,7 @@
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
+#include "datafiles/safefile.h"
 #include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
@@ -14,7 +15,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <qcustomplot.h>
@@ -45,24 +45,12 @@ ChannelView viewOf(QCPGraph *graph)
     });
 }
 
-// Writes through a temporary file beside the target, which replaces the
-// target only once everything is written and flushed; on any failure the
-// target stays as it was and the temporary file is removed. Returns the
+// Writes through the shared safe writer, with the wait cursor. Returns the
 // system's reason for a failure, or an empty text.
-template <class Write> QString writeAtomically(const QString &fileName, Write write)
+QString writeAtomically(const QString &fileName, const std::function<bool(QIODevice &)> &write)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
     WaitCursor wait;
-    if (!write(file)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    return writeFileSafely(fileName, write).error;
 }
 
 // The name with ".suffix" added where it has no extension of its own.
@@ -255,7 +243,7 @@ void MainWindow::on_menu_save_picture_triggered()
     }
     const QString failure =
         picture.isEmpty() ? tr("无法绘制图片") : writeAtomically(fileName, [&](QIODevice &file) {
-            return file.write(picture) == picture.size();
+            return writeFully(file, picture.constData(), picture.size());
         });
     if (!failure.isEmpty())
         showProblem(tr("无法保存图片 %1：%2").arg(shownName(fileName), failure));

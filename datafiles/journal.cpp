@@ -1,25 +1,14 @@
 #include "datafiles/journal.h"
 
 #include "datafiles/datafile.h"
+#include "datafiles/safefile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX // std::min stays a function
-#endif
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -152,7 +141,7 @@ bool journalRecordIntact(const char *record)
 }
 
 AssemblyResult assembleRecording(const QString &journalPath, const QString &dataPath,
-                                 qint64 maxPoints)
+                                 qint64 maxPoints, std::atomic<qint64> *progress)
 {
     AssemblyResult result;
     QFile journal(journalPath);
@@ -194,48 +183,15 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
     for (int c = 0; c < ChannelCount; ++c)
         channels[c] = ChannelView(qsizetype(intact), &sources[c], &journalChannelPoint);
 
-    QSaveFile data(dataPath);
-    if (!data.open(QIODevice::WriteOnly)) {
-        result.error = data.errorString();
+    const FileWriteResult written = writeFileSafely(
+        dataPath,
+        [&](QIODevice &data) { return writeDataFile(data, channels) && !chunks.readFailed(); },
+        progress);
+    if (chunks.readFailed()) {
+        result.error = journal.errorString();
         return result;
     }
-    const bool written = writeDataFile(data, channels);
-    if (!written || chunks.readFailed()) {
-        result.error = written ? journal.errorString() : data.errorString();
-        data.cancelWriting();
-        return result;
-    }
-    if (!data.commit()) {
-        result.error = data.errorString();
-        return result;
-    }
-    result.ok = true;
+    result.ok = written.ok;
+    result.error = written.error;
     return result;
-}
-
-bool syncFile(QFile &file)
-{
-    if (!file.flush())
-        return false;
-#ifdef Q_OS_WIN
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
-    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
-#else
-    return ::fsync(file.handle()) == 0;
-#endif
-}
-
-bool syncFolder(const QString &folder)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(folder); // the file system keeps its entries on its own
-    return true;
-#else
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-#endif
 }

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QVector>
 
-class QFile;
+#include <atomic>
 
 // The journal of a recording: what reaches the disk while acquisition runs.
 // The data file's sections follow one another, so it cannot grow at its end;
@@ -45,16 +45,11 @@ struct AssemblyResult
 };
 
 // Writes the data file from the first (at most maxPoints, -1 for all) intact
-// points of the journal, through a temporary file that replaces dataPath only
-// once everything is written. The intact points are those before a wrong
+// points of the journal, as writeFileSafely() writes files: dataPath is
+// replaced only once the new file is proven complete. The intact points are those before a wrong
 // header, a cut record or the first record whose check fails. A journal
 // without a single intact point writes no data file and leaves an existing
 // one alone. The journal is read in chunks, so its size does not matter.
+// progress counts the bytes written, for a caller that watches the disk.
 AssemblyResult assembleRecording(const QString &journalPath, const QString &dataPath,
-                                 qint64 maxPoints = -1);
-
-// Forces what was written to the file onto the disk. False on failure.
-bool syncFile(QFile &file);
-// Forces the folder's entries (a file just created) onto the disk, where the
-// system needs that asked separately. False on failure.
-bool syncFolder(const QString &folder);
+                                 qint64 maxPoints = -1, std::atomic<qint64> *progress = nullptr);

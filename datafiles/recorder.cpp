@@ -1,10 +1,15 @@
 #include "datafiles/recorder.h"
 
 #include "datafiles/recordings.h"
+#include "datafiles/safefile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QLockFile>
 #include <QTimer>
+
+#include <atomic>
+#include <cerrno>
 
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +35,13 @@ constexpr auto housekeepingInterval = std::chrono::seconds(60);
 constexpr auto reportInterval = std::chrono::milliseconds(250);
 // Larger batches are written at once.
 constexpr qsizetype writeChunk = 1 << 20;
+// Points the writer may fall behind by (30 s of every sample kept) before
+// the recording is given up; acquisition and the graphs go on.
+constexpr qint64 maxQueuedPoints = 30 * 4000;
+// Bytes a queued point takes: its five doubles in the lists.
+constexpr qint64 queuedPointBytes = 5 * sizeof(double);
+// How long Exit waits for a disk that makes no progress at all.
+constexpr auto exitPatience = std::chrono::seconds(4);
 
 // Runs jobs one after the other on a thread of its own.
 class SerialQueue
@@ -87,7 +99,8 @@ struct Recorder::Report
     QString dataFile;
     QString reason;
     qint64 points = 0;
-    int recording = 0; // Started: how many recordings the writer had finished before
+    int recording = 0;        // Started: how many recordings the writer had finished before
+    bool journalDead = false; // Failed: nothing more goes into this recording's journal
 };
 
 struct Recorder::Private
@@ -95,7 +108,7 @@ struct Recorder::Private
     // What the GUI thread hands to the writer, in order.
     struct Item
     {
-        enum Kind { Block, Begin, Pause, Finish, Barrier } kind;
+        enum Kind { Block, Begin, Pause, Finish, Barrier, Overflow } kind;
         RecordedBlock block;
         QDateTime start;
         std::shared_ptr<std::promise<void>> done;
@@ -109,12 +122,24 @@ struct Recorder::Private
         std::shared_ptr<QLockFile> lock;
         std::unique_ptr<QFile> journal;
         qint64 written = 0;    // points in the journal
-        qint64 assembled = -1; // points in the data file
+        qint64 requested = -1; // points the data file was last asked to hold
         bool failed = false;   // no more writing to it
+        // Points the data file is proven to hold; assembler thread only.
+        std::shared_ptr<qint64> proven = std::make_shared<qint64>(-1);
         bool active() const { return !dataPath.isEmpty(); }
     };
 
-    Private(Recorder *q, QString folder, qint64 limit) : q(q), folder(folder), limit(limit) {}
+    // A recording that ended while its data file could not be proven: its
+    // journal stays, locked, and the next finish or Exit tries again.
+    struct Unfinished
+    {
+        QString journalPath;
+        QString dataPath;
+        qint64 points;
+        std::shared_ptr<QLockFile> lock;
+    };
+
+    Private(QString folder, qint64 limit) : folder(folder), limit(limit) {}
 
     // GUI thread: a command for the writer, which wakes for it at once.
     void command(Item item)
@@ -127,17 +152,23 @@ struct Recorder::Private
         wake.notify_one();
     }
 
+    // Any thread.
+    void postReport(Report report);
+    // Writer thread.
     void writerLoop();
     void handle(Item &item);
     void open(const QDateTime &start);
     void writePending();
     void sync();
-    void fail(const QString &reason);
+    void fail(const QString &reason, bool report = true);
     void assemble(bool endRecording);
     void catchUpWhilePaused();
+    // Assembler thread.
+    bool assembleProven(const QString &journalPath, const QString &dataPath, qint64 points,
+                        qint64 &proven, bool reportFailure);
+    void retryUnfinished();
     void keepFolderInLimit();
 
-    Recorder *const q;
     const QString folder;
     const qint64 limit;
 
@@ -147,6 +178,12 @@ struct Recorder::Private
     std::vector<Item> items;
     bool commandWaiting = false;
     bool quitting = false;
+    qint64 queuedPoints = 0; // handed over, not yet written
+    bool dropping = false;   // the writer fell too far behind: points are dropped
+
+    // Bytes the workers moved to the disk, to tell a slow disk from one that
+    // does not answer.
+    std::atomic<qint64> progress{0};
 
     // Reports for the GUI thread.
     std::mutex reportMutex;
@@ -162,29 +199,51 @@ struct Recorder::Private
     int finished = 0;
     bool paused = false; // acquisition stopped: the data file is to be kept complete
 
+    // Assembler thread only.
+    std::vector<Unfinished> unfinished;
+
     std::unique_ptr<SerialQueue> assembler = std::make_unique<SerialQueue>();
     std::thread writer; // started last
 };
 
 Recorder::Recorder(const QString &folder, qint64 sizeLimit, QObject *parent)
-    : QObject(parent), d(std::make_unique<Private>(this, folder, sizeLimit))
+    : QObject(parent), d(std::make_unique<Private>(folder, sizeLimit))
 {
     auto *collect = new QTimer(this);
     connect(collect, &QTimer::timeout, this, &Recorder::deliverReports);
     collect->start(reportInterval);
-    d->writer = std::thread([this] { d->writerLoop(); });
+    Private *p = d.get();
+    d->writer = std::thread([p] { p->writerLoop(); });
 }
 
+// Waits as long as the disk makes progress; a disk that does not answer is
+// left to the workers, which keep their state, so that Exit is not held up.
 Recorder::~Recorder()
 {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> written = done->get_future();
     {
         const std::lock_guard<std::mutex> lock(d->mutex);
         d->items.push_back({Private::Item::Finish, {}, {}, {}});
+        d->items.push_back({Private::Item::Barrier, {}, {}, done});
         d->quitting = true;
     }
     d->wake.notify_one();
+    qint64 seen = d->progress.load();
+    Clock::time_point lastMove = Clock::now();
+    while (written.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        const qint64 now = d->progress.load();
+        if (now != seen) {
+            seen = now;
+            lastMove = Clock::now();
+        } else if (Clock::now() - lastMove > exitPatience) {
+            d->writer.detach();
+            (void)d.release(); // still theirs; the process ends around them
+            return;
+        }
+    }
     d->writer.join();
-    d->assembler.reset(); // runs the assembly still queued
+    d->assembler.reset();
 }
 
 QString Recorder::folder() const
@@ -194,14 +253,15 @@ QString Recorder::folder() const
 
 void Recorder::recoverLeftovers()
 {
-    d->assembler->post([this] {
-        for (const RecoveredRecording &r : recoverRecordings(d->folder)) {
+    Private *p = d.get();
+    d->assembler->post([p] {
+        for (const RecoveredRecording &r : recoverRecordings(p->folder)) {
             if (r.error.isEmpty())
-                postReport({Report::Recovered, r.dataPath, {}, r.points});
+                p->postReport({Report::Recovered, r.dataPath, {}, r.points});
             else
-                postReport({Report::RecoveryFailed, r.dataPath, r.error, 0});
+                p->postReport({Report::RecoveryFailed, r.dataPath, r.error, 0});
         }
-        d->keepFolderInLimit();
+        p->keepFolderInLimit();
     });
 }
 
@@ -212,9 +272,26 @@ void Recorder::begin(const QDateTime &start)
 
 void Recorder::add(RecordedBlock block)
 {
-    // No wake-up: the writer comes by on its own within writeInterval.
-    const std::lock_guard<std::mutex> lock(d->mutex);
-    d->items.push_back({Private::Item::Block, std::move(block), {}, {}});
+    const qsizetype n = block.size();
+    {
+        // No wake-up: the writer comes by on its own within writeInterval.
+        const std::lock_guard<std::mutex> lock(d->mutex);
+        if (d->dropping)
+            return;
+        if (d->queuedPoints + n <= maxQueuedPoints) {
+            d->queuedPoints += n;
+            d->items.push_back({Private::Item::Block, std::move(block), {}, {}});
+            return;
+        }
+        d->dropping = true;
+        d->items.push_back({Private::Item::Overflow, {}, {}, {}});
+    }
+    // The disk does not keep up (or does not answer): said now, not when
+    // the writer comes back.
+    d->postReport({Report::Failed, current,
+                   QCoreApplication::translate("MainWindow", "磁盘写入跟不上，录制已停止写入"), 0,
+                   0, true});
+    deliverReports();
 }
 
 void Recorder::pause()
@@ -224,10 +301,21 @@ void Recorder::pause()
 
 void Recorder::finish()
 {
+    {
+        const std::lock_guard<std::mutex> lock(d->mutex);
+        d->dropping = false; // the next recording starts afresh
+    }
     d->command({Private::Item::Finish, {}, {}, {}});
     ++finishes;
     current.clear();
     failed = false;
+    assemblyFailed = false;
+}
+
+qint64 Recorder::queuedBytes() const
+{
+    const std::lock_guard<std::mutex> lock(d->mutex);
+    return d->queuedPoints * queuedPointBytes;
 }
 
 void Recorder::waitUntilWritten()
@@ -246,13 +334,13 @@ QString Recorder::currentFile() const
 
 bool Recorder::currentFailed() const
 {
-    return failed;
+    return failed || assemblyFailed;
 }
 
-void Recorder::postReport(Report report)
+void Recorder::Private::postReport(Report report)
 {
-    const std::lock_guard<std::mutex> lock(d->reportMutex);
-    d->reports.push_back(std::move(report));
+    const std::lock_guard<std::mutex> lock(reportMutex);
+    reports.push_back(std::move(report));
 }
 
 void Recorder::deliverReports()
@@ -266,17 +354,27 @@ void Recorder::deliverReports()
         switch (r.kind) {
         case Report::Started:
             if (r.recording == finishes) { // not ended already
+                // A failure reported before the writer knew the name is this one's.
+                failed = failed && current.isEmpty();
                 current = r.dataFile;
-                failed = false;
+                assemblyFailed = false;
             }
             emit recordingStarted(r.dataFile);
             break;
         case Report::Failed:
-            if (r.dataFile == current)
-                failed = true;
+            if (r.dataFile == current || (current.isEmpty() && r.dataFile.isEmpty())) {
+                if (r.journalDead)
+                    failed = true;
+                else
+                    assemblyFailed = true;
+            }
             emit recordingFailed(r.dataFile, r.reason);
             break;
-        case Report::Assembled: emit recordingAssembled(r.dataFile, r.points); break;
+        case Report::Assembled:
+            if (r.dataFile == current)
+                assemblyFailed = false; // the data file is whole again
+            emit recordingAssembled(r.dataFile, r.points);
+            break;
         case Report::Recovered: emit recordingRecovered(r.dataFile, r.points); break;
         case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
         }
@@ -296,11 +394,18 @@ void Recorder::Private::writerLoop()
             commandWaiting = false;
             quit = quitting;
         }
-        for (Item &item : batch)
+        qint64 handled = 0;
+        for (Item &item : batch) {
+            handled += item.block.size();
             handle(item);
+        }
         batch.clear();
         catchUpWhilePaused();
         writePending();
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            queuedPoints -= handled;
+        }
         const Clock::time_point now = Clock::now();
         if (unsynced && now - lastSync >= syncInterval)
             sync();
@@ -347,6 +452,13 @@ void Recorder::Private::handle(Item &item)
             sync();
         assembler->post([done = item.done] { done->set_value(); });
         return;
+    case Item::Overflow:
+        // The points before it are in the journal; the GUI thread said why.
+        if (current.active() && !current.failed) {
+            writePending();
+            fail(QString(), false);
+        }
+        return;
     }
 }
 
@@ -358,7 +470,7 @@ void Recorder::Private::open(const QDateTime &start)
     current.dataPath = r.dataPath;
     current.lock = std::move(r.lock);
     current.journal = std::move(r.journal);
-    q->postReport({Report::Started, current.dataPath, {}, 0, finished});
+    postReport({Report::Started, current.dataPath, {}, 0, finished});
     if (!r.error.isEmpty()) {
         fail(r.error);
         return;
@@ -374,11 +486,13 @@ void Recorder::Private::writePending()
     if (pending.isEmpty())
         return;
     if (!current.failed) {
-        if (current.journal->write(pending) == pending.size()) {
+        errno = 0;
+        if (writeFully(*current.journal, pending.constData(), pending.size())) {
             current.written += pendingPoints;
+            progress.fetch_add(pending.size());
             unsynced = true;
         } else {
-            fail(current.journal->errorString());
+            fail(failureText(*current.journal, errno));
         }
     }
     pending.clear();
@@ -389,47 +503,51 @@ void Recorder::Private::sync()
 {
     lastSync = Clock::now();
     unsynced = false;
+    errno = 0;
     if (current.active() && !current.failed && !syncFile(*current.journal))
-        fail(current.journal->errorString());
+        fail(failureText(*current.journal, errno));
+    progress.fetch_add(1);
 }
 
-void Recorder::Private::fail(const QString &reason)
+void Recorder::Private::fail(const QString &reason, bool report)
 {
     current.failed = true;
     if (current.journal)
         current.journal->close(); // what is in it stays
-    q->postReport({Report::Failed, current.dataPath, reason, 0});
+    if (report)
+        postReport({Report::Failed, current.dataPath, reason, 0, 0, true});
 }
 
-// Assembles the data file from what the journal holds by now; at the end of
-// the recording the journal is removed once the data file is complete. If
-// that fails, the journal stays and is recovered at the next start.
+// Asks the assembler for the data file of what the journal holds by now. At
+// the end of the recording the journal is removed once the data file is
+// proven complete; until then it stays, and the next finish or Exit tries
+// again (a crash leaves it to the recovery at the next start).
 void Recorder::Private::assemble(bool endRecording)
 {
-    if (!current.active())
+    if (!current.active()) {
+        if (endRecording)
+            assembler->post([this] { retryUnfinished(); });
         return;
+    }
     writePending();
     if (unsynced)
         sync();
-    const bool changed = current.written != current.assembled;
-    current.assembled = current.written;
-    if (changed || endRecording) {
+    const bool asked = current.written == current.requested;
+    current.requested = current.written;
+    if (!asked || endRecording) {
         assembler->post([this, journalPath = current.journalPath, dataPath = current.dataPath,
-                         points = current.written, lock = endRecording ? current.lock : nullptr,
-                         reportFailure = !current.failed, changed] {
-            bool ok = true;
-            if (changed) {
-                const AssemblyResult result = assembleRecording(journalPath, dataPath, points);
-                ok = result.ok;
-                if (!ok && reportFailure)
-                    q->postReport({Report::Failed, dataPath, result.error, 0});
-                if (ok && result.points > 0)
-                    q->postReport({Report::Assembled, dataPath, {}, result.points});
-            }
+                         points = current.written, proven = current.proven,
+                         lock = endRecording ? current.lock : nullptr,
+                         reportFailure = !current.failed] {
+            const bool ok = assembleProven(journalPath, dataPath, points, *proven, reportFailure);
             if (lock) {
-                if (ok)
+                if (ok) {
                     QFile::remove(journalPath);
-                lock->unlock();
+                    lock->unlock();
+                } else {
+                    unfinished.push_back({journalPath, dataPath, points, lock});
+                }
+                retryUnfinished();
             }
             keepFolderInLimit();
         });
@@ -445,11 +563,46 @@ void Recorder::Private::assemble(bool endRecording)
 // pause; the data file takes them in as well.
 void Recorder::Private::catchUpWhilePaused()
 {
-    if (paused && current.active() && (current.written != current.assembled || pendingPoints))
+    if (paused && current.active() && (current.written != current.requested || pendingPoints))
         assemble(false);
 }
 
-// Assembler thread.
+// Assembler thread: makes the data file hold the journal's first `points`
+// points, unless it is proven to already.
+bool Recorder::Private::assembleProven(const QString &journalPath, const QString &dataPath,
+                                       qint64 points, qint64 &proven, bool reportFailure)
+{
+    if (proven == points)
+        return true;
+    const AssemblyResult result = assembleRecording(journalPath, dataPath, points, &progress);
+    if (!result.ok) {
+        if (reportFailure)
+            postReport({Report::Failed, dataPath, result.error, 0});
+        return false;
+    }
+    proven = points;
+    if (result.points > 0)
+        postReport({Report::Assembled, dataPath, {}, result.points});
+    return true;
+}
+
+// Assembler thread: the recordings that ended unproven, tried again.
+void Recorder::Private::retryUnfinished()
+{
+    for (auto it = unfinished.begin(); it != unfinished.end();) {
+        qint64 proven = -1;
+        if (assembleProven(it->journalPath, it->dataPath, it->points, proven, false)) {
+            QFile::remove(it->journalPath);
+            it->lock->unlock();
+            it = unfinished.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// Assembler thread. Recordings with a journal (the running one, and those
+// whose data file is not proven yet) are never removed.
 void Recorder::Private::keepFolderInLimit()
 {
     removeOldRecordings(folder, limit);

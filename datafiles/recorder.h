@@ -18,7 +18,9 @@
 //
 // One recording lasts from the first begin() or add() until finish(). A
 // failure to write stops the recording, never the caller: the points handed
-// over after it are dropped and recordingFailed() says why.
+// over after it are dropped and recordingFailed() says why. So does a writer
+// that falls more than 30 s of points behind (a disk that hangs). A journal
+// is removed only once its data file is proven complete.
 //
 // The public functions and the signals belong to the thread that created
 // the recorder (the GUI thread); the signals come from its event loop, which
@@ -54,7 +56,11 @@ public:
 
     // The data file of the running recording as last reported, or empty.
     QString currentFile() const;
+    // Whether it is not being written now: its journal failed, or its data
+    // file could not be assembled and no later assembly has succeeded.
     bool currentFailed() const;
+    // What the points handed over and not yet written take in memory.
+    qint64 queuedBytes() const;
 
 signals:
     void recordingStarted(const QString &dataFile);
@@ -70,13 +76,12 @@ private:
     struct Report;
     struct Private;
 
-    // Worker threads.
-    void postReport(Report report);
     // GUI thread.
     void deliverReports();
 
     std::unique_ptr<Private> d;
     QString current;
     bool failed = false;
+    bool assemblyFailed = false;
     int finishes = 0;
 };

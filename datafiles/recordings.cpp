@@ -132,6 +132,8 @@ std::vector<RecoveredRecording> recoverRecordings(const QString &folder)
         const std::shared_ptr<QLockFile> lock = journalLock(journalPath);
         if (!lock->tryLock(0))
             continue; // still being written
+        if (!QFileInfo::exists(journalPath))
+            continue; // another instance recovered it meanwhile
         RecoveredRecording r;
         r.dataPath = journalPath.chopped(journalSuffix.size()) + dataSuffix;
         const AssemblyResult assembled = assembleRecording(journalPath, r.dataPath);
@@ -188,11 +190,15 @@ QStringList removeOldRecordings(const QString &folder, qint64 limit)
     std::sort(oldestFirst.begin(), oldestFirst.end(), [](const Recording *a, const Recording *b) {
         return a->time != b->time ? a->time < b->time : a->attempt < b->attempt;
     });
-    oldestFirst.pop_back(); // the newest stays
+    // The newest finished recording stays; a journal alone (a run that has
+    // just begun) is no finished recording.
+    const auto newest = std::find_if(oldestFirst.rbegin(), oldestFirst.rend(),
+                                     [](const Recording *r) { return !r->hasJournal; });
     for (const Recording *r : oldestFirst) {
         if (total <= limit)
             break;
-        if (r->hasJournal || r->dataPath.isEmpty())
+        if (r->hasJournal || r->dataPath.isEmpty() ||
+            (newest != oldestFirst.rend() && r == *newest))
             continue;
         if (QFile::remove(r->dataPath)) {
             total -= r->dataSize;

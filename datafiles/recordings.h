@@ -52,12 +52,13 @@ struct RecoveredRecording
 };
 
 // Assembles every journal in the folder that no running process holds, then
-// removes it. A journal without a single intact point is removed and not
-// reported; one that cannot be assembled stays for the next attempt.
+// removes it once its data file is proven complete. A journal without a single intact point is
+// removed and not reported; one that cannot be assembled stays for the next attempt.
 std::vector<RecoveredRecording> recoverRecordings(const QString &folder);
 
 // Removes finished recordings, oldest first, until the recordings in the
 // folder take at most `limit` bytes. A recording with a journal (being
-// written, or not yet recovered) and the newest recording are never removed.
+// written, not yet proven or not yet recovered) and the newest recording
+// without a journal are never removed.
 // Returns the data files removed.
 QStringList removeOldRecordings(const QString &folder, qint64 limit);

@@ -28,7 +28,9 @@ constexpr int kMinPlotWidth = 200;
 void tellUser(QWidget *window, QStatusBar *statusBar, QMessageBox::Icon icon, const QString &text)
 {
     statusBar->showMessage(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-    auto *box = new QMessageBox(icon, window->windowTitle(), text, QMessageBox::Ok, window);
+    auto *box = new QMessageBox(icon, window->windowTitle(), QString(), QMessageBox::Ok, window);
+    box->setTextFormat(Qt::PlainText); // file names and card texts are no markup
+    box->setText(text);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
@@ -62,6 +64,7 @@ MainWindow::MainWindow(QWidget *parent)
     recordingStatus = new QLabel(ui->statusbar);
     recordingStatus->setObjectName(QStringLiteral("recordingStatus"));
     recordingStatus->setMinimumWidth(1); // a long text never widens the window
+    recordingStatus->setTextFormat(Qt::PlainText);
     ui->statusbar->addPermanentWidget(recordingStatus);
 
     ui->label_2->setPixmap(channelIcon(":/img/u1-01.png"));
@@ -165,7 +168,7 @@ QString MainWindow::pointCountText() const
 // idle with no points. Follows the redraw timer, not each block.
 void MainWindow::updateRecordingStatus()
 {
-    const bool recording = timerId != 0;
+    const bool recording = acquiring();
     double lastKey = 0;
     bool anyPoint = false;
     for (QCPGraph *graph : {graphU1, graphI, graphT, graphU2}) {

@@ -100,6 +100,7 @@ private:
     QString refusalHint(QLineEdit *edit, Refusal why) const;
     void showRefusals();
     void killRedrawTimer();
+    bool acquiring() const { return timerId != 0; }
     void enterIdle();
     void updateRecordingStatus();
     QString pointCountText(const qsizetype (&counts)[4]) const;

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "app/logfile.h"
+#include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 
 namespace {
@@ -51,6 +52,7 @@ RecordingMemory MainWindow::recordingMemory() const
         use.containers.push_back({graphPoints(graph), graphCapacity(graph)});
         use.otherBytes += qint64(graphSideBytes(graph));
     }
+    use.otherBytes += recorder->queuedBytes(); // points the disk has not taken yet
     return use;
 }
 

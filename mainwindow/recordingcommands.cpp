@@ -35,6 +35,8 @@ void MainWindow::setUpRecording()
 {
     recorder = std::make_unique<Recorder>(recordingsFolder(), recordingsSizeLimit());
     connect(recorder.get(), &Recorder::recordingStarted, this, &MainWindow::updateRecordingStatus);
+    connect(recorder.get(), &Recorder::recordingAssembled, this,
+            &MainWindow::updateRecordingStatus);
     connect(recorder.get(), &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
     connect(recorder.get(), &Recorder::recordingRecovered, this, &MainWindow::recordingRecovered);
     connect(recorder.get(), &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
@@ -55,8 +57,10 @@ QString MainWindow::recordingStatusText() const
 void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
 {
     logRecordingError(daq.errorLog, u"    recording write error\uFF1A ", dataFile, reason);
-    showProblem(tr("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。")
-                    .arg(QDir::toNativeSeparators(dataFile), reason));
+    const QString text = acquiring()
+                             ? tr("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。")
+                             : tr("录制 %1 已停止写入：%2\n内存中的数据不受影响。");
+    showProblem(text.arg(QDir::toNativeSeparators(dataFile), reason));
     updateRecordingStatus();
 }
 

@@ -260,6 +260,20 @@ The data recorded so far is kept and can be saved; save and clear it before star
     </message>
     <message>
         <source>录制 %1 已停止写入：%2
+内存中的数据不受影响。</source>
+        <translation>The recording %1 is no longer being written: %2
+The data in memory is not affected.</translation>
+    </message>
+    <message>
+        <source>磁盘写入跟不上，录制已停止写入</source>
+        <translation>the disk does not keep up; the recording is no longer written</translation>
+    </message>
+    <message>
+        <source>写入后读回的文件与写入的内容不一致</source>
+        <translation>the file read back does not hold what was written</translation>
+    </message>
+    <message>
+        <source>录制 %1 已停止写入：%2
 采集继续进行，内存中的数据不受影响。</source>
         <translation>The recording %1 is no longer being written: %2
 Acquisition goes on; the data in memory is not affected.</translation>

@@ -4,6 +4,7 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "manualrun.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
 #include "windowtexts.h"
@@ -407,6 +408,7 @@ void FileCommandsTest::liveBlocksInsideARecording()
 {
     window->form()->btn_clear_data->click(); // the time base starts again
     enterText(window->form()->edit_sample, "1000");
+    const ManualRun running(*window);
     Points recording;
     for (int k = 0; k <= 50; ++k)
         recording.append({k / 1000.0, 1000.0 + k}); // 0 .. 50 ms, some times equal to live ones

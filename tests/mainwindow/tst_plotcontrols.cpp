@@ -11,6 +11,7 @@
 
 #include "app/logfile.h"
 #include "mainwindow/lodgraph.h"
+#include "manualrun.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 #include "windowtexts.h"
@@ -483,6 +484,7 @@ void TestPlotControls::readout()
 void TestPlotControls::readoutWhileRecording()
 {
     w->form()->btn_clear_data->click(); // live times from 0
+    const ManualRun running(*w);
     QVector<QCPGraphData> recording;
     for (int k = 0; k <= 5; ++k)
         recording.append(QCPGraphData(k / 100.0, 1000.0 + k)); // 0 .. 50 ms, 10 ms apart
