@@ -192,6 +192,7 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
         return result;
     }
     result.ok = written.ok;
+    result.bytes = written.bytes;
     result.error = written.error;
     return result;
 }

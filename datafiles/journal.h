@@ -41,6 +41,7 @@ struct AssemblyResult
 {
     bool ok = false;
     qint64 points = 0; // intact points found and written
+    qint64 bytes = 0;  // the data file's size
     QString error;     // why it failed: the system's own text
 };
 

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QTimer>
 
@@ -114,6 +115,13 @@ struct Recorder::Private
         std::shared_ptr<std::promise<void>> done;
     };
 
+    // What a data file was proven to hold.
+    struct Proof
+    {
+        qint64 points = -1;
+        qint64 bytes = -1;
+    };
+
     // The recording the writer is appending to.
     struct Current
     {
@@ -124,8 +132,8 @@ struct Recorder::Private
         qint64 written = 0;    // points in the journal
         qint64 requested = -1; // points the data file was last asked to hold
         bool failed = false;   // no more writing to it
-        // Points the data file is proven to hold; assembler thread only.
-        std::shared_ptr<qint64> proven = std::make_shared<qint64>(-1);
+        // What the data file was proven to hold; assembler thread only.
+        std::shared_ptr<Proof> proven = std::make_shared<Proof>();
         bool active() const { return !dataPath.isEmpty(); }
     };
 
@@ -165,7 +173,7 @@ struct Recorder::Private
     void catchUpWhilePaused();
     // Assembler thread.
     bool assembleProven(const QString &journalPath, const QString &dataPath, qint64 points,
-                        qint64 &proven, bool reportFailure);
+                        Proof &proven, bool reportFailure);
     void retryUnfinished();
     void keepFolderInLimit();
 
@@ -568,11 +576,11 @@ void Recorder::Private::catchUpWhilePaused()
 }
 
 // Assembler thread: makes the data file hold the journal's first `points`
-// points, unless it is proven to already.
+// points, unless it was proven to and still has the size it had then.
 bool Recorder::Private::assembleProven(const QString &journalPath, const QString &dataPath,
-                                       qint64 points, qint64 &proven, bool reportFailure)
+                                       qint64 points, Proof &proven, bool reportFailure)
 {
-    if (proven == points)
+    if (proven.points == points && QFileInfo(dataPath).size() == proven.bytes)
         return true;
     const AssemblyResult result = assembleRecording(journalPath, dataPath, points, &progress);
     if (!result.ok) {
@@ -580,7 +588,7 @@ bool Recorder::Private::assembleProven(const QString &journalPath, const QString
             postReport({Report::Failed, dataPath, result.error, 0});
         return false;
     }
-    proven = points;
+    proven = {points, result.bytes};
     if (result.points > 0)
         postReport({Report::Assembled, dataPath, {}, result.points});
     return true;
@@ -590,8 +598,8 @@ bool Recorder::Private::assembleProven(const QString &journalPath, const QString
 void Recorder::Private::retryUnfinished()
 {
     for (auto it = unfinished.begin(); it != unfinished.end();) {
-        qint64 proven = -1;
-        if (assembleProven(it->journalPath, it->dataPath, it->points, proven, false)) {
+        Proof none;
+        if (assembleProven(it->journalPath, it->dataPath, it->points, none, false)) {
             QFile::remove(it->journalPath);
             it->lock->unlock();
             it = unfinished.erase(it);

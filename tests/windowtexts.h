@@ -14,7 +14,8 @@
 // its fields as the user does.
 
 // Texts of the messages the window shows, which are then closed. They must
-// not be modal: a modal box would hold up acquisition while it waits.
+// not be modal: a modal box would hold up acquisition while it waits. File
+// names and card texts in them must never be taken for markup.
 inline QStringList takeMessages(MainWindow &w)
 {
     QStringList texts;
@@ -24,6 +25,9 @@ inline QStringList takeMessages(MainWindow &w)
         texts << box->text();
         if (box->isModal() || box->windowModality() != Qt::NonModal)
             QTest::qFail(qPrintable(QStringLiteral("a modal message box: ") + box->text()),
+                         __FILE__, __LINE__);
+        if (box->textFormat() != Qt::PlainText)
+            QTest::qFail(qPrintable(QStringLiteral("a message as rich text: ") + box->text()),
                          __FILE__, __LINE__);
         box->close();
     }

@@ -4,6 +4,7 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "diskfaults.h"
 #include "manualrun.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
@@ -149,6 +150,8 @@ private slots:
     void unwritableTarget();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
+    void writeFaultSweep_data();
+    void writeFaultSweep();
     void chinesePath();
     void defaultExtension_data();
     void defaultExtension();
@@ -644,6 +647,60 @@ void FileCommandsTest::failedWriteKeepsOldFile()
 #else
     QSKIP("needs RLIMIT_FSIZE");
 #endif
+}
+
+void FileCommandsTest::writeFaultSweep_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("name"); // markup in it must show as typed
+    QTest::newRow("save") << "menu_save"
+                          << "<b>run.txt";
+    QTest::newRow("export") << "menu_export"
+                            << "<b>run.csv";
+    QTest::newRow("picture") << "menu_save_picture"
+                             << "<b>run.png";
+}
+
+// Each command against a disk that fails at every offset of the sweep and in
+// its other calls: either the complete file and the success message, or the
+// failure shown with the system's reason and the old file untouched.
+void FileCommandsTest::writeFaultSweep()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, name);
+    Points points;
+    for (int i = 0; i < 1500; ++i)
+        points.append({i * 0.0025, 1.0 / (i + 3)});
+    for (int c = 0; c < ChannelCount; ++c)
+        setPoints(graph(c), points);
+    const QString target = path(name);
+    run(command, target);
+    const QByteArray complete = readFile(target);
+    const QString succeeded = statusMessage(*window);
+    QVERIFY(takeMessages(*window).isEmpty());
+
+    const QByteArray old = "old\r\n";
+    const QList<DiskFault> faults = diskFaults(complete.size());
+    FaultTally tally;
+    for (const DiskFault &fault : faults) {
+        QVERIFY(writeFile(target, old));
+        window->statusBar()->clearMessage();
+        fault.arm(dir->path());
+        run(command, target);
+        tally.ran();
+        const QStringList shown = takeMessages(*window);
+        if (shown.isEmpty()) {
+            tally.falseSuccesses += readFile(target) != complete;
+            QCOMPARE(statusMessage(*window), succeeded);
+            continue;
+        }
+        QVERIFY2(shown.size() == 1 && shown[0].contains(QDir::toNativeSeparators(target)) &&
+                     shown[0].endsWith("：" + qt_error_string(fault.error)),
+                 fault.name() + ": " + shown.join('|').toUtf8());
+        QVERIFY2(readFile(target) == old, fault.name());
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    }
+    QVERIFY(tally.report(qPrintable(command), int(faults.size())));
 }
 
 void FileCommandsTest::chinesePath()

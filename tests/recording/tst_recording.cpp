@@ -15,6 +15,7 @@
 #include "datafiles/recorder.h"
 #include "datafiles/recordings.h"
 #include "dialoganswer.h"
+#include "diskfaults.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 #include "testfiles.h"
@@ -155,6 +156,11 @@ private slots:
     void killedRunIsRecoveredAtNextStart();
     void failureLeavesAcquisitionRunning_data();
     void failureLeavesAcquisitionRunning();
+    void assemblyFaultSweep();
+    void recoveryFaultSweep();
+    void hungDiskHoldsUpNothing();
+    void twoInstancesRecoverOnce();
+    void stopOnAFailingDisk();
     void openRecordingsFolder();
 
 private:
@@ -337,6 +343,9 @@ void RecordingTest::housekeeping_data()
     QTest::newRow("recording with a journal is kept")
         << QStringList{a + ":100", "KorvelDAQ-20261130-235959.journal:300", b + ":100", c + ":100"}
         << qint64(450) << QStringList{"KorvelDAQ-20261130-235959.journal", a, c};
+    QTest::newRow("a run just begun is not the newest")
+        << QStringList{a + ":100", b + ":1000", "KorvelDAQ-20261201-101500.journal:8"}
+        << qint64(500) << QStringList{b, "KorvelDAQ-20261201-101500.journal"};
     QTest::newRow("the newest stays even beyond the limit")
         << QStringList{a + ":100", c + ":1000"} << qint64(500) << QStringList{c};
     QTest::newRow("other files neither count nor go")
@@ -573,6 +582,10 @@ void RecordingTest::failureLeavesAcquisitionRunning()
     QCOMPARE(failed.size(), 1);
     const QString reason = failed.at(0).at(1).toString();
     QVERIFY(!reason.isEmpty());
+#ifdef Q_OS_LINUX
+    if (diskFull)
+        QCOMPARE(reason, qt_error_string(EFBIG)); // the system's reason, never "Unknown error"
+#endif
     const QStringList messages = takeMessages(w);
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(QDir::toNativeSeparators(dataFile)) &&
@@ -621,6 +634,177 @@ void RecordingTest::failureLeavesAcquisitionRunning()
             QVERIFY(contents.points[c][k].key == graph.at(int(k))->key &&
                     contents.points[c][k].value == graph.at(int(k))->value);
     }
+}
+
+// Stop, then clear, on a disk that fails at each fault of the sweep: a data
+// file said to be written is complete, a failure is said with the system's
+// reason, the journal stays until its data file is proven, the status clears
+// once an assembly succeeds, and the next finish or Exit tries again.
+void RecordingTest::assemblyFaultSweep()
+{
+    Channels all;
+    for (int b = 0; b < 12; ++b)
+        appendTo(all, makeBlock(b, 100));
+    const QList<DiskFault> faults = diskFaults(savedBytes(all).size());
+    appendTo(all, makeBlock(12, 10)); // added after the failed stop
+    const QByteArray complete = savedBytes(all);
+    FaultTally tally;
+    int row = 0;
+    for (const DiskFault &fault : faults) {
+        const QString folder = path(QString::number(row++));
+        const QString data = folder + "/KorvelDAQ-20261208-142301.txt";
+        const QString journal = folder + "/KorvelDAQ-20261208-142301.journal";
+        {
+            Recorder recorder(folder, qint64(1) << 40);
+            QSignalSpy failed(&recorder, &Recorder::recordingFailed);
+            recorder.begin(QDateTime(QDate(2026, 12, 8), QTime(14, 23, 1)));
+            for (int b = 0; b < 12; ++b)
+                recorder.add(makeBlock(b, 100));
+            recorder.waitUntilWritten();
+            fault.arm(folder, ".journal");
+            recorder.pause();
+            recorder.waitUntilWritten();
+            tally.ran();
+            QVERIFY2(failed.size() == 1, fault.name());
+            QCOMPARE(failed.at(0).at(1).toString(), qt_error_string(fault.error));
+            QVERIFY(recorder.currentFailed());
+            QVERIFY(!QFile::exists(data));
+
+            recorder.begin({});
+            recorder.add(makeBlock(12, 10));
+            recorder.pause();
+            recorder.waitUntilWritten();
+            QVERIFY(!recorder.currentFailed());
+            QCOMPARE(readFile(data), complete);
+
+            QVERIFY(writeFile(data, "old"));
+            fault.arm(folder, ".journal");
+            recorder.finish(); // written again, as the file changed
+            recorder.waitUntilWritten();
+            korvel_fault_clear();
+            QVERIFY(QFile::exists(journal) || readFile(data) == complete);
+        }
+        tally.falseSuccesses += readFile(data) != complete; // Exit tried again
+        QVERIFY2(!QFile::exists(journal), fault.name());
+    }
+    QVERIFY(tally.report("assembly", int(faults.size())));
+}
+
+// Recovery at start-up under the same sweep: a recording reported
+// recovered is complete; otherwise the journal stays and the next start
+// recovers it.
+void RecordingTest::recoveryFaultSweep()
+{
+    Channels all;
+    QByteArray crashed = journalHeader();
+    for (int b = 0; b < 12; ++b) {
+        appendJournalRecords(crashed, makeBlock(b, 100));
+        appendTo(all, makeBlock(b, 100));
+    }
+    const QByteArray complete = savedBytes(all);
+    const QList<DiskFault> faults = diskFaults(complete.size());
+    const QString data = path("KorvelDAQ-20261201-080000.txt");
+    const QString journal = path("KorvelDAQ-20261201-080000.journal");
+    FaultTally tally;
+    for (const DiskFault &fault : faults) {
+        QVERIFY(writeFile(journal, crashed));
+        for (bool faulty : {true, false}) {
+            Recorder recorder(dir->path(), qint64(1) << 40);
+            QSignalSpy recovered(&recorder, &Recorder::recordingRecovered);
+            QSignalSpy failed(&recorder, &Recorder::recoveryFailed);
+            if (faulty)
+                fault.arm(dir->path(), ".journal");
+            recorder.recoverLeftovers();
+            recorder.waitUntilWritten();
+            if (faulty)
+                tally.ran();
+            if (!recovered.isEmpty()) {
+                tally.falseSuccesses += readFile(data) != complete;
+                QVERIFY(!QFile::exists(journal));
+                break;
+            }
+            QVERIFY2(faulty && failed.size() == 1, fault.name());
+            QCOMPARE(failed.at(0).at(1).toString(), qt_error_string(fault.error));
+            QVERIFY(QFile::exists(journal) && !QFile::exists(data));
+        }
+        QVERIFY(QFile::remove(data));
+    }
+    QVERIFY(tally.report("recovery", int(faults.size())));
+}
+
+// A disk that stops answering: the writer's queue stays bounded and the
+// recording is reported failed at once; Exit does not wait for the disk.
+void RecordingTest::hungDiskHoldsUpNothing()
+{
+    auto recorder = std::make_unique<Recorder>(dir->path(), qint64(1) << 40);
+    QSignalSpy failed(recorder.get(), &Recorder::recordingFailed);
+    recorder->begin(QDateTime::currentDateTime());
+    recorder->waitUntilWritten();
+    korvel_fault_arm("write", qPrintable(dir->path()), "", 0, 0, 1); // hangs
+    for (int b = 0; b < 2000 && failed.isEmpty(); ++b)
+        recorder->add(makeBlock(b, 100));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(recorder->currentFailed());
+    QVERIFY(recorder->queuedBytes() <= 30 * 4000 * 5 * 8);
+    QElapsedTimer exit;
+    exit.start();
+    recorder.reset();
+    QVERIFY2(exit.elapsed() < 8000, qPrintable(QString::number(exit.elapsed())));
+    korvel_fault_clear(); // the workers left behind finish on their own
+}
+
+// Two instances that start together recover each crashed journal once,
+// with no false failure between them.
+void RecordingTest::twoInstancesRecoverOnce()
+{
+    for (int k = 0; k < 40; ++k) {
+        QByteArray crashed = journalHeader();
+        appendJournalRecords(crashed, makeBlock(k, 5));
+        QVERIFY(writeFile(
+            path(QStringLiteral("KorvelDAQ-20261201-08%1.journal").arg(k, 4, 10, QLatin1Char('0'))),
+            crashed));
+    }
+    Recorder first(dir->path(), qint64(1) << 40), second(dir->path(), qint64(1) << 40);
+    QSignalSpy recovered1(&first, &Recorder::recordingRecovered);
+    QSignalSpy recovered2(&second, &Recorder::recordingRecovered);
+    QSignalSpy failed1(&first, &Recorder::recoveryFailed);
+    QSignalSpy failed2(&second, &Recorder::recoveryFailed);
+    first.recoverLeftovers();
+    second.recoverLeftovers();
+    first.waitUntilWritten();
+    second.waitUntilWritten();
+    QCOMPARE(failed1.size() + failed2.size(), 0);
+    QCOMPARE(recovered1.size() + recovered2.size(), 40);
+    QCOMPARE(QDir(dir->path()).entryList({"*.journal"}, QDir::Files), QStringList());
+}
+
+// A stop whose assembly fails says no more that acquisition goes on, and
+// the card's last block, processed after Stop, reaches the status bar.
+void RecordingTest::stopOnAFailingDisk()
+{
+    ArtSim_Reset();
+    ArtSim_SetManualClock(1);
+    MainWindow w;
+    Recorder &recorder = MainWindowProbe::recorder(w);
+    enterText(w.form()->edit_sample, QStringLiteral("1000"));
+    w.form()->btn_clear_data->click();
+    w.form()->btn_start_collect->click();
+    pump(300);
+    recorder.waitUntilWritten();
+    korvel_fault_arm("write", qPrintable(recordingsFolder()), ".journal", 0, ENOSPC, 0);
+    w.form()->btn_stop_collect->click();
+    recorder.waitUntilWritten();
+    korvel_fault_clear();
+    const QStringList shown = takeMessages(w);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(
+        shown[0].endsWith(qt_error_string(ENOSPC) + QStringLiteral("\n内存中的数据不受影响。")),
+        qPrintable(shown[0]));
+
+    const QVector<double> volts(100, 1.0);
+    w.processBlock(volts, volts, volts, volts, 25.0);
+    QVERIFY2(recordingStatus(w).startsWith(QStringLiteral("已停止  0.100 s  每通道 400 个点")),
+             qPrintable(recordingStatus(w)));
 }
 
 // File > open recordings folder hands the folder to the desktop, created
