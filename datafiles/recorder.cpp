@@ -9,6 +9,7 @@
 #include <QLockFile>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -500,7 +501,11 @@ void Recorder::Private::writePending()
             progress.fetch_add(pending.size());
             unsynced = true;
         } else {
-            fail(failureText(*current.journal, errno));
+            const QString reason = failureText(*current.journal, errno);
+            // The whole records that did reach the journal belong to the recording.
+            current.written = std::max(current.written, (current.journal->size() - JournalHeaderSize) /
+                                                            JournalRecordSize);
+            fail(reason);
         }
     }
     pending.clear();

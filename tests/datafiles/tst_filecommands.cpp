@@ -666,6 +666,7 @@ void FileCommandsTest::writeFaultSweep_data()
 // failure shown with the system's reason and the old file untouched.
 void FileCommandsTest::writeFaultSweep()
 {
+    REQUIRE_DISK_FAULTS();
     QFETCH(QString, command);
     QFETCH(QString, name);
     Points points;

@@ -642,6 +642,7 @@ void RecordingTest::failureLeavesAcquisitionRunning()
 // once an assembly succeeds, and the next finish or Exit tries again.
 void RecordingTest::assemblyFaultSweep()
 {
+    REQUIRE_DISK_FAULTS();
     Channels all;
     for (int b = 0; b < 12; ++b)
         appendTo(all, makeBlock(b, 100));
@@ -695,6 +696,7 @@ void RecordingTest::assemblyFaultSweep()
 // recovers it.
 void RecordingTest::recoveryFaultSweep()
 {
+    REQUIRE_DISK_FAULTS();
     Channels all;
     QByteArray crashed = journalHeader();
     for (int b = 0; b < 12; ++b) {
@@ -736,6 +738,7 @@ void RecordingTest::recoveryFaultSweep()
 // recording is reported failed at once; Exit does not wait for the disk.
 void RecordingTest::hungDiskHoldsUpNothing()
 {
+    REQUIRE_DISK_FAULTS();
     auto recorder = std::make_unique<Recorder>(dir->path(), qint64(1) << 40);
     QSignalSpy failed(recorder.get(), &Recorder::recordingFailed);
     recorder->begin(QDateTime::currentDateTime());
@@ -757,6 +760,7 @@ void RecordingTest::hungDiskHoldsUpNothing()
 // with no false failure between them.
 void RecordingTest::twoInstancesRecoverOnce()
 {
+    REQUIRE_DISK_FAULTS();
     for (int k = 0; k < 40; ++k) {
         QByteArray crashed = journalHeader();
         appendJournalRecords(crashed, makeBlock(k, 5));
@@ -782,6 +786,7 @@ void RecordingTest::twoInstancesRecoverOnce()
 // the card's last block, processed after Stop, reaches the status bar.
 void RecordingTest::stopOnAFailingDisk()
 {
+    REQUIRE_DISK_FAULTS();
     ArtSim_Reset();
     ArtSim_SetManualClock(1);
     MainWindow w;
