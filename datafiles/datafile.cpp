@@ -87,7 +87,7 @@ QByteArray formatDataNumber(double number)
     return QByteArray(text, formatDataNumber(number, text));
 }
 
-double parseDataNumber(QByteArrayView token)
+double parseDataNumber(QByteArrayView token, bool *ok)
 {
     // Fast path: std::from_chars takes the whole token and gives a finite
     // value only for [-]digits[.digits][(e|E)[+|-]digits], where it agrees
@@ -97,9 +97,16 @@ double parseDataNumber(QByteArrayView token)
     const char *const end = begin + token.size();
     double value = 0;
     const auto res = std::from_chars(begin, end, value);
-    if (res.ec == std::errc() && res.ptr == end && std::isfinite(value))
+    if (res.ec == std::errc() && res.ptr == end && std::isfinite(value)) {
+        if (ok)
+            *ok = true;
         return value;
-    return QString::fromUtf8(token).toDouble();
+    }
+    bool number = false;
+    value = QString::fromUtf8(token).toDouble(&number);
+    if (ok) // a number too large or too small for a double is still a number
+        *ok = number || value != 0;
+    return value;
 }
 
 bool writeDataFile(QIODevice &device, const ChannelSet &channels)
@@ -166,9 +173,23 @@ public:
         }
         if (!target)
             return stopAt(ReadStop::NoSection);
-        if (tokens == 2)
-            target->push_back({parseDataNumber(first), parseDataNumber(second)});
+        if (tokens != 2) {
+            irregular(Irregularity::TokenCount);
+            return true;
+        }
+        bool keyOk, valueOk;
+        target->push_back({parseDataNumber(first, &keyOk), parseDataNumber(second, &valueOk)});
+        if (!keyOk || !valueOk)
+            irregular((!keyOk && first.isEmpty()) || (!valueOk && second.isEmpty())
+                          ? Irregularity::EmptyToken
+                          : Irregularity::NotANumber);
         return true;
+    }
+
+    void irregular(Irregularity why)
+    {
+        if (++contents.irregularLines <= MaxIrregularListed)
+            contents.firstIrregular.push_back({lineNumber, why});
     }
 
     // Records why reading ends; `line` is the line being handled.

@@ -27,8 +27,8 @@ QByteArray formatDataNumber(double number);
 
 // Converts one token as QString::fromUtf8(token).toDouble() does (white space
 // around it ignored, anything that is no number gives 0), with a fast path
-// for plain decimal tokens.
-double parseDataNumber(QByteArrayView token);
+// for plain decimal tokens. ok, if given, says whether it was a number.
+double parseDataNumber(QByteArrayView token, bool *ok = nullptr);
 
 // Writes the channels' points. Returns false as soon as a write fails; the
 // device then holds an unknown part of the file.
@@ -42,6 +42,23 @@ enum class ReadStop {
     ReadError,   // the device reported an error
 };
 
+// A line read in a way its writer cannot have meant; it is read as ever,
+// and the open command tells the user.
+enum class Irregularity {
+    NotANumber, // a token that is no number, read as 0
+    EmptyToken, // an empty token (two spaces, a space first), read as 0
+    TokenCount, // a line of zero or three or more tokens in a section, skipped
+};
+
+struct IrregularLine
+{
+    qint64 line; // 1-based
+    Irregularity why;
+};
+
+// How many irregular lines the reader lists one by one.
+constexpr int MaxIrregularListed = 5;
+
 struct DataFileContents
 {
     // Points per channel (U1, I, T, U2) in the order the file gives them;
@@ -50,6 +67,9 @@ struct DataFileContents
     ReadStop stop = ReadStop::EndOfData;
     // 1-based number of the line that ended reading; 0 for EndOfData.
     qint64 stopLine = 0;
+    // Irregular lines: how many, and the first MaxIrregularListed of them.
+    qint64 irregularLines = 0;
+    std::vector<IrregularLine> firstIrregular;
 };
 
 // Reads a data file from the device's current position to its end: LF or

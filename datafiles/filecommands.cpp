@@ -173,6 +173,7 @@ void MainWindow::on_menu_open_data_triggered()
     ReadStop stop;
     qint64 stopLine;
     QString readError;
+    QString irregular;
     {
         WaitCursor wait;
         // Whatever was read before a line that ends reading stays.
@@ -182,6 +183,7 @@ void MainWindow::on_menu_open_data_triggered()
         file.close();
         stop = contents.stop;
         stopLine = contents.stopLine;
+        irregular = irregularLinesText(contents);
         QCPGraph *const graphs[ChannelCount] = {graphU1, graphI, graphT, graphU2};
         for (int c = 0; c < ChannelCount; ++c) {
             read[c] = qsizetype(contents.points[c].size());
@@ -197,15 +199,44 @@ void MainWindow::on_menu_open_data_triggered()
 
     updateRecordingStatus();
     const QString readText = tr("已从 %2 读取 %1").arg(pointCountText(read), shownName(fileName));
-    if (stop == ReadStop::EndOfData) {
+    if (stop == ReadStop::EndOfData && irregular.isEmpty()) {
         ui->statusbar->showMessage(readText);
+        return;
+    }
+    if (stop == ReadStop::EndOfData) {
+        showProblem(tr("%1：%2\n%3。").arg(shownName(fileName), irregular, readText));
         return;
     }
     const QString why = stop == ReadStop::UnknownLine ? tr("这一行不是段名，读取到此为止")
                         : stop == ReadStop::NoSection ? tr("第一个段名之前有数据行，读取到此为止")
                                                       : tr("读取出错（%1）").arg(readError);
-    showProblem(tr("%1 第 %2 行：%3。\n%4，此前读取的点已保留。")
-                    .arg(shownName(fileName), QLocale().toString(stopLine), why, readText));
+    QString text = tr("%1 第 %2 行：%3。\n%4，此前读取的点已保留。")
+                       .arg(shownName(fileName), QLocale().toString(stopLine), why, readText);
+    if (!irregular.isEmpty())
+        text += QLatin1Char('\n') + irregular;
+    showProblem(text);
+}
+
+// The irregular lines of a file as the open command reports them; empty for
+// a clean file.
+QString MainWindow::irregularLinesText(const DataFileContents &contents) const
+{
+    if (contents.irregularLines == 0)
+        return {};
+    const QLocale locale;
+    QStringList lines{
+        tr("%1 行不规则，按以往的方式读取：").arg(locale.toString(contents.irregularLines))};
+    for (const IrregularLine &l : contents.firstIrregular) {
+        const QString why = l.why == Irregularity::NotANumber   ? tr("不是数字，按 0 读取")
+                            : l.why == Irregularity::EmptyToken ? tr("空字段，按 0 读取")
+                                                                : tr("字段数不对，已跳过");
+        lines << tr("第 %1 行：%2").arg(locale.toString(l.line), why);
+    }
+    if (contents.irregularLines > qint64(contents.firstIrregular.size()))
+        lines << tr("……还有 %1 行")
+                     .arg(locale.toString(contents.irregularLines -
+                                          qint64(contents.firstIrregular.size())));
+    return lines.join(QLatin1Char('\n'));
 }
 
 void MainWindow::on_menu_export_triggered()

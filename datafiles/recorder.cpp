@@ -503,8 +503,8 @@ void Recorder::Private::writePending()
         } else {
             const QString reason = failureText(*current.journal, errno);
             // The whole records that did reach the journal belong to the recording.
-            current.written = std::max(current.written, (current.journal->size() - JournalHeaderSize) /
-                                                            JournalRecordSize);
+            current.written = std::max(
+                current.written, (current.journal->size() - JournalHeaderSize) / JournalRecordSize);
             fail(reason);
         }
     }

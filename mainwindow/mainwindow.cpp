@@ -113,7 +113,7 @@ void MainWindow::onUpdateData() {}
 
 void MainWindow::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == timerId && timerId != 0) {
+    if (acquiring() && event->timerId() == timerId) {
         ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
         watchMemory(); // may stop the run
         updateRecordingStatus();
@@ -132,7 +132,9 @@ void MainWindow::killRedrawTimer()
 void MainWindow::enterIdle()
 {
     killRedrawTimer();
-    setFollowing(true); // the next start follows the recording again
+    // The view stays as the user left it, also for the card's last blocks;
+    // the next start follows the recording again.
+    setFollowing(followLive);
     ui->btn_start_collect->setEnabled(true);
     recorder->pause(); // the recording becomes a complete data file
     ui->customPlot_VIT->replot();
@@ -141,7 +143,7 @@ void MainWindow::enterIdle()
 
 void MainWindow::taskEndedByCard(const QString &reason, bool currentTask)
 {
-    if (currentTask && timerId != 0)
+    if (currentTask && acquiring())
         enterIdle();
     showProblem(tr("采集已停止：%1\n已记录的数据仍保留。").arg(reason));
 }

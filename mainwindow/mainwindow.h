@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QMouseEvent;
 class Recorder;
+struct DataFileContents;
 class Ui_MainWindow;
 
 // The one window: owns the form, the acquisition task and the four channel
@@ -100,6 +101,7 @@ private:
     QString refusalHint(QLineEdit *edit, Refusal why) const;
     void showRefusals();
     void killRedrawTimer();
+    // Whether acquisition runs: the one place that says so.
     bool acquiring() const { return timerId != 0; }
     void enterIdle();
     void updateRecordingStatus();
@@ -123,6 +125,7 @@ private:
     void setFollowing(bool on);
     void showReadout();
     QString readoutText(double key) const;
+    QString irregularLinesText(const DataFileContents &contents) const;
 
     bool zoomMode;
     Ui_MainWindow *ui;

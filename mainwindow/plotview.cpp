@@ -76,7 +76,7 @@ QString MainWindow::readoutText(double key) const
 // make is the user's: the view stays where they put it.
 void MainWindow::onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange)
 {
-    if (fittingTimeAxis || timerId == 0 || !followLive)
+    if (fittingTimeAxis || !acquiring() || !followLive)
         return;
     if (newRange.lower == oldRange.lower && newRange.upper == oldRange.upper)
         return;
@@ -86,6 +86,6 @@ void MainWindow::onTimeRangeChanged(const QCPRange &newRange, const QCPRange &ol
 void MainWindow::setFollowing(bool on)
 {
     followLive = on;
-    overlay->setNotice(on || timerId == 0 ? QString()
+    overlay->setNotice(on || !acquiring() ? QString()
                                           : tr("不再跟随新数据：全部显示或复原显示恢复跟随"));
 }

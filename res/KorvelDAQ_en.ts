@@ -265,6 +265,36 @@ The data recorded so far is kept and can be saved; save and clear it before star
 The data in memory is not affected.</translation>
     </message>
     <message>
+        <source>%1：%2
+%3。</source>
+        <translation>%1: %2
+%3.</translation>
+    </message>
+    <message>
+        <source>%1 行不规则，按以往的方式读取：</source>
+        <translation>%1 irregular lines, read as always:</translation>
+    </message>
+    <message>
+        <source>不是数字，按 0 读取</source>
+        <translation>not a number, read as 0</translation>
+    </message>
+    <message>
+        <source>空字段，按 0 读取</source>
+        <translation>an empty field, read as 0</translation>
+    </message>
+    <message>
+        <source>字段数不对，已跳过</source>
+        <translation>wrong number of fields, skipped</translation>
+    </message>
+    <message>
+        <source>第 %1 行：%2</source>
+        <translation>line %1: %2</translation>
+    </message>
+    <message>
+        <source>……还有 %1 行</source>
+        <translation>… and %1 more lines</translation>
+    </message>
+    <message>
         <source>磁盘写入跟不上，录制已停止写入</source>
         <translation>the disk does not keep up; the recording is no longer written</translation>
     </message>

@@ -346,25 +346,46 @@ void FileCommandsTest::openMergesInTimeOrder()
 void FileCommandsTest::openReportsWhatWasRead_data()
 {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("read");    // points per channel as the status bar says it
-    QTest::addColumn<QString>("stopped"); // the warning's line and reason; empty: none
+    QTest::addColumn<QString>("read");      // points per channel as the status bar says it
+    QTest::addColumn<QString>("stopped");   // the warning's line and reason; empty: none
+    QTest::addColumn<QString>("irregular"); // the report of irregular lines; empty: none
     QTest::newRow("whole file") << QByteArray("U1_DATA\n1 2\n3 4\nT_DATA\n5 6")
                                 << "U1 2、I 0、T 1、U2 0"
+                                << ""
                                 << "";
     QTest::newRow("unknown line") << QByteArray("I_DATA\r\n1 2\r\n1\t3\r\n4 5\r\n")
                                   << "U1 0、I 1、T 0、U2 0"
-                                  << "第 3 行：这一行不是段名";
+                                  << "第 3 行：这一行不是段名"
+                                  << "";
     QTest::newRow("point line first") << QByteArray("1 2\nU1_DATA\n3 4\n") << "每通道 0"
-                                      << "第 1 行：第一个段名之前有数据行";
+                                      << "第 1 行：第一个段名之前有数据行"
+                                      << "";
+    QTest::newRow("damaged numbers")
+        << QByteArray("U1_DATA\n0.2 abc\nxyz 5\n0.3 3 3\n1 2\n\n1e999 1\n")
+        << "U1 4、I 0、T 0、U2 0"
+        << ""
+        << "4 行不规则，按以往的方式读取：\n第 2 行：不是数字，按 0 读取\n"
+           "第 3 行：不是数字，按 0 读取\n第 4 行：字段数不对，已跳过\n第 6 "
+           "行：字段数不对，已跳过\n";
+    QTest::newRow("empty fields, more than are listed")
+        << QByteArray("T_DATA\n 5\n6  \n1  2\nx 1\n2 y\n\nU3_DATA\n") << "U1 0、I 0、T 4、U2 0"
+        << "第 8 行：这一行不是段名"
+        << "6 行不规则，按以往的方式读取：\n第 2 行：空字段，按 0 读取\n第 3 行：空字段，按 0 "
+           "读取\n"
+           "第 4 行：字段数不对，已跳过\n第 5 行：不是数字，按 0 读取\n第 6 行：不是数字，按 0 "
+           "读取\n"
+           "……还有 1 行";
 }
 
 // The status bar says what was read; an early stop is a warning with the line
-// and the reason, and the points read before it stay.
+// and the reason, and the points read before it stay. Irregular lines, read
+// as ever, are listed in the same warning.
 void FileCommandsTest::openReportsWhatWasRead()
 {
     QFETCH(QByteArray, file);
     QFETCH(QString, read);
     QFETCH(QString, stopped);
+    QFETCH(QString, irregular);
     setPoints(graph(ChannelI), {{0.5, 9}});
     QVERIFY(writeFile(path("s.txt"), file));
     QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
@@ -375,12 +396,13 @@ void FileCommandsTest::openReportsWhatWasRead()
     const QString readText = "已从 " + name + " 读取 " + read + " 个点";
     QVERIFY2(statusMessage(*window).contains(readText), qPrintable(statusMessage(*window)));
     const QStringList shown = takeMessages(*window);
-    if (stopped.isEmpty()) {
+    if (stopped.isEmpty() && irregular.isEmpty()) {
         QCOMPARE(shown, QStringList());
         return;
     }
     QCOMPARE(shown.size(), 1);
-    QVERIFY2(shown[0].startsWith(name + " " + stopped) && shown[0].contains(readText),
+    QVERIFY2(shown[0].startsWith(name + (stopped.isEmpty() ? "：" : " " + stopped)) &&
+                 shown[0].contains(readText) && shown[0].contains(irregular),
              qPrintable(shown[0]));
     if (stopped.startsWith("第 3 行"))
         QCOMPARE(pointsOf(graph(ChannelI)), (Points{{0.5, 9}, {1, 2}}));
