@@ -31,6 +31,7 @@ void tellUser(QWidget *window, QStatusBar *statusBar, QMessageBox::Icon icon, co
     auto *box = new QMessageBox(icon, window->windowTitle(), QString(), QMessageBox::Ok, window);
     box->setTextFormat(Qt::PlainText); // file names and card texts are no markup
     box->setText(text);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse); // a path or an address to copy
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
@@ -224,7 +225,9 @@ void MainWindow::on_menu_exit_triggered()
 void MainWindow::on_menu_cop_www_address_triggered()
 {
     // Follows the system locale, not the interface language.
-    QDesktopServices::openUrl(QUrl(websiteAddress(QLocale()), QUrl::TolerantMode));
+    const QString address = websiteAddress(QLocale());
+    if (!QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode)))
+        showProblem(tr("无法打开浏览器。公司网址：\n%1").arg(address));
 }
 
 void MainWindow::on_menu_about_triggered()

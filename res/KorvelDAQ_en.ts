@@ -295,6 +295,16 @@ The data in memory is not affected.</translation>
         <translation>… and %1 more lines</translation>
     </message>
     <message>
+        <source>无法打开浏览器。公司网址：
+%1</source>
+        <translation>No web browser could be opened. The company's web site:
+%1</translation>
+    </message>
+    <message>
+        <source>任务总是使用四个固定输入 Dev1/ai0 到 Dev1/ai3</source>
+        <translation>The task always uses the four fixed inputs Dev1/ai0 to Dev1/ai3</translation>
+    </message>
+    <message>
         <source>磁盘写入跟不上，录制已停止写入</source>
         <translation>the disk does not keep up; the recording is no longer written</translation>
     </message>

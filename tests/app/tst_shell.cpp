@@ -94,6 +94,9 @@ const FormText formTexts[] = {
     {"label_5", "text", "", ""},
     {"checkBox_temperature", "text", "温度", "Temp."},
     {"label_6", "text", "物理通道", "Channel"},
+    {"edit_physical_channel", "toolTip", "任务总是使用四个固定输入 Dev1/ai0 到 Dev1/ai3",
+     "The task always uses the four fixed inputs Dev1/ai0 to Dev1/ai3"},
+    {"edit_physical_channel", "readOnly", "true", "true"}, // the task's inputs are fixed
     {"edit_sample", "toolTip", "1,10,100,1000", "1,10,100,1000"},
     {"label_7", "text", "采样频率", "Sample"},
     {"btn_start_collect", "text", "开始采集", "Start collect"},
@@ -855,17 +858,20 @@ void TestShell::websiteFollowsSystemLocale_data()
     QTest::addColumn<QLocale>("system");
     QTest::addColumn<bool>("switchLanguage");
     QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("browser"); // whether one can be opened
     const QString cn = QStringLiteral("https://cn.korvel.example");
     const QString www = QStringLiteral("https://www.korvel.example");
-    QTest::newRow("zh_CN") << QLocale(QLocale::Chinese, QLocale::China) << false << cn;
+    QTest::newRow("zh_CN") << QLocale(QLocale::Chinese, QLocale::China) << false << cn << true;
     QTest::newRow("zh_TW") << QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript,
                                       QLocale::Taiwan)
-                           << false << cn;
+                           << false << cn << true;
     QTest::newRow("zh_CN, interface switched to English")
-        << QLocale(QLocale::Chinese, QLocale::China) << true << cn;
-    QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << false << www;
-    QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << false << www;
-    QTest::newRow("C") << QLocale::c() << false << www;
+        << QLocale(QLocale::Chinese, QLocale::China) << true << cn << true;
+    QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << false << www
+                           << true;
+    QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << false << www << true;
+    QTest::newRow("C") << QLocale::c() << false << www << true;
+    QTest::newRow("no browser") << QLocale::c() << false << www << false;
 }
 
 void TestShell::websiteFollowsSystemLocale()
@@ -873,9 +879,12 @@ void TestShell::websiteFollowsSystemLocale()
     QFETCH(QLocale, system);
     QFETCH(bool, switchLanguage);
     QFETCH(QString, url);
+    QFETCH(bool, browser);
     const QLocale saved;
     QLocale::setDefault(system);
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+    // A handler whose method is missing fails as a system without a browser does.
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this,
+                                    browser ? "openUrl" : "noBrowser");
     openedUrls.clear();
     {
         MainWindow w;
@@ -884,9 +893,14 @@ void TestShell::websiteFollowsSystemLocale()
         w.form()->menu_cop_www_address->trigger();
         if (switchLanguage)
             w.form()->actionLanguage->trigger(); // back, for the tests that follow
+        const QStringList shown = takeMessages(w);
+        QCOMPARE(shown,
+                 browser ? QStringList() : QStringList{"无法打开浏览器。公司网址：\n" + url});
     }
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QLocale::setDefault(saved);
+    if (!browser)
+        return;
     QCOMPARE(openedUrls.size(), 1);
     QCOMPARE(openedUrls.first(), QUrl(url));
     QVERIFY(openedUrls.first().path().isEmpty() || openedUrls.first().path() == QLatin1String("/"));
