@@ -46,6 +46,14 @@ double scaleT(double volts, const TemperatureScale &scale)
     return scale.gain * volts + scale.offset;
 }
 
+bool temperatureScaleFinite(double minTemp, double maxTemp)
+{
+    const TemperatureScale scale = temperatureScale(minTemp, maxTemp);
+    // The mapping is linear: its ends bound every value between.
+    return std::isfinite(scale.gain) && std::isfinite(scale.offset) &&
+           std::isfinite(10 * scaleT(-10, scale)) && std::isfinite(10 * scaleT(10, scale));
+}
+
 double clampBelowZero(double value)
 {
     return value < 0.0 ? 0.0 : value;

@@ -38,6 +38,9 @@ struct TemperatureScale
 };
 TemperatureScale temperatureScale(double minTemp, double maxTemp);
 double scaleT(double volts, const TemperatureScale &scale); // 10 °C
+// Whether the mapping gives a finite temperature, also in °C, for every
+// input from -10 V to +10 V.
+bool temperatureScaleFinite(double minTemp, double maxTemp);
 
 // Values below 0 become 0; NaN stays NaN.
 double clampBelowZero(double value);

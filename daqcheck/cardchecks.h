@@ -14,12 +14,14 @@
 // feeds it on the GUI thread.
 
 // One check's outcome: its name, whether it passed, and the figure measured
-// (with the reason when it failed).
+// (with the reason when it failed). A skipped check did not run because what
+// it measures never happened; it neither passed nor failed.
 struct CheckResult
 {
     QString name;
     bool passed = false;
     QString figure;
+    bool skipped = false;
 };
 
 // When a block was read and how many scans the program took from it.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointF>
 #include <QVector>
@@ -93,7 +94,14 @@ protected:
 
 private:
     // Why an edit's text is not in force.
-    enum class Refusal { None, NotANumber, MinNotBelowMax, MaxNotAboveMin, NotASampleRate };
+    enum class Refusal {
+        None,
+        NotANumber,
+        MinNotBelowMax,
+        MaxNotAboveMin,
+        RangeTooWide,
+        NotASampleRate
+    };
 
     void logTemperature(const char *caption, double value);
     void applyTemperatureLimits(QLineEdit *edited);
@@ -146,6 +154,8 @@ private:
     Refusal minTempRefusal;
     Refusal maxTempRefusal;
     Refusal sampleRefusal;
+    // The hint each field last put in the status bar.
+    QHash<const QLineEdit *, QString> hintShown;
     // Right of the status bar: recording or stopped, last time, points held.
     QLabel *recordingStatus;
     // How long memory lasts while acquiring; stops the run before it runs out.

@@ -41,7 +41,7 @@ void MainWindow::applyTemperatureLimits(QLineEdit *edited)
     const double newMin = typedMin.value_or(minTemp);
     const double newMax = typedMax.value_or(maxTemp);
 
-    if (newMin < newMax) {
+    if (newMin < newMax && temperatureScaleFinite(newMin, newMax)) {
         if (newMin != minTemp) {
             minTemp = newMin;
             logTemperature(" set the min temp: ", minTemp);
@@ -56,13 +56,15 @@ void MainWindow::applyTemperatureLimits(QLineEdit *edited)
                    edited == ui->edit_maxtemp);
         return;
     }
-    // The order is wrong: the field just finished is refused, nothing changes.
+    // The order is wrong, or the range too wide for the numbers: the field
+    // just finished is refused, nothing changes.
     const bool minEdited = edited == ui->edit_mintemp;
     const bool typed = minEdited ? typedMin.has_value() : typedMax.has_value();
     setRefusal(edited,
-               !typed      ? Refusal::NotANumber
-               : minEdited ? Refusal::MinNotBelowMax
-                           : Refusal::MaxNotAboveMin,
+               !typed ? Refusal::NotANumber
+               : !(newMin < newMax)
+                   ? (minEdited ? Refusal::MinNotBelowMax : Refusal::MaxNotAboveMin)
+                   : Refusal::RangeTooWide,
                true);
 }
 
@@ -120,6 +122,9 @@ QString MainWindow::refusalHint(QLineEdit *edit, Refusal why) const
     case Refusal::MaxNotAboveMin:
         return tr("最高温度必须高于最低温度 %1。仍使用 %2。")
             .arg(typedOr(ui->edit_mintemp, minTemp), locale.toString(maxTemp));
+    case Refusal::RangeTooWide:
+        return tr("温度范围太大，换算后的温度会溢出。仍使用 %1 到 %2。")
+            .arg(locale.toString(minTemp), locale.toString(maxTemp));
     case Refusal::NotASampleRate:
         return tr("采样频率只能是 1、10、100 或 1000。仍使用 %1。")
             .arg(locale.toString(1000 / keepEvery));
@@ -136,7 +141,12 @@ void MainWindow::setRefusal(QLineEdit *edit, Refusal why, bool tellNow)
                                                 : sampleRefusal;
     const bool wasRefused = state != Refusal::None;
     state = why;
+    QString &shownHint = hintShown[edit];
     if (why == Refusal::None) {
+        // Accepted, or typed again: the field's hint in the status bar is over.
+        if (!shownHint.isEmpty() && ui->statusbar->currentMessage() == shownHint)
+            ui->statusbar->clearMessage();
+        shownHint.clear();
         if (!wasRefused)
             return;
         edit->setPalette(QPalette());
@@ -151,6 +161,7 @@ void MainWindow::setRefusal(QLineEdit *edit, Refusal why, bool tellNow)
     edit->setToolTip(hint);
     if (tellNow) {
         ui->statusbar->showMessage(hint);
+        shownHint = hint;
         // Beside the field, over the plot's margin: the next field stays free.
         if (edit->isVisible())
             QToolTip::showText(edit->mapToGlobal(QPoint(edit->width(), 0)), hint, edit);

@@ -305,6 +305,10 @@ The data in memory is not affected.</translation>
         <translation>The task always uses the four fixed inputs Dev1/ai0 to Dev1/ai3</translation>
     </message>
     <message>
+        <source>温度范围太大，换算后的温度会溢出。仍使用 %1 到 %2。</source>
+        <translation>The temperature range is too wide: the temperatures would overflow. %1 to %2 stays in force.</translation>
+    </message>
+    <message>
         <source>磁盘写入跟不上，录制已停止写入</source>
         <translation>the disk does not keep up; the recording is no longer written</translation>
     </message>

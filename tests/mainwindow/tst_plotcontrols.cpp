@@ -750,6 +750,9 @@ void TestPlotControls::temperatureNumbers_data()
         {" set the min temp: 100", " set the max temp: 300"}, 100, 300);
     row("corrected after a refusal", {"max:abc", "max:3700"}, {" set the max temp: 3700"}, 400,
         3700);
+    row("wide but finite", {"max:1e308", "max:3600"},
+        {" set the max temp: 1e+308", " set the max temp: 3600"}, 400, 3600);
+    row("a range that overflows", {"min:-1e308", "max:1e308"}, {}, 400, 3600, "min max");
 }
 
 // Numbers with a decimal point or the user's decimal comma; refusals are
@@ -778,6 +781,8 @@ void TestPlotControls::temperatureNumbers()
     QVERIFY2(sameLimits(inForce, {min, max}),
              qPrintable(QStringLiteral("%1 .. %2").arg(inForce.first).arg(inForce.second)));
 
+    // A hint in the status bar only while a field is refused.
+    QCOMPARE(statusMessage(*w).isEmpty(), marked.isEmpty());
     // A refused field keeps its text, marked, with a hint that names the value in force.
     const QColor plain = w->form()->edit_physical_channel->palette().color(QPalette::Base);
     for (QLineEdit *edit : {w->form()->edit_mintemp, w->form()->edit_maxtemp}) {
