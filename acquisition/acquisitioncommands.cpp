@@ -62,6 +62,7 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
 
     // The lists come from one split and have equal length; the shortest decides.
     KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, keepEvery, tScale);
+    livePointsKept += kept.keys.size();
     addChannelPoints(graphU1, kept.keys, kept.u1);
     addChannelPoints(graphI, kept.keys, kept.i);
     addChannelPoints(graphT, kept.keys, kept.t);

@@ -197,6 +197,7 @@ void MainWindow::on_menu_open_data_triggered()
     setFollowing(true);
     plot->replot();
 
+    memoryGuard.outlookChanged();
     updateRecordingStatus();
     const QString readText = tr("已从 %2 读取 %1").arg(pointCountText(read), shownName(fileName));
     if (stop == ReadStop::EndOfData && irregular.isEmpty()) {

@@ -58,6 +58,7 @@ void MainWindow::on_btn_clear_data_clicked()
     plot->yAxis->setRange(-50, 500);
     setFollowing(true);
     plot->replot();
+    memoryGuard.outlookChanged();
     updateRecordingStatus();
 }
 

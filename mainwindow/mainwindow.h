@@ -161,6 +161,7 @@ private:
     // How long memory lasts while acquiring; stops the run before it runs out.
     MemoryGuard memoryGuard;
     QElapsedTimer memoryClock;
+    qint64 livePointsKept = 0; // per channel, acquired since start-up; the guard's rate
     // Writes every live run to disk as it is recorded; one recording from
     // start-up or a clear until the next clear or Exit.
     std::unique_ptr<Recorder> recorder;

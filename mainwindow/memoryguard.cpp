@@ -155,7 +155,12 @@ void MemoryGuard::begin(qint64 budget, const RecordingMemory &use, qint64 nowMs,
     secondsUntilStop = -1;
     warned = false;
     history.clear();
-    history.emplace_back(nowMs, use.points());
+    history.emplace_back(nowMs, counted(use));
+}
+
+qint64 MemoryGuard::counted(const RecordingMemory &use)
+{
+    return use.livePoints >= 0 ? use.livePoints : use.points();
 }
 
 double MemoryGuard::pointsPerSecond() const
@@ -172,10 +177,11 @@ MemoryGuard::Action MemoryGuard::update(const RecordingMemory &use, qint64 nowMs
         return Action::None;
     heldBytes = use.heldBytes();
     const qint64 points = use.points();
+    const qint64 live = counted(use);
     // Fewer points than before: the data was cleared; the rate starts afresh.
-    if (!history.empty() && points < history.back().second)
+    if (!history.empty() && live < history.back().second)
         history.clear();
-    history.emplace_back(nowMs, points);
+    history.emplace_back(nowMs, live);
     while (history.size() > 2 && nowMs - history[1].first >= kRateWindowMs)
         history.pop_front();
 

@@ -27,6 +27,10 @@ struct RecordingMemory
     qint64 otherBytes = 0;         // index and waiting points held now
     double otherBytesPerPoint = 0; // what the index grows by per point and container
     qint64 maxPoints = 0;          // points a container may hold at most (0: no limit)
+    // Points acquired per container since the run began, whatever was cleared
+    // or opened meanwhile; the rate comes from these alone. -1: not counted
+    // (the fullest container's points then give the rate).
+    qint64 livePoints = -1;
 
     // Memory held now, in bytes: what the containers reserved, not only what they fill.
     qint64 heldBytes() const;
@@ -57,7 +61,8 @@ constexpr double kDefaultMemoryShare = 0.7;
 qint64 defaultMemoryBudget(qint64 physicalBytes, qint64 processBytes, qint64 recordingBytes);
 
 // Watches one acquisition run: the rate at which points come, the time the
-// budget lasts at that rate, one warning, and the stop.
+// budget lasts at that rate, one warning per approach to the limit (again
+// after a clear or an opened file changed the outlook), and the stop.
 class MemoryGuard
 {
 public:
@@ -76,6 +81,8 @@ public:
                double expectedPointsPerSecond);
     // The recording as it is now (every redraw while acquiring).
     Action update(const RecordingMemory &use, qint64 nowMs);
+    // Points were cleared or opened: a new approach to the limit is warned of again.
+    void outlookChanged() { warned = false; }
     // No run is watched (after a stop by the guard, or without a budget).
     void end() { watching = false; }
     bool active() const { return watching; }
@@ -88,6 +95,8 @@ public:
 
 private:
     double pointsPerSecond() const;
+    // The points the rate is measured on.
+    static qint64 counted(const RecordingMemory &use);
 
     bool watching = false;
     qint64 budgetBytes = 0;

@@ -53,6 +53,7 @@ RecordingMemory MainWindow::recordingMemory() const
         use.otherBytes += qint64(graphSideBytes(graph));
     }
     use.otherBytes += recorder->queuedBytes(); // points the disk has not taken yet
+    use.livePoints = livePointsKept;
     return use;
 }
 

@@ -161,6 +161,49 @@ private slots:
                  int(MemoryGuard::Action::Stop));
     }
 
+    void openAndClearDuringARun_data()
+    {
+        QTest::addColumn<qint64>("after"); // points per container after the event
+        QTest::newRow("a file opened") << qint64(1500000);
+        QTest::newRow("cleared") << qint64(0);
+    }
+    // The rate is the acquisition's: points opened or cleared during a run
+    // move the estimate by their memory only, and the outlook is warned of anew.
+    void openAndClearDuringARun()
+    {
+        QFETCH(qint64, after);
+        const qint64 budget = qint64(200) << 20; // less than 15 minutes from the start
+        RecordingMemory use = fourContainers({0, 0, 0, 0}, 0);
+        const auto set = [&use](qint64 points) {
+            for (ContainerUse &c : use.containers) {
+                c.size = points;
+                while (c.capacity < c.size)
+                    c.capacity = grownCapacity(c.capacity);
+            }
+        };
+        MemoryGuard guard;
+        guard.begin(budget, use, 0, 4000);
+        qint64 held = 0;
+        int warnings = 0;
+        for (qint64 ms = 600; ms <= 120000; ms += 600) {
+            use.livePoints = 4000 * ms / 1000;
+            if (ms == 60000) {
+                held = after - use.livePoints;
+                guard.outlookChanged();
+            }
+            set(std::max<qint64>(0, held + use.livePoints));
+            const MemoryGuard::Action action = guard.update(use, ms);
+            if (action == MemoryGuard::Action::Stop)
+                break;
+            warnings += action == MemoryGuard::Action::Warn;
+            const double expected =
+                double(::pointsUntilBudget(use, budget)) / 4000 - MemoryGuard::stopMarginSeconds;
+            QVERIFY2(std::abs(guard.secondsLeft() - expected) < 1,
+                     qPrintable(QString::number(guard.secondsLeft() - expected)));
+        }
+        QCOMPARE(warnings, 2); // at once, and again after the event
+    }
+
     void limitFromEnvironment_data()
     {
         QTest::addColumn<QByteArray>("value");
