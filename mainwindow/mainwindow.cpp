@@ -16,6 +16,7 @@
 #include "app/shell.h"
 #include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
+#include "mainwindow/statusbar.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -62,9 +63,14 @@ MainWindow::MainWindow(QWidget *parent)
     ui->centralwidget->setMinimumSize(ui->customPlot_VIT->x() + kMinPlotWidth + panel.left(),
                                       panel.bottom() + 1 + panel.left());
 
+    auto *statusBar = new StatusBar(this);
+    statusBar->setObjectName(ui->statusbar->objectName());
+    QStatusBar *formBar = ui->statusbar;
+    setStatusBar(statusBar); // in place of the form's, which goes now, not later
+    delete formBar;
+    ui->statusbar = statusBar;
     recordingStatus = new QLabel(ui->statusbar);
     recordingStatus->setObjectName(QStringLiteral("recordingStatus"));
-    recordingStatus->setMinimumWidth(1); // a long text never widens the window
     recordingStatus->setTextFormat(Qt::PlainText);
     ui->statusbar->addPermanentWidget(recordingStatus);
 
@@ -190,14 +196,40 @@ void MainWindow::updateRecordingStatus()
     const bool anyData =
         graphU1->dataCount() + graphI->dataCount() + graphT->dataCount() + graphU2->dataCount() > 0;
     if (!recording && !anyData) {
-        recordingStatus->clear();
+        statusFigures.clear();
+        fitStatusFigures();
         return;
     }
     const QString time = QLocale().toString(lastKey, 'f', 3);
-    recordingStatus->setText(
-        (recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText()) + memoryStatusText()
-                   : tr("已停止  %1 s  %2").arg(time, pointCountText())) +
-        recordingStatusText());
+    statusFigures = {recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText())
+                               : tr("已停止  %1 s  %2").arg(time, pointCountText())};
+    if (recording)
+        statusFigures << memoryStatusText();
+    statusFigures << recordingStatusText();
+    fitStatusFigures();
+}
+
+// The figures take the room they need, never cut: the parts after the first
+// give way, whole, where the window is too narrow; the tool tip holds them all.
+void MainWindow::fitStatusFigures()
+{
+    if (statusFigures.isEmpty()) {
+        recordingStatus->clear();
+        recordingStatus->setToolTip(QString());
+        return;
+    }
+    const QString all = statusFigures.join(QString());
+    const QFontMetrics metrics(recordingStatus->font());
+    const int room = width() - 40; // the bar's margins and its size grip
+    QString shown = statusFigures.constFirst();
+    for (int k = 1; k < statusFigures.size(); ++k) {
+        if (metrics.horizontalAdvance(shown + statusFigures[k]) > room)
+            break;
+        shown += statusFigures[k];
+    }
+    recordingStatus->setText(shown);
+    recordingStatus->setMinimumWidth(metrics.horizontalAdvance(shown) + 2);
+    recordingStatus->setToolTip(shown != all ? all.trimmed() : QString());
 }
 
 void MainWindow::showProblem(const QString &text)
@@ -215,6 +247,7 @@ void MainWindow::resizeEvent(QResizeEvent *)
     // The panel keeps its place; only the plot follows, never below zero.
     const QSize size = this->size();
     ui->customPlot_VIT->resize(qMax(0, size.width() - 190), qMax(0, size.height() - 80));
+    fitStatusFigures();
 }
 
 void MainWindow::on_menu_exit_triggered()

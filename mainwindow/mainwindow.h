@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QPointF>
+#include <QStringList>
 #include <QVector>
 #include <fstream>
 #include <memory>
@@ -113,6 +114,7 @@ private:
     bool acquiring() const { return timerId != 0; }
     void enterIdle();
     void updateRecordingStatus();
+    void fitStatusFigures();
     QString pointCountText(const qsizetype (&counts)[4]) const;
     QString pointCountText() const;
     void showProblem(const QString &text);
@@ -158,6 +160,7 @@ private:
     QHash<const QLineEdit *, QString> hintShown;
     // Right of the status bar: recording or stopped, last time, points held.
     QLabel *recordingStatus;
+    QStringList statusFigures; // its parts, the first never left out
     // How long memory lasts while acquiring; stops the run before it runs out.
     MemoryGuard memoryGuard;
     QElapsedTimer memoryClock;

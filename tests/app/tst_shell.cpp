@@ -40,6 +40,7 @@
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
 #include "userfolders.h"
+#include "mainwindow/statusbar.h"
 #include "windowtexts.h"
 
 namespace {
@@ -1037,6 +1038,22 @@ void TestShell::textsFitTheirWidgets()
         return;
     const QStringList cut = cutTexts(&w);
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+
+    // At the smallest size, with a long message: the figures are whole, the
+    // message stops before them, and its tool tip holds what was left out.
+    w.resize(w.minimumSizeHint());
+    const QString reason =
+        QStringLiteral("a card error text long enough to need the whole bar ").repeated(3);
+    w.taskEndedByCard(reason, false);
+    QApplication::processEvents();
+    const QStringList cutSmall = cutTexts(&w);
+    QVERIFY2(cutSmall.isEmpty(), qPrintable(cutSmall.join(QLatin1Char('\n'))));
+    auto *bar = static_cast<StatusBar *>(w.form()->statusbar);
+    const QLabel *figures = w.findChild<QLabel *>(QStringLiteral("recordingStatus"));
+    QVERIFY(bar->fontMetrics().horizontalAdvance(bar->shownMessage()) < figures->x());
+    QVERIFY(bar->currentMessage().contains(reason));
+    QCOMPARE(bar->toolTip(), bar->currentMessage());
+    takeMessages(w);
     MainWindowProbe::timerId(w) = 0;
 
     AboutDlg about;
