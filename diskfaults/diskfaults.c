@@ -1,5 +1,5 @@
 #define _GNU_SOURCE
-#include "faultshim.h"
+#include "diskfaults.h"
 
 #include <dlfcn.h>
 #include <errno.h>

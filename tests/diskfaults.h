@@ -1,7 +1,7 @@
 #pragma once
 
 #ifdef KORVEL_DISK_FAULTS
-#include "faultshim.h"
+#include "diskfaults/diskfaults.h"
 #define REQUIRE_DISK_FAULTS()
 #else // no interposing here: the fault tests skip
 inline void korvel_fault_arm(const char *, const char *, const char *, long long, int, int) {}
