@@ -1,8 +1,10 @@
 #include "mainwindow/mainwindow.h"
 
+#include <QDateTime>
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
+#include "app/logfile.h"
 #include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
@@ -28,6 +30,10 @@ void MainWindow::on_btn_start_collect_clicked()
         return;
     }
     beginMemoryWatch();
+    clockCheck.restart();
+    clockWall.start();
+    runScans = 0;
+    clockReported = false;
     recorder->begin(QDateTime::currentDateTime()); // or goes on with the current one
     updateRecordingStatus();
 }
@@ -41,7 +47,41 @@ void MainWindow::on_btn_stop_collect_clicked()
 
 void MainWindow::blockArrived(const ChannelLists &lists, double elapsed, const CallbackRead &)
 {
+    if (acquiring()) {
+        runScans += lists.u1.size();
+        clockCheck.addBlock(runScans, double(clockWall.nsecsElapsed()) / 1e9);
+    }
     processBlock(lists.u1, lists.i, lists.t, lists.u2, elapsed);
+}
+
+// The card's clock against the computer's: a card off by more than 1 % is
+// told once per run, in a message, error.txt and the status bar. The times
+// stay on the card's clock.
+void MainWindow::watchCardClock()
+{
+    if (clockReported || !clockCheck.off() || !clockCheck.measuredRate())
+        return;
+    clockReported = true;
+    const double rate = *clockCheck.measuredRate();
+    writeLogLine(daq.errorLog, QStringLiteral("%1    card clock off\uFF1A %2 scans/s, not %3  ")
+                                   .arg(QDateTime::currentMSecsSinceEpoch())
+                                   .arg(rate, 0, 'f', 1)
+                                   .arg(cardScanRate, 0, 'f', 0)
+                                   .toUtf8()
+                                   .toStdString());
+    const QLocale locale;
+    showProblem(tr("采集卡的时钟偏差 %1%：每秒 %2 次扫描，而不是 %3 次。\n"
+                   "时间轴仍按采集卡的时钟，数据不变；请用 daqcheck 检查采集卡。")
+                    .arg(locale.toString((rate / cardScanRate - 1) * 100, 'f', 1),
+                         locale.toString(rate, 'f', 0), locale.toString(cardScanRate, 'f', 0)));
+}
+
+QString MainWindow::clockStatusText() const
+{
+    if (!clockReported || !clockCheck.measuredRate())
+        return {};
+    const double off = (*clockCheck.measuredRate() / cardScanRate - 1) * 100;
+    return QStringLiteral("  ") + tr("采集卡时钟偏差 %1%").arg(QLocale().toString(off, 'f', 1));
 }
 
 void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &i,

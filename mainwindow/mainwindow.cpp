@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "acquisition/blockmath.h"
 #include "app/aboutdlg.h"
 #include "app/language.h"
 #include "app/logfile.h"
@@ -52,7 +53,7 @@ MainWindow::MainWindow(QWidget *parent)
       resetTimeBase(false), minTemp(400), maxTemp(3600), keepEvery(10),
       minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None),
       recordingStatus(nullptr), followLive(true), fittingTimeAxis(false), overlay(nullptr),
-      pressHeld(false)
+      pressHeld(false), clockCheck(cardScanRate)
 {
     ui->setupUi(this);
     daq.owner = this;
@@ -123,6 +124,7 @@ void MainWindow::timerEvent(QTimerEvent *event)
     if (acquiring() && event->timerId() == timerId) {
         ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
         watchMemory(); // may stop the run
+        watchCardClock();
         updateRecordingStatus();
     }
 }
@@ -204,7 +206,7 @@ void MainWindow::updateRecordingStatus()
     statusFigures = {recording ? tr("正在采集  %1 s  %2").arg(time, pointCountText())
                                : tr("已停止  %1 s  %2").arg(time, pointCountText())};
     if (recording)
-        statusFigures << memoryStatusText();
+        statusFigures << clockStatusText() << memoryStatusText();
     statusFigures << recordingStatusText();
     fitStatusFigures();
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "acquisition/blockreceiver.h"
+#include "acquisition/clockcheck.h"
 #include "acquisition/daqtask.h"
 #include "mainwindow/memoryguard.h"
 
@@ -121,6 +122,8 @@ private:
     // The memory guard of long runs (memorywatch.cpp).
     RecordingMemory recordingMemory() const;
     void beginMemoryWatch();
+    void watchCardClock();
+    QString clockStatusText() const;
     void watchMemory();
     QString memoryStatusText() const;
     void showNotice(const QString &text);
@@ -165,6 +168,12 @@ private:
     MemoryGuard memoryGuard;
     QElapsedTimer memoryClock;
     qint64 livePointsKept = 0; // per channel, acquired since start-up; the guard's rate
+    // Whether the card's clock keeps its rate on the computer's clock; told
+    // once per run.
+    ClockCheck clockCheck;
+    QElapsedTimer clockWall;
+    qint64 runScans = 0;
+    bool clockReported = false;
     // Writes every live run to disk as it is recorded; one recording from
     // start-up or a clear until the next clear or Exit.
     std::unique_ptr<Recorder> recorder;

@@ -309,6 +309,16 @@ The data in memory is not affected.</translation>
         <translation>The temperature range is too wide: the temperatures would overflow. %1 to %2 stays in force.</translation>
     </message>
     <message>
+        <source>采集卡的时钟偏差 %1%：每秒 %2 次扫描，而不是 %3 次。
+时间轴仍按采集卡的时钟，数据不变；请用 daqcheck 检查采集卡。</source>
+        <translation>The card&apos;s clock is off by %1%: %2 scans per second instead of %3.
+The time axis still follows the card&apos;s clock and the data is unchanged; check the card with daqcheck.</translation>
+    </message>
+    <message>
+        <source>采集卡时钟偏差 %1%</source>
+        <translation>card clock off by %1%</translation>
+    </message>
+    <message>
         <source>磁盘写入跟不上，录制已停止写入</source>
         <translation>the disk does not keep up; the recording is no longer written</translation>
     </message>

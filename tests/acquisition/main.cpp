@@ -3,6 +3,8 @@
 #include "acquisitiontests.h"
 #include "userfolders.h"
 
+int runClockCheckTests(int argc, char **argv);
+
 int main(int argc, char **argv)
 {
     keepOutOfUserFolders();
@@ -13,5 +15,6 @@ int main(int argc, char **argv)
     failures += runDaqTaskTests(argc, argv);
     failures += runThreadTests(argc, argv);
     failures += runCardCheckTests(argc, argv);
+    failures += runClockCheckTests(argc, argv);
     return failures;
 }
