@@ -161,6 +161,8 @@ private slots:
     void hungDiskHoldsUpNothing();
     void twoInstancesRecoverOnce();
     void stopOnAFailingDisk();
+    void blocksQueuedAtStop_data();
+    void blocksQueuedAtStop();
     void openRecordingsFolder();
 
 private:
@@ -810,6 +812,46 @@ void RecordingTest::stopOnAFailingDisk()
     w.processBlock(volts, volts, volts, volts, 25.0);
     QVERIFY2(recordingStatus(w).startsWith(QStringLiteral("已停止  0.100 s  每通道 400 个点")),
              qPrintable(recordingStatus(w)));
+}
+
+void RecordingTest::blocksQueuedAtStop_data()
+{
+    QTest::addColumn<bool>("zoomed"); // the user moved the time axis before Stop
+    QTest::newRow("following") << false;
+    QTest::newRow("zoomed") << true;
+}
+
+// Blocks on their way when Stop is pressed reach the graphs, the figures,
+// the recording and the plot; the view stays as the user left it.
+void RecordingTest::blocksQueuedAtStop()
+{
+    QFETCH(bool, zoomed);
+    ArtSim_Reset();
+    ArtSim_SetManualClock(1);
+    MainWindow w;
+    Recorder &recorder = MainWindowProbe::recorder(w);
+    QCustomPlot *plot = w.form()->customPlot_VIT;
+    enterText(w.form()->edit_sample, QStringLiteral("1000"));
+    w.form()->btn_clear_data->click();
+    w.form()->btn_start_collect->click();
+    pump(400);
+    if (zoomed)
+        plot->xAxis->setRange(0.01, 0.05); // as the wheel does
+    const QCPRange before = plot->xAxis->range();
+    QVERIFY(ArtSim_Pump(300) > 0); // queued for the GUI thread, not yet processed
+    w.form()->btn_stop_collect->click();
+    QSignalSpy replots(plot, &QCustomPlot::afterReplot);
+    QTRY_COMPARE(w.channelGraph(0)->dataCount(), 700);
+    QTRY_VERIFY(replots.count() > 0);
+    QVERIFY2(recordingStatus(w).startsWith(QStringLiteral("已停止  0.175 s  每通道 700 个点")),
+             qPrintable(recordingStatus(w)));
+    if (zoomed)
+        QCOMPARE(plot->xAxis->range(), before);
+    else
+        QCOMPARE(plot->xAxis->range().upper, 0.175);
+    recorder.waitUntilWritten();
+    const DataFileContents contents = readDataFile(readFile(recorder.currentFile()));
+    QCOMPARE(contents.points[ChannelT].size(), size_t(700));
 }
 
 // File > open recordings folder hands the folder to the desktop, created
