@@ -188,7 +188,7 @@ void writeErrorLine(std::ofstream &log, const QString &line)
 // value), so it lives as long as the call can still run.
 void reportReadProblem(DaqTask *daq, const QString &problem)
 {
-    const PostingLock posting;
+    [[maybe_unused]] const PostingLock posting;
     QMetaObject::invokeMethod(
         daq->owner->context,
         [report = HandOver<std::pair<DaqTask *, QString>>({daq, problem})] {
@@ -220,7 +220,7 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
         ArtDAQ_StopTask(task);
     ArtDAQ_ClearTask(task);
     if (BlockReceiver *receiver = daq->owner) {
-        const PostingLock posting;
+        [[maybe_unused]] const PostingLock posting;
         // Built straight into the hand-over: this thread keeps no share of the text.
         QMetaObject::invokeMethod(
             receiver->context,
@@ -386,7 +386,7 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
     BlockReceiver *receiver = daq->owner;
     const CallbackRead facts{count, written, kReadCapacity, sampleCount, std::this_thread::get_id(),
                              readNs};
-    const PostingLock posting;
+    [[maybe_unused]] const PostingLock posting;
     QMetaObject::invokeMethod(
         receiver->context,
         [block = HandOver<QueuedBlock>({receiver, std::move(lists), elapsed, facts})] {

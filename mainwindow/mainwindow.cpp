@@ -52,8 +52,8 @@ MainWindow::MainWindow(QWidget *parent)
       daq(), graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr),
       resetTimeBase(false), minTemp(400), maxTemp(3600), keepEvery(10),
       minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None),
-      recordingStatus(nullptr), followLive(true), fittingTimeAxis(false), overlay(nullptr),
-      pressHeld(false), clockCheck(cardScanRate)
+      recordingStatus(nullptr), clockCheck(cardScanRate), followLive(true), fittingTimeAxis(false),
+      overlay(nullptr), pressHeld(false)
 {
     ui->setupUi(this);
     daq.owner = this;
