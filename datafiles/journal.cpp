@@ -166,6 +166,8 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
         if (!record || !journalRecordIntact(record))
             break;
         ++intact;
+        if (progress && intact % 4096 == 0)
+            progress->fetch_add(1, std::memory_order_relaxed); // reading is progress too
     }
     if (chunks.readFailed()) {
         result.error = journal.errorString();
