@@ -362,12 +362,8 @@ void Recorder::deliverReports()
     for (const Report &r : due) {
         switch (r.kind) {
         case Report::Started:
-            if (r.recording == finishes) { // not ended already
-                // A failure reported before the writer knew the name is this one's.
-                failed = failed && current.isEmpty();
+            if (r.recording == finishes) // not ended already; finish() cleared the failures
                 current = r.dataFile;
-                assemblyFailed = false;
-            }
             emit recordingStarted(r.dataFile);
             break;
         case Report::Failed:

@@ -784,8 +784,8 @@ void RecordingTest::twoInstancesRecoverOnce()
     QCOMPARE(QDir(dir->path()).entryList({"*.journal"}, QDir::Files), QStringList());
 }
 
-// A stop whose assembly fails says no more that acquisition goes on, and
-// the card's last block, processed after Stop, reaches the status bar.
+// A stop whose assembly fails says no more that acquisition goes on (the
+// card's last blocks after Stop: blocksQueuedAtStop).
 void RecordingTest::stopOnAFailingDisk()
 {
     REQUIRE_DISK_FAULTS();
@@ -807,11 +807,6 @@ void RecordingTest::stopOnAFailingDisk()
     QVERIFY2(
         shown[0].endsWith(qt_error_string(ENOSPC) + QStringLiteral("\n内存中的数据不受影响。")),
         qPrintable(shown[0]));
-
-    const QVector<double> volts(100, 1.0);
-    w.processBlock(volts, volts, volts, volts, 25.0);
-    QVERIFY2(recordingStatus(w).startsWith(QStringLiteral("已停止  0.100 s  每通道 400 个点")),
-             qPrintable(recordingStatus(w)));
 }
 
 void RecordingTest::blocksQueuedAtStop_data()
