@@ -6,7 +6,6 @@
 #include "acquisition/blockmath.h"
 #include "app/logfile.h"
 #include "datafiles/recorder.h"
-#include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -20,29 +19,52 @@ TimeBase timeBase(cardScanRate);
 void MainWindow::on_btn_start_collect_clicked()
 {
     ui->btn_start_collect->setEnabled(false);
-    killRedrawTimer(); // never two
-    timerId = startTimer(600, Qt::CoarseTimer);
     ui->statusbar->clearMessage(); // an earlier failure is over
-    setFollowing(true);
+    // No block is processed before this returns: they come as queued calls.
     if (!daq.start()) {
-        enterIdle();
+        ui->btn_start_collect->setEnabled(true);
         showProblem(tr("无法开始采集：%1").arg(daq.lastError));
         return;
     }
-    beginMemoryWatch();
-    clockCheck.restart();
-    clockWall.start();
-    runScans = 0;
-    clockReported = false;
-    recorder->begin(QDateTime::currentDateTime()); // or goes on with the current one
-    updateRecordingStatus();
+    acquisition.begin();
 }
 
 void MainWindow::on_btn_stop_collect_clicked()
 {
-    killRedrawTimer();
     daq.stop();
-    enterIdle();
+    acquisition.end();
+}
+
+// What follows acquisition starting and stopping: the start button, the
+// recorder, the memory guard, the card clock check, the follow mode and the
+// status bar.
+void MainWindow::acquisitionChanged(bool running)
+{
+    ui->btn_start_collect->setEnabled(!running);
+    if (running) {
+        setFollowing(true);
+        beginMemoryWatch();
+        clockCheck.restart();
+        clockWall.start();
+        runScans = 0;
+        clockReported = false;
+        recorder->begin(QDateTime::currentDateTime()); // or goes on with the current one
+    } else {
+        // The view stays as the user left it, also for the card's last
+        // blocks; the next start follows the recording again.
+        setFollowing(followLive);
+        recorder->pause(); // the recording becomes a complete data file
+        ui->customPlot_VIT->replot();
+    }
+    updateRecordingStatus();
+}
+
+void MainWindow::redrawDue()
+{
+    ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+    watchMemory(); // may stop the run
+    watchCardClock();
+    updateRecordingStatus();
 }
 
 void MainWindow::blockArrived(const ChannelLists &lists, double elapsed, const CallbackRead &)
@@ -103,10 +125,7 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
     // The lists come from one split and have equal length; the shortest decides.
     KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, keepEvery, tScale);
     livePointsKept += kept.keys.size();
-    addChannelPoints(graphU1, kept.keys, kept.u1);
-    addChannelPoints(graphI, kept.keys, kept.i);
-    addChannelPoints(graphT, kept.keys, kept.t);
-    addChannelPoints(graphU2, kept.keys, kept.u2);
+    channels.append(kept);
     // The recording gets the lists themselves; its writer puts them on disk.
     recorder->add({std::move(kept.keys),
                    {std::move(kept.u1), std::move(kept.i), std::move(kept.t), std::move(kept.u2)}});
@@ -114,10 +133,8 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
     // Unless the user has moved the time axis since the start.
     if (followLive) {
         fittingTimeAxis = true;
-        graphU1->rescaleKeyAxis(false);
-        graphI->rescaleKeyAxis(false);
-        graphT->rescaleKeyAxis(false);
-        graphU2->rescaleKeyAxis(false);
+        for (int c = 0; c < ChannelCount; ++c)
+            channelGraph(c)->rescaleKeyAxis(false);
         fittingTimeAxis = false;
     }
     if (!acquiring()) {

@@ -23,7 +23,7 @@
 
 #include "acquisition/blockmath.h"
 #include "datafiles/recorder.h"
-#include "mainwindow/lodgraph.h"
+#include "channelpoints.h"
 #include "mainwindow/mainwindow.h"
 #include "windowprobe.h"
 #include "userfolders.h"
@@ -107,9 +107,8 @@ void openRecording(MainWindow &w, int points)
         QVector<QCPGraphData> data(points);
         for (int k = 0; k < points; ++k)
             data[k] = QCPGraphData(2500.0 * k / points, 100.0 * c + 50.0 * std::sin(0.01 * k));
+        mergePoints(w.channelStore(), data, {c});
         QCPGraph *graph = w.channelGraph(c);
-        graph->data()->set(data, true);
-        markGraphDataChanged(graph);
         bool found = false;
         (void)graph->getValueRange(found); // the summary, as the first redraw builds it
     }
@@ -132,7 +131,7 @@ void runOverlap(MainWindow &w, int points, int blocks)
             // graphs and bring their summaries up to date.
             timer.start();
             for (int c = 0; c < 4; ++c)
-                settleGraphData(w.channelGraph(c));
+                w.channelStore().channel(c).settle();
             const qint64 merged = timer.nsecsElapsed();
             for (int c = 0; c < 4; ++c) {
                 bool found = false;
@@ -214,6 +213,16 @@ void runRecordingHandOver(int blocks)
 void runOneByOne(MainWindow &w, int points, int blocks)
 {
     openRecording(w, points);
+    // Plain graphs holding the same recording, outside the window's store.
+    QCustomPlot plain;
+    QCPGraph *graphs[4];
+    for (int c = 0; c < 4; ++c) {
+        graphs[c] = plain.addGraph();
+        graphs[c]->data()->set(
+            QVector<QCPGraphData>(w.channelStore().channel(c).points().constBegin(),
+                                  w.channelStore().channel(c).points().constEnd()),
+            true);
+    }
     TimeBase timeBase(cardScanRate);
     const TemperatureScale scale = temperatureScale(400, 3600);
     std::vector<double> us;
@@ -226,7 +235,7 @@ void runOneByOne(MainWindow &w, int points, int blocks)
         const QVector<double> *values[4] = {&kept.u1, &kept.i, &kept.t, &kept.u2};
         for (int c = 0; c < 4; ++c)
             for (int k = 0; k < kept.keys.size(); ++k)
-                w.channelGraph(c)->addData(kept.keys[k], values[c]->at(k));
+                graphs[c]->addData(kept.keys[k], values[c]->at(k));
         us.push_back(timer.nsecsElapsed() / 1000.0);
     }
     const Figures f = summarise(us);

@@ -7,7 +7,7 @@
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
-#include "mainwindow/lodgraph.h"
+#include "channelpoints.h"
 #include "mainwindow/mainwindow.h"
 #include "cputime.h"
 #include "dialoganswer.h"
@@ -169,10 +169,8 @@ int main(int argc, char **argv)
     std::printf("save with empty graphs (the dialog alone): wall %.3f s, cpu %.3f s\n", dialog.wall,
                 dialog.cpu);
 
-    for (int c = 0; c < ChannelCount; ++c) {
-        window.channelGraph(c)->data()->set(graphData[c], true);
-        markGraphDataChanged(window.channelGraph(c));
-    }
+    for (int c = 0; c < ChannelCount; ++c)
+        mergePoints(window.channelStore(), graphData[c], {c});
     const Timing save = timeCommand(window, "menu_save", dataName);
     report("save (QSaveFile, committed)", save, numbers, 1.0);
     std::printf("  file size %.0f MiB\n", QFileInfo(dataName).size() / 1048576.0);
@@ -181,10 +179,7 @@ int main(int argc, char **argv)
     report("CSV export (QSaveFile, committed)", exportTime, numbers, 1.0);
     std::printf("  file size %.0f MiB\n", QFileInfo(csvName).size() / 1048576.0);
 
-    for (int c = 0; c < ChannelCount; ++c) {
-        window.channelGraph(c)->data()->clear();
-        markGraphDataChanged(window.channelGraph(c));
-    }
+    window.channelStore().clear();
     const Timing openEmpty = timeCommand(window, "menu_open_data", dataName);
     report("open into empty graphs", openEmpty, numbers, 1.0);
 

@@ -1,8 +1,8 @@
 // Redraw cost of the plot as the recording grows: four graphs with 3 px pens
 // on the 727 x 536 plot of the window at its start size, offscreen.
 //
-// "plain" is the plot as first laid out: four QCPGraphs from addGraph with
-// adaptive sampling and no plotting hint. "ours" is the real window
+// "plain" is the plot as first laid out: the window's own plot set-up, with
+// four QCPGraphs from addGraph, adaptive sampling and no plotting hint. "ours" is the real window
 // (MainWindow), whose graphs keep a level-of-detail index. Both hold the same
 // points. Measured: a full-view replot, a replot of the middle 10 %, one drag
 // step (both axes moved by a few pixels, then a replot) and one selectTest on
@@ -34,8 +34,9 @@
 
 #include <qcustomplot.h>
 
-#include "mainwindow/lodgraph.h"
+#include "channelpoints.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/plotsetup.h"
 #include "userfolders.h"
 
 #ifdef __linux__
@@ -45,7 +46,7 @@
 
 namespace {
 
-using Channel = QVector<QCPGraphData>;
+using Points = QVector<QCPGraphData>;
 
 // Peak resident memory since the last reset, in MiB (Linux only).
 void resetPeakMemory()
@@ -72,9 +73,9 @@ double peakMemoryMiB()
 // top, so every pixel column holds a visible spread. The shapes scale with
 // the recording (60 ramps whatever its length), so the full view shows the
 // same picture at every size and only the number of points differs.
-std::vector<Channel> makeRecording(int count)
+std::vector<Points> makeRecording(int count)
 {
-    std::vector<Channel> channels(4);
+    std::vector<Points> channels(4);
     for (auto &c : channels)
         c.resize(count);
     quint32 state = 12345;
@@ -94,33 +95,15 @@ std::vector<Channel> makeRecording(int count)
     return channels;
 }
 
-// The set-up of the plot before the index: pens, ranges, interactions,
-// axes and grids as in the window, graphs from addGraph, no hint.
+// The plot as first laid out: the window's pens, ranges, interactions, axes
+// and grids, but graphs from addGraph and no plotting hint.
 std::unique_ptr<QCustomPlot> makePlainPlot()
 {
     auto plot = std::make_unique<QCustomPlot>();
-    const QColor colours[] = {{50, 153, 213}, {102, 205, 170}, {255, 153, 51}, {153, 102, 255}};
-    for (const QColor &colour : colours)
-        plot->addGraph()->setPen(QPen(QBrush(colour), 3));
-    plot->yAxis->setRange(-50, 500);
-    plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
-    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom | QCP::iSelectPlottables);
-    for (QCPAxis *axis : {plot->xAxis, plot->yAxis, plot->xAxis2, plot->yAxis2})
-        axis->setSubTicks(true);
-    plot->xAxis2->setTicks(false);
-    plot->yAxis2->setTicks(false);
-    plot->xAxis2->setVisible(true);
-    plot->xAxis2->setTickLabels(false);
-    plot->yAxis2->setVisible(true);
-    plot->yAxis2->setTickLabels(false);
-    for (QCPAxis *axis : {plot->xAxis, plot->yAxis}) {
-        axis->grid()->setPen(QPen(QColor(64, 64, 64), 1, Qt::DashLine));
-        axis->grid()->setSubGridPen(QPen(QColor(128, 128, 128), 1, Qt::DotLine));
-        axis->grid()->setSubGridVisible(true);
-    }
-    plot->yAxis->grid()->setZeroLinePen(QPen(Qt::black));
-    plot->xAxis->setLabel(QStringLiteral("时间(s)"));
-    plot->yAxis->setLabel(QStringLiteral("电压(V)         电流(A)          温度(℃)/10"));
+    for (int c = 0; c < 4; ++c)
+        plot->addGraph()->setPen(channelPen(c));
+    setUpPlotFrame(plot.get());
+    setPlotLabels(plot.get());
     plot->resize(727, 536);
     plot->show();
     return plot;
@@ -148,12 +131,17 @@ struct Figures
     std::size_t indexBytes = 0;
 };
 
-Figures measure(QCustomPlot *plot, const std::vector<Channel> &recording, int runs)
+Figures measure(QCustomPlot *plot, ChannelStore *store, const std::vector<Points> &recording,
+                int runs)
 {
     Figures f;
-    for (int c = 0; c < 4; ++c) {
-        plot->graph(c)->data()->set(recording[c], true); // shares the points
-        markGraphDataChanged(plot->graph(c));
+    if (store) {
+        store->clear();
+        for (int c = 0; c < 4; ++c)
+            mergePoints(*store, recording[c], {c});
+    } else {
+        for (int c = 0; c < 4; ++c)
+            plot->graph(c)->data()->set(recording[c], true); // shares the points
     }
     const double lastKey = recording[0].last().key;
     auto fullView = [&] {
@@ -232,10 +220,8 @@ Figures measure(QCustomPlot *plot, const std::vector<Channel> &recording, int ru
     QCoreApplication::sendEvent(plot, &up);
     QObject::disconnect(counter);
 
-    for (int c = 0; c < 4; ++c) {
-        if (auto *lod = qobject_cast<LodGraph *>(plot->graph(c)))
-            f.indexBytes += lod->indexBytes();
-    }
+    for (int c = 0; store && c < 4; ++c)
+        f.indexBytes += store->channel(c).sideBytes();
     f.peakMiB = peakMemoryMiB();
     return f;
 }
@@ -247,7 +233,7 @@ struct Hover
 };
 
 // Mouse moves across the plot area, no button held, as the pointer passes.
-Hover measureHover(QCustomPlot *plot, const std::vector<Channel> &recording)
+Hover measureHover(QCustomPlot *plot, ChannelStore &store, const std::vector<Points> &recording)
 {
     Hover h;
     const double lastKey = recording[0].last().key;
@@ -277,13 +263,13 @@ Hover measureHover(QCustomPlot *plot, const std::vector<Channel> &recording)
         QVector<double> keys(2400), values(2400, 100.0);
         for (int i = 0; i < keys.size(); ++i)
             keys[i] = lastKey / 2 + i / 4000.0;
-        addChannelPoints(plot->graph(c), keys, values);
-        waitingBefore += qobject_cast<LodGraph *>(plot->graph(c))->pendingCount();
+        store.append(c, keys, values);
+        waitingBefore += int(store.channel(c).waitingCount());
     }
     h.waiting = medianMs(
         201, [] {}, movePainted);
     for (int c = 0; c < 4; ++c)
-        waitingAfter += qobject_cast<LodGraph *>(plot->graph(c))->pendingCount();
+        waitingAfter += int(store.channel(c).waitingCount());
     h.merged = waitingAfter != waitingBefore || waitingBefore == 0;
     return h;
 }
@@ -320,7 +306,7 @@ int main(int argc, char **argv)
     double oursAt10k = 0;
     Figures oursLargest;
     for (int n : sizes) {
-        std::vector<Channel> recording = makeRecording(n);
+        std::vector<Points> recording = makeRecording(n);
         const int plainRuns = n >= 4000000 ? 3 : (n >= 1000000 ? 5 : 21);
         Figures plain, ours;
         Hover hover;
@@ -328,7 +314,7 @@ int main(int argc, char **argv)
             resetPeakMemory();
             auto plot = makePlainPlot();
             QCoreApplication::processEvents();
-            plain = measure(plot.get(), recording, plainRuns);
+            plain = measure(plot.get(), nullptr, recording, plainRuns);
         } // freed before the next configuration is built
         QCoreApplication::processEvents();
         {
@@ -340,8 +326,8 @@ int main(int argc, char **argv)
             auto *plot = window.findChild<QCustomPlot *>(QStringLiteral("customPlot_VIT"));
             if (n == sizes.front())
                 std::printf("window plot size: %d x %d\n\n", plot->width(), plot->height());
-            ours = measure(plot, recording, 21);
-            hover = measureHover(plot, recording);
+            ours = measure(plot, &window.channelStore(), recording, 21);
+            hover = measureHover(plot, window.channelStore(), recording);
         }
         QCoreApplication::processEvents();
 

@@ -304,8 +304,8 @@ int main(int argc, char **argv)
 
     // Every live U1 value (those below the recording's) must follow the ramp
     // by exactly one keep interval.
-    settleGraphData(w.channelGraph(0));
-    const auto *u1 = w.channelGraph(0)->data().data();
+    w.channelStore().channel(0).settle();
+    const ChannelPoints *u1 = &w.channelStore().channel(0).points();
     long long gaps = 0;
     double previous = std::nan("");
     for (int k = 0; k < u1->size(); ++k) {

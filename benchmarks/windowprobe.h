@@ -3,7 +3,7 @@
 #include <qcustomplot.h>
 
 #include "datafiles/recorder.h"
-#include "mainwindow/lodgraph.h"
+#include "mainwindow/channelstore.h"
 #include "mainwindow/mainwindow.h"
 
 // The benchmarks' access to the window's private state.
@@ -14,8 +14,7 @@ public:
     // zero, in a recording of its own, as clearing the data does.
     static void restartTimeBase(MainWindow &w)
     {
-        for (int c = 0; c < 4; ++c)
-            clearGraphData(w.channelGraph(c));
+        w.channelStore().clear();
         requestTimeBaseReset(w);
     }
     // Makes the next block start the time base at zero, in a recording of its

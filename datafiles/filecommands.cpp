@@ -7,7 +7,6 @@
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
 #include "datafiles/safefile.h"
-#include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
@@ -33,17 +32,6 @@ public:
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
-
-ChannelView viewOf(QCPGraph *graph)
-{
-    settleGraphData(graph); // live points still waiting to be merged
-    const QCPGraphDataContainer *data = graph->data().data();
-    return ChannelView(data->size(), data, [](const void *source, qsizetype index) {
-        const QCPGraphData &point =
-            *(static_cast<const QCPGraphDataContainer *>(source)->constBegin() + index);
-        return DataPoint{point.key, point.value};
-    });
-}
 
 // Writes through the shared safe writer, with the wait cursor. Returns the
 // system's reason for a failure, or an empty text.
@@ -101,43 +89,6 @@ QString shownName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-// Time order with NaN times after all others, so that sorting stays defined.
-bool keyBefore(double a, double b)
-{
-    return a < b || (!std::isnan(a) && std::isnan(b));
-}
-
-// Merges a section's points into the graph in one pass: the file's points
-// sorted stably by time, then merged so that at equal times the points the
-// graph already held come first and the file's follow in file order.
-void mergeIntoGraph(QCPGraph *graph, PointList &points)
-{
-    if (points.empty())
-        return;
-    const auto byKey = [](const DataPoint &a, const DataPoint &b) {
-        return keyBefore(a.key, b.key);
-    };
-    if (!std::is_sorted(points.begin(), points.end(), byKey))
-        std::stable_sort(points.begin(), points.end(), byKey);
-
-    settleGraphData(graph);
-    QCPGraphDataContainer *data = graph->data().data();
-    QVector<QCPGraphData> merged;
-    merged.reserve(data->size() + qsizetype(points.size()));
-    auto held = data->constBegin();
-    const auto heldEnd = data->constEnd();
-    for (const DataPoint &point : points) {
-        while (held != heldEnd && !keyBefore(point.key, held->key))
-            merged.append(*held++);
-        merged.append(QCPGraphData(point.key, point.value));
-    }
-    for (; held != heldEnd; ++held)
-        merged.append(*held);
-
-    data->set(merged, true);
-    markGraphDataChanged(graph);
-}
-
 } // namespace
 
 void MainWindow::on_menu_save_triggered()
@@ -146,9 +97,9 @@ void MainWindow::on_menu_save_triggered()
                                             {tr("文本数据文件 (*.txt)")}, {QStringLiteral("txt")});
     if (fileName.isNull())
         return;
-    const ChannelSet channels = {viewOf(graphU1), viewOf(graphI), viewOf(graphT), viewOf(graphU2)};
+    const ChannelSet views = channels.views();
     const QString failure =
-        writeAtomically(fileName, [&](QIODevice &file) { return writeDataFile(file, channels); });
+        writeAtomically(fileName, [&](QIODevice &file) { return writeDataFile(file, views); });
     if (!failure.isEmpty())
         showProblem(tr("无法保存 %1：%2").arg(shownName(fileName), failure));
     else
@@ -184,11 +135,9 @@ void MainWindow::on_menu_open_data_triggered()
         stop = contents.stop;
         stopLine = contents.stopLine;
         irregular = irregularLinesText(contents);
-        QCPGraph *const graphs[ChannelCount] = {graphU1, graphI, graphT, graphU2};
-        for (int c = 0; c < ChannelCount; ++c) {
+        for (int c = 0; c < ChannelCount; ++c)
             read[c] = qsizetype(contents.points[c].size());
-            mergeIntoGraph(graphs[c], contents.points[c]);
-        }
+        channels.merge(contents.points);
     }
 
     plot->xAxis->setRange(0, 1);
@@ -246,9 +195,9 @@ void MainWindow::on_menu_export_triggered()
                                             {QStringLiteral("csv")});
     if (fileName.isNull())
         return;
-    const ChannelSet channels = {viewOf(graphU1), viewOf(graphI), viewOf(graphT), viewOf(graphU2)};
+    const ChannelSet views = channels.views();
     const QString failure =
-        writeAtomically(fileName, [&](QIODevice &file) { return writeCsvFile(file, channels); });
+        writeAtomically(fileName, [&](QIODevice &file) { return writeCsvFile(file, views); });
     if (!failure.isEmpty())
         showProblem(tr("无法导出 %1：%2").arg(shownName(fileName), failure));
     else

@@ -5,7 +5,6 @@
 
 #include "app/logfile.h"
 #include "datafiles/recorder.h"
-#include "mainwindow/lodgraph.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -42,16 +41,11 @@ void MainWindow::on_btn_clear_data_clicked()
 {
     resetTimeBase = true; // the next block starts again at time zero
     recorder->finish();   // and goes to a new recording
-    const std::pair<const char *, QCPGraph *> channels[] = {
-        {"  --------u1  data count------   ", graphU1},
-        {"  --------I  data count------   ", graphI},
-        {"  --------T  data count------   ", graphT},
-        {"  --------u2  data count------   ", graphU2},
-    };
-    for (const auto &channel : channels)
-        clearGraphData(channel.second); // gives the memory of a long run back
-    for (const auto &channel : channels)
-        writeLogLine(dataLog, channel.first + std::to_string(channel.second->dataCount()));
+    channels.clear();     // gives the memory of a long run back
+    const char *const names[ChannelCount] = {"u1", "I", "T", "u2"};
+    for (int c = 0; c < ChannelCount; ++c)
+        writeLogLine(dataLog, std::string("  --------") + names[c] + "  data count------   " +
+                                  std::to_string(channels.count(c)));
 
     QCustomPlot *plot = ui->customPlot_VIT;
     plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);

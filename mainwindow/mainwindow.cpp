@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QResizeEvent>
-#include <QTimerEvent>
 #include <QUrl>
 
 #include <cmath>
@@ -15,8 +14,8 @@
 #include "app/language.h"
 #include "app/logfile.h"
 #include "app/shell.h"
-#include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
+#include "datafiles/recorder.h"
 #include "mainwindow/statusbar.h"
 #include "ui_mainwindow.h"
 
@@ -48,12 +47,12 @@ QPixmap channelIcon(const char *resource)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), BlockReceiver(this), zoomMode(false), ui(new Ui_MainWindow), timerId(0),
-      daq(), graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr),
-      resetTimeBase(false), minTemp(400), maxTemp(3600), keepEvery(10),
-      minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None),
-      recordingStatus(nullptr), clockCheck(cardScanRate), followLive(true), fittingTimeAxis(false),
-      overlay(nullptr), pressHeld(false)
+    : QMainWindow(parent), BlockReceiver(this), zoomMode(false), ui(new Ui_MainWindow), daq(),
+      graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false),
+      minTemp(400), maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None),
+      maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None), recordingStatus(nullptr),
+      clockCheck(cardScanRate), followLive(true), fittingTimeAxis(false), overlay(nullptr),
+      pressHeld(false)
 {
     ui->setupUi(this);
     daq.owner = this;
@@ -86,12 +85,14 @@ MainWindow::MainWindow(QWidget *parent)
     ui->edit_mintemp->setText(QStringLiteral("400"));
     ui->edit_maxtemp->setText(QStringLiteral("3600"));
 
-    graphU1 = addChannelGraph(ui->customPlot_VIT);
-    graphI = addChannelGraph(ui->customPlot_VIT);
-    graphT = addChannelGraph(ui->customPlot_VIT);
-    graphU2 = addChannelGraph(ui->customPlot_VIT);
+    graphU1 = channels.addGraph(ui->customPlot_VIT, ChannelU1);
+    graphI = channels.addGraph(ui->customPlot_VIT, ChannelI);
+    graphT = channels.addGraph(ui->customPlot_VIT, ChannelT);
+    graphU2 = channels.addGraph(ui->customPlot_VIT, ChannelU2);
 
     setupPlot(ui->customPlot_VIT);
+    connect(&acquisition, &AcquisitionState::runningChanged, this, &MainWindow::acquisitionChanged);
+    connect(&acquisition, &AcquisitionState::redrawDue, this, &MainWindow::redrawDue);
 
     openLogForAppend(dataLog, logPathBesideExecutable(QStringLiteral("data.txt")));
     setUpRecording();
@@ -119,41 +120,10 @@ QCPGraph *MainWindow::channelGraph(int channel) const
 
 void MainWindow::onUpdateData() {}
 
-void MainWindow::timerEvent(QTimerEvent *event)
-{
-    if (acquiring() && event->timerId() == timerId) {
-        ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
-        watchMemory(); // may stop the run
-        watchCardClock();
-        updateRecordingStatus();
-    }
-}
-
-void MainWindow::killRedrawTimer()
-{
-    if (timerId != 0)
-        killTimer(timerId);
-    timerId = 0; // 0 is no timer: a second stop kills nothing
-}
-
-// Not recording any more: the start button is back, the plot and the status
-// bar show the last points.
-void MainWindow::enterIdle()
-{
-    killRedrawTimer();
-    // The view stays as the user left it, also for the card's last blocks;
-    // the next start follows the recording again.
-    setFollowing(followLive);
-    ui->btn_start_collect->setEnabled(true);
-    recorder->pause(); // the recording becomes a complete data file
-    ui->customPlot_VIT->replot();
-    updateRecordingStatus();
-}
-
 void MainWindow::taskEndedByCard(const QString &reason, bool currentTask)
 {
-    if (currentTask && acquiring())
-        enterIdle();
+    if (currentTask)
+        acquisition.end();
     showProblem(tr("采集已停止：%1\n已记录的数据仍保留。").arg(reason));
 }
 
@@ -170,8 +140,9 @@ QString MainWindow::pointCountText(const qsizetype (&counts)[4]) const
 
 QString MainWindow::pointCountText() const
 {
-    const qsizetype counts[4] = {graphU1->dataCount(), graphI->dataCount(), graphT->dataCount(),
-                                 graphU2->dataCount()};
+    qsizetype counts[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c)
+        counts[c] = channels.count(c);
     return pointCountText(counts);
 }
 
@@ -180,24 +151,8 @@ QString MainWindow::pointCountText() const
 void MainWindow::updateRecordingStatus()
 {
     const bool recording = acquiring();
-    double lastKey = 0;
-    bool anyPoint = false;
-    for (QCPGraph *graph : {graphU1, graphI, graphT, graphU2}) {
-        settleGraphData(graph);
-        const QCPGraphDataContainer *data = graph->data().data();
-        // Keys that are no number sort last (opened files); skip them.
-        for (auto it = data->constEnd(); it != data->constBegin();) {
-            --it;
-            if (!std::isnan(it->key)) {
-                lastKey = anyPoint ? qMax(lastKey, it->key) : it->key;
-                anyPoint = true;
-                break;
-            }
-        }
-    }
-    const bool anyData =
-        graphU1->dataCount() + graphI->dataCount() + graphT->dataCount() + graphU2->dataCount() > 0;
-    if (!recording && !anyData) {
+    const double lastKey = channels.lastKey().value_or(0);
+    if (!recording && channels.totalCount() == 0) {
         statusFigures.clear();
         fitStatusFigures();
         return;

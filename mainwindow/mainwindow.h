@@ -10,8 +10,10 @@
 #include <memory>
 
 #include "acquisition/blockreceiver.h"
+#include "acquisition/acquisitionstate.h"
 #include "acquisition/clockcheck.h"
 #include "acquisition/daqtask.h"
+#include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
 
 class PlotOverlay;
@@ -25,8 +27,8 @@ class Recorder;
 struct DataFileContents;
 class Ui_MainWindow;
 
-// The one window: owns the form, the acquisition task and the four channel
-// graphs, whose data containers are the recorded channels. Everything here
+// The one window: owns the form, the acquisition task, the channel store and
+// its four graphs. Everything here
 // runs on the GUI thread.
 class MainWindow : public QMainWindow, public BlockReceiver
 {
@@ -47,6 +49,11 @@ public:
 
     Ui_MainWindow *form() const { return ui; }
     QCPGraph *channelGraph(int channel) const;
+    // The four channels' points, which the graphs draw.
+    const ChannelStore &channelStore() const { return channels; }
+    // Whether acquisition runs, and the signal when that changes.
+    const AcquisitionState &acquisitionState() const { return acquisition; }
+    ChannelStore &channelStore() { return channels; }
 
     // The card ended a task with an error (read error, overrun); the data
     // recorded stays. currentTask: it was the task the window is recording
@@ -91,7 +98,6 @@ private slots:
     void on_menu_open_recordings_triggered();
 
 protected:
-    void timerEvent(QTimerEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
@@ -110,10 +116,9 @@ private:
     void setRefusal(QLineEdit *edit, Refusal why, bool tellNow);
     QString refusalHint(QLineEdit *edit, Refusal why) const;
     void showRefusals();
-    void killRedrawTimer();
-    // Whether acquisition runs: the one place that says so.
-    bool acquiring() const { return timerId != 0; }
-    void enterIdle();
+    bool acquiring() const { return acquisition.running(); }
+    void acquisitionChanged(bool running);
+    void redrawDue();
     void updateRecordingStatus();
     void fitStatusFigures();
     QString pointCountText(const qsizetype (&counts)[4]) const;
@@ -142,8 +147,9 @@ private:
 
     bool zoomMode;
     Ui_MainWindow *ui;
-    int timerId;
+    AcquisitionState acquisition;
     DaqTask daq;
+    ChannelStore channels;
     QCPGraph *graphU1;
     QCPGraph *graphU2;
     QCPGraph *graphI;

@@ -12,7 +12,6 @@
 
 #include "app/logfile.h"
 #include "datafiles/recorder.h"
-#include "mainwindow/lodgraph.h"
 
 namespace {
 
@@ -48,10 +47,7 @@ RecordingMemory MainWindow::recordingMemory() const
     use.pointBytes = sizeof(QCPGraphData);
     use.otherBytesPerPoint = kIndexBytesPerPoint;
     use.maxPoints = kMaxGraphPoints;
-    for (const QCPGraph *graph : {graphU1, graphI, graphT, graphU2}) {
-        use.containers.push_back({graphPoints(graph), graphCapacity(graph)});
-        use.otherBytes += qint64(graphSideBytes(graph));
-    }
+    channels.addMemoryUse(use);
     use.otherBytes += recorder->queuedBytes(); // points the disk has not taken yet
     use.livePoints = livePointsKept;
     return use;

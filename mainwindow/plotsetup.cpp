@@ -7,15 +7,18 @@
 #include <qcustomplot.h>
 
 #include "mainwindow/plotoverlay.h"
+#include "mainwindow/plotsetup.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::setupPlot(QCustomPlot *customPlot)
+QPen channelPen(int c)
 {
-    graphU1->setPen(QPen(QBrush(QColor(50, 153, 213)), 3));
-    graphI->setPen(QPen(QBrush(QColor(102, 205, 170)), 3));
-    graphT->setPen(QPen(QBrush(QColor(255, 153, 51)), 3));
-    graphU2->setPen(QPen(QBrush(QColor(153, 102, 255)), 3));
+    static const QColor colours[] = {
+        {50, 153, 213}, {102, 205, 170}, {255, 153, 51}, {153, 102, 255}};
+    return QPen(QBrush(colours[c]), 3);
+}
 
+void setUpPlotFrame(QCustomPlot *customPlot)
+{
     customPlot->yAxis->setRange(-50, 500);
     customPlot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
     customPlot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom | QCP::iSelectPlottables);
@@ -41,7 +44,20 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
     customPlot->xAxis->grid()->setSubGridVisible(true);
     customPlot->yAxis->grid()->setSubGridVisible(true);
     customPlot->yAxis->grid()->setZeroLinePen(QPen(Qt::black));
+}
 
+void setPlotLabels(QCustomPlot *plot)
+{
+    plot->xAxis->setLabel(QCoreApplication::translate("MainWindow", "时间(s)"));
+    plot->yAxis->setLabel(
+        QCoreApplication::translate("MainWindow", "电压(V)         电流(A)          温度(℃)/10"));
+}
+
+void MainWindow::setupPlot(QCustomPlot *customPlot)
+{
+    for (int c = 0; c < ChannelCount; ++c)
+        channelGraph(c)->setPen(channelPen(c));
+    setUpPlotFrame(customPlot);
     translatePlotTexts();
 
     // Draws each line segment on its own instead of stroking one long path:
@@ -67,9 +83,7 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
 // The axis labels and the texts over the plot, in the language in force.
 void MainWindow::translatePlotTexts()
 {
-    QCustomPlot *plot = ui->customPlot_VIT;
-    plot->xAxis->setLabel(tr("时间(s)"));
-    plot->yAxis->setLabel(tr("电压(V)         电流(A)          温度(℃)/10"));
+    setPlotLabels(ui->customPlot_VIT);
     if (overlay) {
         setFollowing(followLive);
         if (overlay->cursorShown())

@@ -48,21 +48,21 @@ QString MainWindow::readoutText(double key) const
     struct Channel
     {
         QString name;
-        QCPGraph *graph;
+        int channel;
         double scale;
         int decimals;
         QString unit;
     };
-    const Channel channels[] = {
-        {QStringLiteral("U1"), graphU1, 1, 2, QStringLiteral("V")},
-        {QStringLiteral("I"), graphI, 1, 2, QStringLiteral("A")},
-        {QStringLiteral("T"), graphT, 10, 1, QStringLiteral("°C")},
-        {QStringLiteral("U2"), graphU2, 1, 2, QStringLiteral("V")},
+    const Channel readouts[] = {
+        {QStringLiteral("U1"), ChannelU1, 1, 2, QStringLiteral("V")},
+        {QStringLiteral("I"), ChannelI, 1, 2, QStringLiteral("A")},
+        {QStringLiteral("T"), ChannelT, 10, 1, QStringLiteral("°C")},
+        {QStringLiteral("U2"), ChannelU2, 1, 2, QStringLiteral("V")},
     };
-    for (const Channel &c : channels) {
-        if (!c.graph->visible())
+    for (const Channel &c : readouts) {
+        if (!channelGraph(c.channel)->visible())
             continue;
-        const std::optional<QCPGraphData> point = nearestGraphPoint(c.graph, key);
+        const std::optional<QCPGraphData> point = channels.channel(c.channel).nearestPoint(key);
         const QString value = point && !std::isnan(point->value)
                                   ? locale.toString(point->value * c.scale, 'f', c.decimals) +
                                         QLatin1Char(' ') + c.unit

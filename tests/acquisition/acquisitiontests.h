@@ -17,7 +17,6 @@ class MainWindowProbe
 {
 public:
     static DaqTask &daq(MainWindow &w) { return w.daq; }
-    static int timerId(const MainWindow &w) { return w.timerId; }
     static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
     static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
     static RecordingMemory recordingMemory(const MainWindow &w) { return w.recordingMemory(); }

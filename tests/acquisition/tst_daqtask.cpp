@@ -64,7 +64,7 @@ private slots:
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         startButton(w)->click();
         QVERIFY(!startButton(w)->isEnabled());
-        QVERIFY(MainWindowProbe::timerId(w) > 0);
+        QVERIFY(w.acquisitionState().running());
         QCOMPARE(acqtest::callLog(), startCalls);
         QVERIFY(MainWindowProbe::daq(w).taskHandle != nullptr);
         QVERIFY(MainWindowProbe::daq(w).lastBlockMs >= before);
@@ -176,7 +176,7 @@ private slots:
 
         // The window is idle again and says why; stop then makes no call.
         QVERIFY(startButton(w)->isEnabled());
-        QCOMPARE(MainWindowProbe::timerId(w), 0);
+        QVERIFY(!w.acquisitionState().running());
         const QStringList shown = takeMessages(w);
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown[0].contains(text), qPrintable(shown[0]));

@@ -11,7 +11,7 @@
 
 #include "acquisition/blockmath.h"
 #include "acquisitiontests.h"
-#include "mainwindow/lodgraph.h"
+#include "channelpoints.h"
 #include "windowtexts.h"
 
 namespace {
@@ -19,15 +19,6 @@ namespace {
 QVector<double> filled(int n, double v)
 {
     return QVector<double>(n, v);
-}
-
-QVector<double> keysOf(QCPGraph *graph)
-{
-    settleGraphData(graph);
-    QVector<double> keys;
-    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
-        keys << it->key;
-    return keys;
 }
 
 class LivePathTest : public QObject
@@ -44,8 +35,7 @@ class LivePathTest : public QObject
     }
     void clearGraphs()
     {
-        for (int c = 0; c < 4; ++c)
-            window->channelGraph(c)->data()->clear();
+        window->channelStore().clear();
         MainWindowProbe::requestTimeBaseReset(*window);
     }
 
@@ -73,7 +63,7 @@ private slots:
         for (int c = 0; c < 4; ++c) {
             QCPGraph *graph = window->channelGraph(c);
             QCOMPARE(graph->dataCount(), 2);
-            QCOMPARE(keysOf(graph), (QVector<double>{1 / 4000.0, 2 / 4000.0}));
+            QCOMPARE(keysOf(window->channelStore(), c), (QVector<double>{1 / 4000.0, 2 / 4000.0}));
             for (int j = 0; j < 2; ++j)
                 QCOMPARE(graph->data()->at(j)->value, expected[c][j]);
         }
@@ -105,7 +95,7 @@ private slots:
             QCOMPARE(window->channelGraph(c)->dataCount(), stored);
         // The first kept sample is the first one, then every interval-th.
         const int interval = refused ? 10 : keepInterval(sampleText);
-        const QVector<double> keys = keysOf(window->channelGraph(0));
+        const QVector<double> keys = keysOf(window->channelStore(), 0);
         for (int k = 0; k < keys.size(); ++k)
             verifyKeyOfScan(keys[k], k * interval + 1);
 
@@ -132,7 +122,7 @@ private slots:
         setEdit("edit_sample", QStringLiteral("1000"));
         window->processBlock(filled(25, 1), filled(25, 1), filled(25, 1), filled(25, 1), 26.0);
         window->processBlock(filled(25, 1), filled(25, 1), filled(25, 1), filled(25, 1), 26.0);
-        const QVector<double> before = keysOf(window->channelGraph(0));
+        const QVector<double> before = keysOf(window->channelStore(), 0);
         QCOMPARE(before.size(), 50);
         QVERIFY(std::is_sorted(before.begin(), before.end()));
         QCOMPARE(before.last(), 50 / 4000.0);
@@ -142,7 +132,7 @@ private slots:
         QCOMPARE(window->channelGraph(0)->dataCount(), 0);
         window->processBlock(filled(25, 1), filled(25, 1), filled(25, 1), filled(25, 1), 26.0);
         QVERIFY(!MainWindowProbe::timeBaseResetPending(*window));
-        const QVector<double> after = keysOf(window->channelGraph(0));
+        const QVector<double> after = keysOf(window->channelStore(), 0);
         QCOMPARE(after.size(), 25);
         QCOMPARE(after.first(), 1 / 4000.0);
         // The axis spans the new keys only.
@@ -192,7 +182,7 @@ private slots:
             scans += n;
         }
         const int interval = keepInterval(sampleText);
-        const QVector<double> keys = keysOf(window->channelGraph(0));
+        const QVector<double> keys = keysOf(window->channelStore(), 0);
         QCOMPARE(keys.size(), (scans + interval - 1) / interval);
         for (int k = 0; k < keys.size(); ++k)
             verifyKeyOfScan(keys[k], k * interval + 1);
@@ -207,10 +197,9 @@ private slots:
         QVector<QCPGraphData> recording;
         for (int k = 0; k < 2048; ++k)
             recording.append(QCPGraphData(k < 1024 ? 0.0 : 10.0, 1.0));
+        mergePoints(window->channelStore(), recording);
         for (int c = 0; c < 4; ++c) {
             QCPGraph *graph = window->channelGraph(c);
-            graph->data()->set(recording, true);
-            markGraphDataChanged(graph);
             bool found = false;
             QCOMPARE(graph->getValueRange(found), QCPRange(1, 1));
         }
@@ -229,15 +218,14 @@ private slots:
     void clearDropsWaitingPoints()
     {
         setEdit("edit_sample", QStringLiteral("1000"));
-        for (int c = 0; c < 4; ++c)
-            window->channelGraph(c)->addData(100.0, 1.0); // a recording up to 100 s
+        mergePoints(window->channelStore(), {{100.0, 1.0}}); // a recording up to 100 s
         window->processBlock(filled(100, 1), filled(100, 1), filled(100, 1), filled(100, 1), 25.0);
         window->findChild<QPushButton *>(QStringLiteral("btn_clear_data"))->click();
         window->channelGraph(0)->parentPlot()->replot();
         for (int c = 0; c < 4; ++c)
             QCOMPARE(window->channelGraph(c)->dataCount(), 0);
         window->processBlock(filled(10, 1), filled(10, 1), filled(10, 1), filled(10, 1), 25.0);
-        QCOMPARE(keysOf(window->channelGraph(0)).first(), 1 / 4000.0);
+        QCOMPARE(keysOf(window->channelStore(), 0).first(), 1 / 4000.0);
         QCOMPARE(window->channelGraph(0)->dataCount(), 10);
     }
 };

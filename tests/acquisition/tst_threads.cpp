@@ -43,8 +43,7 @@ void spinEvents(int ms)
 
 void clearWindow(MainWindow &w)
 {
-    for (int c = 0; c < 4; ++c)
-        w.channelGraph(c)->data()->clear();
+    w.channelStore().clear();
     MainWindowProbe::requestTimeBaseReset(w);
 }
 
@@ -118,7 +117,7 @@ private slots:
         // The window learns it, returns to idle, keeps the data and says why.
         QTRY_VERIFY(button(w, "btn_start_collect")->isEnabled());
         QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
-        QCOMPARE(MainWindowProbe::timerId(w), 0);
+        QVERIFY(!w.acquisitionState().running());
         QCOMPARE(w.channelGraph(0)->dataCount(), 20);
         const QStringList shown = takeMessages(w);
         QCOMPARE(shown.size(), 1);
@@ -172,7 +171,7 @@ private slots:
         QTRY_COMPARE(acqtest::errorLogLines().size(), 2);
         QCOMPARE(takeMessages(w).size(), 1);
         QVERIFY(!button(w, "btn_start_collect")->isEnabled());
-        QVERIFY(MainWindowProbe::timerId(w) != 0);
+        QVERIFY(w.acquisitionState().running());
         QCOMPARE(ArtSim_LiveTasks(), 1);
         QCOMPARE(ArtSim_Pump(100), 1);
         button(w, "btn_stop_collect")->click();
@@ -387,7 +386,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "btn_start_collect")->isEnabled(), 60000);
         spinEvents(300); // blocks still queued at the stop
         QCOMPARE(ArtSim_LiveTasks(), 0);
-        QCOMPARE(MainWindowProbe::timerId(w), 0);
+        QVERIFY(!w.acquisitionState().running());
 
         // error.txt: why, then the stop line of the stop button.
         const QStringList lines = acqtest::errorLogLines();

@@ -41,6 +41,8 @@
 #include "ui_mainwindow.h"
 #include "userfolders.h"
 #include "mainwindow/statusbar.h"
+#include "channelpoints.h"
+#include "manualrun.h"
 #include "windowtexts.h"
 
 namespace {
@@ -265,28 +267,14 @@ QStringList cutTexts(QWidget *top)
     return cut;
 }
 
-} // namespace
-
-// Reaches the window's private state.
-class MainWindowProbe
-{
-public:
-    static int &timerId(MainWindow &w) { return w.timerId; }
-    static void timerEvent(MainWindow &w, QTimerEvent *e) { w.timerEvent(e); }
-};
-
-namespace {
-
-// The texts that show over the plot only at times: a run being drawn (a
-// stand-in timer id, no card) whose view the user moved away from, with the
-// pointer on the plot, shows the values under it and the notice that the
+// The texts that show over the plot only at times: a run (on the stand-in's
+// manual clock, so no block comes) whose view the user moved away from, with
+// the pointer on the plot, shows the values under it and the notice that the
 // view no longer follows. The temperature's value is the widest there is.
-void showPlotTexts(MainWindow &w)
+void showPlotTexts(MainWindow &w, std::unique_ptr<ManualRun> &run)
 {
-    w.channelGraph(2)->addData(0.05, 123.456);
-    MainWindowProbe::timerId(w) = 4711;
-    QTimerEvent redraw(4711);
-    MainWindowProbe::timerEvent(w, &redraw);
+    mergePoints(w.channelStore(), {{0.05, 123.456}}, {2});
+    run = std::make_unique<ManualRun>(w);
     QCustomPlot *plot = w.form()->customPlot_VIT;
     plot->xAxis->moveRange(0.01);
     plot->replot();
@@ -415,19 +403,15 @@ void TestShell::onlyTheRedrawTimerReplots()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QSignalSpy replots(w.form()->customPlot_VIT, &QCustomPlot::afterReplot);
+    const ManualRun running(w); // no block comes to replot
     QCoreApplication::processEvents();
     replots.clear();
-    MainWindowProbe::timerId(w) = 4711;
 
-    QTimerEvent other(4712);
-    MainWindowProbe::timerEvent(w, &other);
-    QTest::qWait(50);
-    QCOMPARE(replots.size(), 0);
-
-    // The redraw timer's tick only queues the replot; it happens in the loop.
-    QTimerEvent redraw(4711);
-    MainWindowProbe::timerEvent(w, &redraw);
-    QCOMPARE(replots.size(), 0);
+    // The redraw beat's tick only queues the replot; it happens in the loop.
+    int replotsAtTick = -1;
+    connect(&w.acquisitionState(), &AcquisitionState::redrawDue, &w,
+            [&] { replotsAtTick = int(replots.size()); });
+    QTRY_COMPARE(replotsAtTick, 0);
     QTRY_COMPARE(replots.size(), 1);
 }
 
@@ -1002,14 +986,15 @@ void TestShell::englishInterfaceComplete()
     for (auto [edit, text] :
          {std::pair{ui->edit_maxtemp, "abc"}, {ui->edit_mintemp, "5000"}, {ui->edit_sample, "7"}})
         enterText(edit, QLatin1String(text));
-    showPlotTexts(w);
+    std::unique_ptr<ManualRun> run;
+    showPlotTexts(w, run);
     if (QTest::currentTestFailed())
         return;
     w.taskEndedByCard(QStringLiteral("overrun"), false);
     QStringList found = untranslated(&w);
     if (hasCjk(ui->statusbar->currentMessage()))
         found << ui->statusbar->currentMessage();
-    MainWindowProbe::timerId(w) = 0;
+    run.reset();
 
     for (QAction *command : {ui->menu_save, ui->menu_open_data, ui->menu_export,
                              ui->menu_save_picture, ui->menu_about})
@@ -1033,7 +1018,8 @@ void TestShell::textsFitTheirWidgets()
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    showPlotTexts(w);
+    std::unique_ptr<ManualRun> run;
+    showPlotTexts(w, run);
     if (QTest::currentTestFailed())
         return;
     const QStringList cut = cutTexts(&w);
@@ -1054,7 +1040,7 @@ void TestShell::textsFitTheirWidgets()
     QVERIFY(bar->currentMessage().contains(reason));
     QCOMPARE(bar->toolTip(), bar->currentMessage());
     takeMessages(w);
-    MainWindowProbe::timerId(w) = 0;
+    run.reset();
 
     AboutDlg about;
     about.show();

@@ -2,7 +2,7 @@
 // dialogs answered by the test.
 
 #include "datafiles/datafile.h"
-#include "mainwindow/lodgraph.h"
+#include "mainwindow/channelstore.h"
 #include "mainwindow/mainwindow.h"
 #include "diskfaults.h"
 #include "manualrun.h"
@@ -111,11 +111,19 @@ Points pointsOf(const QCPGraph *graph)
     return points;
 }
 
-void setPoints(QCPGraph *graph, const Points &points)
+// Channel c holds these points instead of its own, put in as a file puts them.
+void setPoints(ChannelStore &store, int c, const Points &points)
 {
-    graph->data()->clear();
+    std::array<PointList, ChannelCount> lists;
+    for (int k = 0; k < ChannelCount; ++k) {
+        const ChannelPoints &held = store.channel(k).points();
+        for (auto it = held.constBegin(); k != c && it != held.constEnd(); ++it)
+            lists[std::size_t(k)].push_back({it->key, it->value});
+    }
     for (const auto &p : points)
-        graph->addData(p.first, p.second);
+        lists[std::size_t(c)].push_back({p.first, p.second});
+    store.clear();
+    store.merge(lists);
 }
 
 } // namespace
@@ -161,6 +169,7 @@ private slots:
 private:
     QAction *action(const QString &name) const { return window->findChild<QAction *>(name); }
     QCPGraph *graph(int channel) const { return window->channelGraph(channel); }
+    ChannelStore &store() const { return window->channelStore(); }
     QCustomPlot *plot() const { return window->form()->customPlot_VIT; }
 
     // Triggers the command and answers its dialog.
@@ -271,10 +280,10 @@ void FileCommandsTest::dialogsInEnglish()
 
 void FileCommandsTest::saveWritesEveryChannel()
 {
-    setPoints(graph(ChannelU1), {{0, 12.5}, {0.01, 12.45}});
-    setPoints(graph(ChannelI), {{0, 0.31}, {0.01, 0.305}});
-    setPoints(graph(ChannelT), {{0, 2.5}, {0.01, 2.51}});
-    setPoints(graph(ChannelU2), {{0, 4.75}, {0.01, 4.7}});
+    setPoints(store(), ChannelU1, {{0, 12.5}, {0.01, 12.45}});
+    setPoints(store(), ChannelI, {{0, 0.31}, {0.01, 0.305}});
+    setPoints(store(), ChannelT, {{0, 2.5}, {0.01, 2.51}});
+    setPoints(store(), ChannelU2, {{0, 4.75}, {0.01, 4.7}});
     graph(ChannelI)->setVisible(false); // hidden channels are saved too
     QVERIFY(writeFile(path("run.txt"), "old content that is longer than the new file ..."));
 
@@ -307,11 +316,10 @@ void FileCommandsTest::saveOpenSaveIsIdentical()
         }
         if (c == ChannelT)
             saved[c].append({saved[c].last().first, 0.1 + 0.2}); // equal times kept
-        setPoints(graph(c), saved[c]);
+        setPoints(store(), c, saved[c]);
     }
     run("menu_save", path("a.txt"));
-    for (int c = 0; c < ChannelCount; ++c)
-        graph(c)->data()->clear();
+    store().clear();
     run("menu_open_data", path("a.txt"));
     for (int c = 0; c < ChannelCount; ++c)
         QVERIFY2(pointsOf(graph(c)) == saved[c], qPrintable(QString("channel %1").arg(c)));
@@ -321,8 +329,8 @@ void FileCommandsTest::saveOpenSaveIsIdentical()
 
 void FileCommandsTest::openMergesInTimeOrder()
 {
-    setPoints(graph(ChannelU1), {{1, 10}, {2, 20}, {3, 30}});
-    setPoints(graph(ChannelT), {{5, 1}});
+    setPoints(store(), ChannelU1, {{1, 10}, {2, 20}, {3, 30}});
+    setPoints(store(), ChannelT, {{5, 1}});
     QVERIFY(writeFile(path("m.txt"), "U1_DATA\n2 99\n0 5\n2 98\n4 1\nI_DATA\n7 7\n"
                                      "U1_DATA\n3 31\nT_DATA\nnan 2\n1 nan\n"));
     run("menu_open_data", path("m.txt"));
@@ -386,7 +394,7 @@ void FileCommandsTest::openReportsWhatWasRead()
     QFETCH(QString, read);
     QFETCH(QString, stopped);
     QFETCH(QString, irregular);
-    setPoints(graph(ChannelI), {{0.5, 9}});
+    setPoints(store(), ChannelI, {{0.5, 9}});
     QVERIFY(writeFile(path("s.txt"), file));
     QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
     run("menu_open_data", path("s.txt"));
@@ -438,10 +446,10 @@ void FileCommandsTest::liveBlocksInsideARecording()
     for (int k = 0; k <= 50; ++k)
         recording.append({k / 1000.0, 1000.0 + k}); // 0 .. 50 ms, some times equal to live ones
     for (int c = 0; c < ChannelCount; ++c)
-        setPoints(graph(c), recording);
+        setPoints(store(), c, recording);
     const QVector<double> volts(100, 1.0); // keys 0.25 .. 25 ms, U1 50 V
     window->processBlock(volts, volts, volts, volts, 25.0);
-    QVERIFY(qobject_cast<LodGraph *>(graph(ChannelU1))->pendingCount() > 0);
+    QVERIFY(store().channel(ChannelU1).waitingCount() > 0);
 
     // One point at a time, in time order, the points held first at equal times.
     auto mergeOneByOne = [](Points held, const Points &added) {
@@ -514,8 +522,8 @@ void FileCommandsTest::axesAfterOpen()
 
 void FileCommandsTest::exportWritesCsv()
 {
-    setPoints(graph(ChannelU1), {{0.01, 12.5}, {0.02, 12.25}});
-    setPoints(graph(ChannelT), {{0.01, 2.5}});
+    setPoints(store(), ChannelU1, {{0.01, 12.5}, {0.02, 12.25}});
+    setPoints(store(), ChannelT, {{0.01, 2.5}});
     graph(ChannelT)->setVisible(false);
     QVERIFY(writeFile(path("e.csv"), QByteArray(5000, 'x')));
     run("menu_export", path("e.csv"));
@@ -527,8 +535,7 @@ void FileCommandsTest::exportWritesCsv()
     QCOMPARE(statusMessage(*window),
              "已导出 U1 2、I 0、T 1、U2 0 个点 到 " + QDir::toNativeSeparators(path("e.csv")));
 
-    for (int c = 0; c < ChannelCount; ++c)
-        graph(c)->data()->clear();
+    store().clear();
     run("menu_export", path("e.csv"));
     QCOMPARE(readFile(path("e.csv")), QByteArray("\r\n"));
 }
@@ -544,7 +551,7 @@ void FileCommandsTest::cancelTouchesNothing_data()
 void FileCommandsTest::cancelTouchesNothing()
 {
     QFETCH(QString, command);
-    setPoints(graph(ChannelU2), {{1, 2}});
+    setPoints(store(), ChannelU2, {{1, 2}});
     QVERIFY(writeFile(path("keep.txt"), "U2_DATA\r\n5 6\r\n"));
     plot()->xAxis->setRange(-7, 3);
     QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
@@ -574,7 +581,7 @@ void FileCommandsTest::unwritableTarget()
 {
     QFETCH(QString, command);
     QFETCH(QString, target);
-    setPoints(graph(ChannelU1), {{1, 2}});
+    setPoints(store(), ChannelU1, {{1, 2}});
     QVERIFY(writeFile(path("plain.dat"), "x"));
 #ifdef Q_OS_UNIX
     // Permissions do not stop root; /proc takes no new files from anyone.
@@ -634,7 +641,7 @@ void FileCommandsTest::failedWriteKeepsOldFile()
         Points points;
         for (int i = 0; i < 20000; ++i)
             points.append({i * 0.0025, 1.0 / (i + 3)});
-        setPoints(graph(c), points);
+        setPoints(store(), c, points);
     }
     const QByteArray old = "U1_DATA\r\n1 2\r\n";
     QVERIFY(writeFile(path("old.txt"), old));
@@ -695,7 +702,7 @@ void FileCommandsTest::writeFaultSweep()
     for (int i = 0; i < 1500; ++i)
         points.append({i * 0.0025, 1.0 / (i + 3)});
     for (int c = 0; c < ChannelCount; ++c)
-        setPoints(graph(c), points);
+        setPoints(store(), c, points);
     const QString target = path(name);
     run(command, target);
     const QByteArray complete = readFile(target);
@@ -731,12 +738,12 @@ void FileCommandsTest::chinesePath()
     QVERIFY(QDir(dir->path()).mkdir("测量数据"));
     const QString data = path("测量数据/电容电压.txt");
     const QString csv = path("测量数据/导出.csv");
-    setPoints(graph(ChannelU1), {{0.5, 1.25}});
+    setPoints(store(), ChannelU1, {{0.5, 1.25}});
     run("menu_save", data);
     QCOMPARE(readFile(data), QByteArray("U1_DATA\r\n0.5 1.25\r\n"));
     run("menu_export", csv);
     QCOMPARE(readFile(csv), QByteArray("Time (s), Cap. Voltage (V),\r\n0.500000,1.250000\r\n"));
-    graph(ChannelU1)->data()->clear();
+    store().clear();
     run("menu_open_data", data);
     QCOMPARE(pointsOf(graph(ChannelU1)), (Points{{0.5, 1.25}}));
 }
@@ -767,7 +774,7 @@ void FileCommandsTest::defaultExtension()
     QFETCH(QString, command);
     QFETCH(QString, typed);
     QFETCH(QString, written);
-    setPoints(graph(ChannelU1), {{0.5, 1.25}});
+    setPoints(store(), ChannelU1, {{0.5, 1.25}});
     run(command, path(typed));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{written});
     QVERIFY2(statusMessage(*window).endsWith(QDir::toNativeSeparators(path(written))),
@@ -805,7 +812,7 @@ void FileCommandsTest::savePicture()
     QFETCH(QString, filter);
     QFETCH(QString, written);
     QFETCH(bool, pdf);
-    setPoints(graph(ChannelU1), {{0, 100}, {1, 300}});
+    setPoints(store(), ChannelU1, {{0, 100}, {1, 300}});
     plot()->xAxis->setRange(0, 1);
     plot()->replot();
     if (typed == "old.png")

@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "mainwindow/channelstore.h"
 #include "mainwindow/lodgraph.h"
 
 namespace {
@@ -29,7 +30,7 @@ struct GraphAccess : QCPGraph
 };
 
 enum class Kind { RandomWalk, Spike, NanRuns, EqualKeys, NonUniform, Chirp };
-enum class Steps { Whole, Blocks, ClearThenAppend, MergeMiddle, WaitInMiddle, Shrink };
+enum class Steps { Whole, Blocks, ClearThenAppend, MergeMiddle, WaitInMiddle };
 
 QVector<QCPGraphData> makeData(Kind kind, int n, quint32 seed)
 {
@@ -165,15 +166,27 @@ bool hasNan(const QCPGraph *graph)
     return false;
 }
 
-void addBoth(QCPGraph *a, QCPGraph *b, const QVector<QCPGraphData> &points, int from, int to)
+// Live points for channel 0 of the store, and the same for a plain graph.
+void addBoth(ChannelStore &store, QCPGraph *plain, const QVector<QCPGraphData> &points, int from,
+             int to)
 {
     QVector<double> keys, values;
     for (int i = from; i < to; ++i) {
         keys.append(points[i].key);
         values.append(points[i].value);
     }
-    a->addData(keys, values, true);
-    b->addData(keys, values, true);
+    store.append(0, keys, values);
+    if (plain)
+        plain->addData(keys, values, true);
+}
+
+// Points of an opened file for channel c.
+void mergeInto(ChannelStore &store, int c, const QVector<QCPGraphData> &points)
+{
+    std::array<PointList, ChannelCount> lists;
+    for (const QCPGraphData &p : points)
+        lists[std::size_t(c)].push_back({p.key, p.value});
+    store.merge(lists);
 }
 
 } // namespace
@@ -197,23 +210,25 @@ private slots:
     void indexIsSmall();
 };
 
+// The graphs draw the store's points themselves, not a copy.
 void TestLodGraph::addChannelGraphLikeAddGraph()
 {
     QCustomPlot ours, plain;
+    ChannelStore store;
     for (int i = 0; i < 4; ++i) {
-        QCPGraph *a = addChannelGraph(&ours);
+        QCPGraph *a = store.addGraph(&ours, i);
         QCPGraph *b = plain.addGraph();
-        QVERIFY(qobject_cast<LodGraph *>(a));
         QCOMPARE(a->name(), b->name());
         QCOMPARE(a->keyAxis(), ours.xAxis);
         QCOMPARE(a->valueAxis(), ours.yAxis);
         QCOMPARE(ours.graph(i), a);
         QCOMPARE(a->adaptiveSampling(), true);
+        QCOMPARE(a->data().data(), &store.channel(i).points());
     }
     QCOMPARE(ours.graphCount(), 4);
-    markGraphDataChanged(plain.graph(0)); // a plain graph: nothing happens
-    markGraphDataChanged(nullptr);
-    QCOMPARE(plain.graph(0)->dataCount(), 0);
+    store.append(2, {1.0, 2.0}, {3.0, 4.0});
+    QCOMPARE(ours.graph(2)->dataCount(), 2);
+    QCOMPARE(ours.graph(1)->dataCount(), 0);
 }
 
 void TestLodGraph::columns_data()
@@ -249,7 +264,6 @@ void TestLodGraph::columns_data()
         << Kind::RandomWalk << n << Steps::WaitInMiddle << 0.0 << 1.0;
     QTest::newRow("side buffer, 10 %")
         << Kind::RandomWalk << n << Steps::WaitInMiddle << 0.3 << 0.4;
-    QTest::newRow("shrunk") << Kind::RandomWalk << n << Steps::Shrink << 0.0 << 1.0;
 }
 
 // The drawn extremes equal the brute-force extremes, and without NaNs the
@@ -264,7 +278,8 @@ void TestLodGraph::columns()
 
     QCustomPlot plot;
     plot.resize(727, 536);
-    QCPGraph *lod = addChannelGraph(&plot);
+    ChannelStore store;
+    QCPGraph *lod = store.addGraph(&plot, 0);
     QCPGraph *plain = plot.addGraph();
     const QVector<QCPGraphData> points = makeData(kind, count, 7);
     const double span = points.last().key - points.first().key;
@@ -281,11 +296,11 @@ void TestLodGraph::columns()
     };
 
     switch (steps) {
-    case Steps::Whole: addBoth(lod, plain, points, 0, count); break;
+    case Steps::Whole: addBoth(store, plain, points, 0, count); break;
     case Steps::Blocks:
         // Redrawn while it grows, as during acquisition.
         for (int from = 0; from < count; from += 250) {
-            addBoth(lod, plain, points, from, std::min(count, from + 250));
+            addBoth(store, plain, points, from, std::min(count, from + 250));
             if ((from / 250) % 197 == 0) {
                 check();
                 if (QTest::currentTestFailed())
@@ -294,27 +309,27 @@ void TestLodGraph::columns()
         }
         break;
     case Steps::ClearThenAppend: {
-        addBoth(lod, plain, points, 0, count / 2);
+        addBoth(store, plain, points, 0, count / 2);
         check();
-        lod->data()->clear(); // not announced: detected by itself
+        store.clear();
         plain->data()->clear();
         const QVector<QCPGraphData> other = makeData(kind, count, 99);
-        addBoth(lod, plain, other, 0, count);
+        addBoth(store, plain, other, 0, count);
         break;
     }
     case Steps::MergeMiddle: {
-        addBoth(lod, plain, points, 0, count);
+        addBoth(store, plain, points, 0, count);
         check();
         QVector<QCPGraphData> inserted;
         for (int i = 0; i < 5000; ++i)
             inserted.append(QCPGraphData(points[count / 3 + i].key + 0.001, i % 700 ? 0.0 : 550.0));
-        addBoth(lod, plain, inserted, 0, inserted.size());
-        markGraphDataChanged(lod);
+        mergeInto(store, 0, inserted);
+        plain->data()->add(inserted, false);
         break;
     }
     case Steps::WaitInMiddle:
         // Blocks acquired into an opened recording, drawn while they come.
-        addBoth(lod, plain, points, 0, count);
+        addBoth(store, plain, points, 0, count);
         check();
         for (int b = 0; b < 50 && !QTest::currentTestFailed(); ++b) {
             QVector<double> keys, values;
@@ -324,16 +339,10 @@ void TestLodGraph::columns()
                 values << (i % 70 ? p.value : 550.0);
                 plain->addData(keys.last(), values.last());
             }
-            qobject_cast<LodGraph *>(lod)->addPoints(keys, values);
+            store.append(0, keys, values);
             if (b % 10 == 9)
                 check();
         }
-        break;
-    case Steps::Shrink:
-        addBoth(lod, plain, points, 0, count);
-        check();
-        lod->data()->removeAfter(points[count * 6 / 10].key);
-        plain->data()->removeAfter(points[count * 6 / 10].key);
         break;
     }
     check();
@@ -353,19 +362,22 @@ void TestLodGraph::nanAtColumnEdges()
 {
     QCustomPlot plot;
     plot.resize(727, 536);
-    QCPGraph *lod = addChannelGraph(&plot);
+    ChannelStore store;
+    QCPGraph *lod = store.addGraph(&plot, 0);
     plot.xAxis->setRange(0, 1000);
     plot.yAxis->setRange(-10, 10);
     plot.replot();
     const int left = plot.axisRect()->left() + 1;
     const int right = plot.axisRect()->right() - 1;
+    QVector<double> keys, values;
     for (int column = left; column < right; ++column) {
         for (int i = 0; i < 10; ++i) {
             const bool gap = (column == left + 100 && i >= 7) || (column == left + 300 && i < 3);
-            lod->addData(plot.xAxis->pixelToCoord(column + 0.05 + i * 0.1),
-                         gap ? missing : std::sin(column * 0.1 + i));
+            keys << plot.xAxis->pixelToCoord(column + 0.05 + i * 0.1);
+            values << (gap ? missing : std::sin(column * 0.1 + i));
         }
     }
+    store.append(0, keys, values);
     checkColumns(lod);
 }
 
@@ -387,14 +399,18 @@ void TestLodGraph::imageMatchesPlainGraph()
         QCustomPlot plot;
         plot.resize(727, 536);
         plot.setPlottingHint(QCP::phFastPolylines, fastPolylines);
+        ChannelStore store;
         for (int c = 0; c < 4; ++c) {
-            QCPGraph *graph = variant == 0 ? addChannelGraph(&plot) : plot.addGraph();
+            QCPGraph *graph = variant == 0 ? store.addGraph(&plot, c) : plot.addGraph();
             graph->setPen(QPen(QBrush(colours[c]), 3));
             QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 150000, 11 + c);
             points[1000 + 7919 * c].value += 300;
             for (auto &p : points)
                 p.value = p.value * 0.5 + 100 * c;
-            graph->data()->set(points, true);
+            if (variant == 0)
+                mergeInto(store, c, points);
+            else
+                graph->data()->set(points, true);
         }
         plot.xAxis->setRange(-10, 380);
         plot.yAxis->setRange(-50, 500);
@@ -424,10 +440,11 @@ void TestLodGraph::selectTestMatchesPlainGraph()
 {
     QCustomPlot plot;
     plot.resize(727, 536);
-    QCPGraph *lod = addChannelGraph(&plot);
+    ChannelStore store;
+    QCPGraph *lod = store.addGraph(&plot, 0);
     QCPGraph *plain = plot.addGraph();
     const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 400000, 5);
-    lod->data()->set(points, true);
+    mergeInto(store, 0, points);
     plain->data()->set(points, true);
     plot.xAxis->setRange(-1, 1001);
     plot.yAxis->setRange(-600, 600);
@@ -473,12 +490,13 @@ void TestLodGraph::valueRange()
     QFETCH(int, count);
     QFETCH(bool, allNan);
     QCustomPlot plot;
-    QCPGraph *lod = addChannelGraph(&plot);
+    ChannelStore store;
+    QCPGraph *lod = store.addGraph(&plot, 0);
     QVector<QCPGraphData> points = makeData(kind, count, 1);
     if (allNan)
         for (auto &p : points)
             p.value = missing;
-    lod->data()->set(points, true);
+    mergeInto(store, 0, points);
     bool ourFound = true, theirFound = true;
     const QCPRange ours = lod->getValueRange(ourFound);
     const QCPRange theirs = lod->data()->valueRange(theirFound);
@@ -486,7 +504,7 @@ void TestLodGraph::valueRange()
     if (theirFound)
         QCOMPARE(ours, theirs);
     if (count > 0) {
-        lod->addData(points.last().key + 1, 12345.0); // appended: seen without announcement
+        store.append(0, {points.last().key + 1}, {12345.0});
         QCOMPARE(lod->getValueRange(ourFound).upper, 12345.0);
     }
 }
@@ -544,7 +562,9 @@ void TestLodGraph::sideBuffer()
     QFETCH(Arrival, arrival);
     QFETCH(bool, distinctTimes);
     QCustomPlot plot;
-    auto *lod = qobject_cast<LodGraph *>(addChannelGraph(&plot));
+    ChannelStore store;
+    QCPGraph *lod = store.addGraph(&plot, 0);
+    const ChannelData &channel = store.channel(0);
     QCPGraph *plain = plot.addGraph();
     QRandomGenerator rng(17);
 
@@ -557,7 +577,7 @@ void TestLodGraph::sideBuffer()
             p.key += 100;
     if (arrival == Arrival::NanTimeHeld)
         held.append(QCPGraphData(missing, 5.0));
-    lod->data()->set(held, true);
+    mergeInto(store, 0, held);
     plain->data()->set(held, true);
     bool found = false;
     (void)lod->getValueRange(found); // the summary is built
@@ -590,14 +610,14 @@ void TestLodGraph::sideBuffer()
             values << p.value;
             plain->addData(p.key, p.value);
         }
-        lod->addPoints(keys, values);
+        store.append(0, keys, values);
         added += block;
     }
     const QVector<QCPGraphData> expected = addedOneByOne(held, added);
     QCPGraphDataContainer model;
     model.set(expected, true);
 
-    const int waiting = lod->pendingCount();
+    const int waiting = channel.waitingCount();
     QVERIFY(arrival == Arrival::NoReader ? waiting < (1 << 14) : waiting == added.size());
     bool ours = false, theirs = false;
     const QCPRange keyRange = lod->getKeyRange(ours);
@@ -605,12 +625,12 @@ void TestLodGraph::sideBuffer()
     QCOMPARE(ours, theirs);
     QVERIFY(std::memcmp(&keyRange, &expectedRange, sizeof keyRange) == 0); // NaN too
     if (arrival != Arrival::NanTimeHeld)
-        QCOMPARE(lod->pendingCount(), waiting); // fitting the time axis does not merge
+        QCOMPARE(channel.waitingCount(), waiting); // fitting the time axis does not merge
 
     // The point nearest in time, as a search of all points in order finds it
     // (nearer, or as near and earlier, or the first at that time), without
     // merging the waiting points.
-    const int stillWaiting = lod->pendingCount();
+    const int stillWaiting = channel.waitingCount();
     for (int k = 0; k < 60; ++k) {
         const double key = k < 10 ? expected[rng.bounded(expected.size())].key + (k % 3 - 1) * 1e-4
                                   : rng.generateDouble() * 70 - 5;
@@ -623,7 +643,7 @@ void TestLodGraph::sideBuffer()
                 (d == std::abs(best->key - key) && p.key < best->key))
                 best = &p;
         }
-        const std::optional<QCPGraphData> found = lod->nearestPoint(key);
+        const std::optional<QCPGraphData> found = channel.nearestPoint(key);
         QVERIFY(found && best);
         QVERIFY2(std::memcmp(&*found, best, sizeof *best) == 0,
                  qPrintable(QString("key %1: found %2 %3, expected %4 %5")
@@ -633,10 +653,10 @@ void TestLodGraph::sideBuffer()
                                 .arg(best->key)
                                 .arg(best->value)));
     }
-    QCOMPARE(lod->pendingCount(), stillWaiting);
+    QCOMPARE(channel.waitingCount(), stillWaiting);
 
     QCOMPARE(lod->dataCount(), expected.size());
-    QCOMPARE(lod->pendingCount(), 0);
+    QCOMPARE(channel.waitingCount(), 0);
     QVERIFY(samePoints(*lod->data(), expected));
     if (distinctTimes)
         QVERIFY(samePoints(*plain->data(), expected));
@@ -648,19 +668,20 @@ void TestLodGraph::indexIsSmall()
 {
     QCustomPlot plot;
     plot.resize(727, 536);
-    auto *lod = qobject_cast<LodGraph *>(addChannelGraph(&plot));
+    ChannelStore store;
+    store.addGraph(&plot, 0);
+    const ChannelData &channel = store.channel(0);
     const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 1000000, 2);
     for (int from = 0; from < points.size(); from += 100000) {
-        for (int i = from; i < from + 100000; ++i)
-            lod->addData(points[i].key, points[i].value);
+        addBoth(store, nullptr, points, from, from + 100000);
         plot.xAxis->setRange(0, points[from].key + 1);
         plot.replot();
     }
-    QVERIFY(lod->indexBytes() > 0);
-    QVERIFY2(lod->indexBytes() <= 0.05 * points.size() * sizeof(QCPGraphData),
-             qPrintable(QString::number(lod->indexBytes())));
-    markGraphDataChanged(lod);
-    QVERIFY(lod->indexBytes() < 1000);
+    QVERIFY(channel.sideBytes() > 0);
+    QVERIFY2(channel.sideBytes() <= 0.05 * points.size() * sizeof(QCPGraphData),
+             qPrintable(QString::number(channel.sideBytes())));
+    store.clear();
+    QVERIFY(channel.sideBytes() < 1000);
 }
 
 int runLodGraphTests(int argc, char **argv)

@@ -10,7 +10,7 @@
 #include <qcustomplot.h>
 
 #include "app/logfile.h"
-#include "mainwindow/lodgraph.h"
+#include "channelpoints.h"
 #include "manualrun.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
@@ -85,11 +85,13 @@ void press(MainWindow &w, Press what, QPointF pos)
     QCoreApplication::sendEvent(plot, &up);
 }
 
-void fill(QCPGraph *graph, double keyFrom, double keyTo, double valueFrom, double valueTo)
+void fill(MainWindow *w, int c, double keyFrom, double keyTo, double valueFrom, double valueTo)
 {
+    QVector<QCPGraphData> points;
     for (int i = 0; i <= 100; ++i)
-        graph->addData(keyFrom + (keyTo - keyFrom) * i / 100.0,
-                       valueFrom + (valueTo - valueFrom) * ((i * 37) % 101) / 100.0);
+        points.append({keyFrom + (keyTo - keyFrom) * i / 100.0,
+                       valueFrom + (valueTo - valueFrom) * ((i * 37) % 101) / 100.0});
+    mergePoints(w->channelStore(), points, {c});
 }
 
 } // namespace
@@ -337,7 +339,7 @@ void TestPlotControls::fastClicks()
 {
     QFETCH(int, doubleClicks);
     QFETCH(int, clicks);
-    fill(w->channelGraph(0), 0, 100, 250, 250); // a flat curve through the press
+    fill(w, 0, 0, 100, 250, 250); // a flat curve through the press
     plot->xAxis->setRange(0, 100);
     plot->replot();
     QWindow *window = w->windowHandle();
@@ -450,11 +452,10 @@ void TestPlotControls::readout()
     QFETCH(double, key);
     QFETCH(QString, hidden);
     QFETCH(QStringList, values);
-    for (int k = 0; k < 4; ++k)
-        w->channelGraph(0)->addData(k, 10.0 * (k + 1));
-    w->channelGraph(1)->addData(0.5, 1.25);
-    w->channelGraph(1)->addData(2.5, 2.5);
-    w->channelGraph(2)->addData(1, 12.5);
+    ChannelStore &store = w->channelStore();
+    mergePoints(store, {{0, 10}, {1, 20}, {2, 30}, {3, 40}}, {0});
+    mergePoints(store, {{0.5, 1.25}, {2.5, 2.5}}, {1});
+    mergePoints(store, {{1, 12.5}}, {2});
     const char *boxes[] = {"checkBox_uv1", "checkBox_ui", "checkBox_temperature", "checkBox_uv2"};
     for (QChar c : hidden)
         w->findChild<QCheckBox *>(QLatin1String(boxes[c.digitValue()]))->setChecked(false);
@@ -488,14 +489,13 @@ void TestPlotControls::readoutWhileRecording()
     QVector<QCPGraphData> recording;
     for (int k = 0; k <= 5; ++k)
         recording.append(QCPGraphData(k / 100.0, 1000.0 + k)); // 0 .. 50 ms, 10 ms apart
-    for (int c = 0; c < 4; ++c)
-        w->channelGraph(c)->data()->set(recording, true);
+    mergePoints(w->channelStore(), recording);
     plot->xAxis->setRange(0, 0.05);
     plot->replot();
     const QVector<double> volts(100, 1.0); // U1 50 V, live points 0.25 .. 25 ms
     w->processBlock(volts, volts, volts, volts, 25.0);
-    auto *u1 = qobject_cast<LodGraph *>(w->channelGraph(0));
-    const int waiting = u1->pendingCount();
+    const ChannelData &u1 = w->channelStore().channel(0);
+    const qsizetype waiting = u1.waitingCount();
     QVERIFY(waiting > 0);
 
     // 15 ms: a live point lies within 1.25 ms, the recorded ones 5 ms away.
@@ -506,7 +506,7 @@ void TestPlotControls::readoutWhileRecording()
     QTRY_VERIFY(readout->isVisible());
     const QString shown = QStringLiteral("\nU1  %1 V\n").arg(QLocale().toString(50.0, 'f', 2));
     QVERIFY2(readout->text().contains(shown), qPrintable(readout->text()));
-    QCOMPARE(u1->pendingCount(), waiting);
+    QCOMPARE(u1.waitingCount(), waiting);
 }
 
 void TestPlotControls::checkBoxes_data()
@@ -580,9 +580,9 @@ void TestPlotControls::fitting()
     QFETCH(QCPRange, keys);
     QFETCH(QCPRange, values);
 
-    fill(w->channelGraph(0), 0, 10, 0, 100);
-    fill(w->channelGraph(1), 5, 20, -20, 30);
-    fill(w->channelGraph(2), 2, 8, 200, 300);
+    fill(w, 0, 0, 10, 0, 100);
+    fill(w, 1, 5, 20, -20, 30);
+    fill(w, 2, 2, 8, 200, 300);
     const char *boxes[] = {"checkBox_uv1", "checkBox_ui", "checkBox_temperature", "checkBox_uv2"};
     for (int c = 0; c < 4; ++c)
         w->findChild<QCheckBox *>(QLatin1String(boxes[c]))->setChecked(shown[c]);
@@ -609,7 +609,7 @@ void TestPlotControls::clear()
     auto block = [](double v) { return QVector<double>(100, v); };
     for (int b = 0; b < 10; ++b) // 10 blocks of 25 ms: the time axis reaches 0.25 s
         w->processBlock(block(1), block(0.5), block(5), block(2), 25.0);
-    w->channelGraph(1)->addData(0.3, 7); // channels may differ in length
+    mergePoints(w->channelStore(), {{0.3, 7}}, {1}); // channels may differ in length
     QCOMPARE(w->channelGraph(0)->dataCount(), 100);
     QVERIFY(w->channelGraph(0)->data()->at(99)->key > 0.24);
     w->form()->checkBox_ui->setChecked(false);
@@ -647,7 +647,7 @@ void TestPlotControls::clear()
 static QPair<double, double> limitsInForce(MainWindow &w)
 {
     QCPGraph *t = w.channelGraph(2);
-    t->data()->clear();
+    w.channelStore().clear();
     auto block = [](double v) { return QVector<double>(10, v); }; // one of ten is kept
     w.processBlock(block(0), block(0), block(5), block(0), 10.0);
     w.processBlock(block(0), block(0), block(10), block(0), 10.0);

@@ -1,0 +1,399 @@
+#include "mainwindow/channelstore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "acquisition/blockmath.h"
+#include "mainwindow/lodgraph.h"
+#include "mainwindow/memoryguard.h"
+
+namespace {
+
+constexpr int baseShift = 6;  // 64 points per bucket of the lowest level
+constexpr int levelShift = 3; // 8 buckets per bucket of the next level
+constexpr int baseSize = 1 << baseShift;
+constexpr int levelSize = 1 << levelShift;
+// Waiting points are merged by the next reader, at the latest when they reach
+// an eighth of the points held (or this many), so that merging costs a few
+// moves per point even when nothing reads the channel.
+constexpr qsizetype waitingMinimum = 1 << 14;
+
+// Time order with NaN times after all others, so that sorting stays defined.
+bool keyBefore(double a, double b)
+{
+    return a < b || (!std::isnan(a) && std::isnan(b));
+}
+
+template <typename Point> bool pointBefore(const Point &a, const Point &b)
+{
+    return keyBefore(a.key, b.key);
+}
+
+// Merges the sorted points [added, added + n) into the sorted held points in
+// one pass from the back: only the held points after the first new time
+// move, each once. At equal times the held points stay first. Returns the
+// first position that changed.
+template <typename Point>
+qsizetype mergeSorted(QVector<QCPGraphData> &held, const Point *added, qsizetype n)
+{
+    const qsizetype heldCount = held.size();
+    const auto before = [](const auto &a, const auto &b) { return keyBefore(a.key, b.key); };
+    // Held points up to the first new time, equal times included, stay put.
+    const qsizetype from =
+        std::upper_bound(held.cbegin(), held.cend(), added[0], before) - held.cbegin();
+    held.resize(heldCount + n);
+    QCPGraphData *points = held.data();
+    // Held points after every new time only move up.
+    const qsizetype to =
+        std::upper_bound(points + from, points + heldCount, added[n - 1], before) - points;
+    std::copy_backward(points + to, points + heldCount, points + heldCount + n);
+    qsizetype h = to - 1;
+    qsizetype w = to + n;
+    for (qsizetype p = n - 1; p >= 0;) {
+        if (h >= from && keyBefore(added[p].key, points[h].key)) {
+            points[--w] = points[h--];
+        } else {
+            points[--w] = QCPGraphData(added[p].key, added[p].value);
+            --p;
+        }
+    }
+    return from;
+}
+
+// Whether p lies nearer to key than best: nearer in time, or as near and
+// earlier. Among points at the same time the one found first stays.
+bool nearer(const QCPGraphData &p, const std::optional<QCPGraphData> &best, double key)
+{
+    if (!best)
+        return true;
+    const double d = std::abs(p.key - key), bestD = std::abs(best->key - key);
+    return d < bestD || (d == bestD && p.key < best->key);
+}
+
+// The points around key in [begin, end), sorted by time with the points
+// without a time last.
+void nearestInSorted(const QCPGraphData *begin, const QCPGraphData *end, double key,
+                     std::optional<QCPGraphData> &best)
+{
+    end =
+        std::partition_point(begin, end, [](const QCPGraphData &p) { return !std::isnan(p.key); });
+    const auto below = [](const QCPGraphData &p, double k) { return p.key < k; };
+    const QCPGraphData *at = std::lower_bound(begin, end, key, below);
+    if (at != begin) {
+        const QCPGraphData *earlier = std::lower_bound(begin, at, (at - 1)->key, below);
+        if (nearer(*earlier, best, key))
+            best = *earlier;
+    }
+    if (at != end && nearer(*at, best, key))
+        best = *at;
+}
+
+} // namespace
+
+ChannelData::ChannelData() : container(QSharedPointer<ChannelPoints>::create()) {}
+
+void ChannelData::append(const QVector<double> &keys, const QVector<double> &values)
+{
+    const qsizetype n = std::min(keys.size(), values.size());
+    QVector<QCPGraphData> &held = container->vector();
+    qsizetype j = 0;
+    if (waiting.isEmpty()) {
+        for (; j < n; ++j) {
+            if (!held.isEmpty() && keyBefore(keys[j], held.constLast().key))
+                break;
+            held.append(QCPGraphData(keys[j], values[j]));
+        }
+    }
+    for (; j < n; ++j) {
+        if (!waiting.isEmpty() && keyBefore(keys[j], waiting.constLast().key))
+            waitingSorted = false;
+        waiting.append(QCPGraphData(keys[j], values[j]));
+        if (std::isnan(keys[j]))
+            waitingHasNanKey = true;
+        if (std::isnan(values[j]) || std::isnan(keys[j]))
+            continue;
+        if (!waitingHasKeys) {
+            waitingSpan = QCPRange(keys[j], keys[j]);
+            waitingHasKeys = true;
+        } else {
+            waitingSpan.lower = std::min(waitingSpan.lower, keys[j]);
+            waitingSpan.upper = std::max(waitingSpan.upper, keys[j]);
+        }
+    }
+    if (waiting.size() >= std::max(waitingMinimum, held.size() / 8))
+        settle();
+}
+
+void ChannelData::settle() const
+{
+    if (waiting.isEmpty())
+        return;
+    if (!waitingSorted)
+        std::stable_sort(waiting.begin(), waiting.end(), pointBefore<QCPGraphData>);
+    auto *self = const_cast<ChannelData *>(this); // the points change, not what they say
+    invalidateIndexFrom(
+        mergeSorted(self->container->vector(), waiting.constData(), waiting.size()));
+    waiting.clear();
+    waitingHasKeys = false;
+    waitingHasNanKey = false;
+    waitingSorted = true;
+}
+
+void ChannelData::merge(PointList &points)
+{
+    if (points.empty())
+        return;
+    settle();
+    if (!std::is_sorted(points.begin(), points.end(), pointBefore<DataPoint>))
+        std::stable_sort(points.begin(), points.end(), pointBefore<DataPoint>);
+    invalidateIndexFrom(mergeSorted(container->vector(), points.data(), qsizetype(points.size())));
+}
+
+void ChannelData::clear()
+{
+    waiting.clear();
+    waiting.squeeze();
+    waitingHasKeys = false;
+    waitingHasNanKey = false;
+    waitingSorted = true;
+    container->clear();
+    container->squeeze(true, true);
+    std::vector<std::vector<Extremes>>().swap(levels);
+    indexedCount = 0;
+}
+
+std::optional<QCPRange> ChannelData::waitingKeys() const
+{
+    if (!waitingHasKeys)
+        return std::nullopt;
+    return waitingSpan;
+}
+
+std::optional<QCPGraphData> ChannelData::nearestPoint(double key) const
+{
+    std::optional<QCPGraphData> best;
+    if (std::isnan(key))
+        return best;
+    const QCPGraphData *held = container->points();
+    nearestInSorted(held, held + container->size(), key, best);
+    if (waiting.isEmpty())
+        return best;
+    if (waitingSorted) {
+        nearestInSorted(waiting.constData(), waiting.constData() + waiting.size(), key, best);
+        return best;
+    }
+    // Out of order only where the time base went back; few, and merged soon.
+    for (const QCPGraphData &p : waiting) {
+        if (!std::isnan(p.key) && nearer(p, best, key))
+            best = p;
+    }
+    return best;
+}
+
+std::optional<double> ChannelData::lastKey() const
+{
+    settle();
+    // Times that are no number sort last (opened files); skip them.
+    const QCPGraphData *held = container->points();
+    for (qsizetype k = container->size(); k > 0; --k) {
+        if (!std::isnan(held[k - 1].key))
+            return held[k - 1].key;
+    }
+    return std::nullopt;
+}
+
+std::size_t ChannelData::sideBytes() const
+{
+    std::size_t bytes = levels.capacity() * sizeof(std::vector<Extremes>) +
+                        std::size_t(waiting.capacity()) * sizeof(QCPGraphData);
+    for (const auto &level : levels)
+        bytes += level.capacity() * sizeof(Extremes);
+    return bytes;
+}
+
+// The points from position on changed: the buckets that reach there are
+// dropped and rebuilt at the next use, those before stay.
+void ChannelData::invalidateIndexFrom(qsizetype position) const
+{
+    std::size_t buckets = std::size_t(std::max<qsizetype>(0, position)) >> baseShift;
+    for (std::vector<Extremes> &level : levels) {
+        if (level.size() > buckets)
+            level.resize(buckets);
+        buckets >>= levelShift;
+    }
+    indexedCount = std::min(indexedCount, position);
+}
+
+// Adds the buckets that became complete since the last call; an incomplete
+// bucket at the end is left out and read point by point instead.
+void ChannelData::syncIndex() const
+{
+    const qsizetype count = container->size();
+    if (indexedCount == count)
+        return;
+    indexedCount = count;
+    const QCPGraphData *data = container->points();
+    if (levels.empty())
+        levels.emplace_back();
+    std::vector<Extremes> &base = levels[0];
+    const std::size_t complete = std::size_t(count) >> baseShift;
+    if (base.empty())
+        base.reserve(complete); // a rebuild; appends grow the vector geometrically
+    for (std::size_t b = base.size(); b < complete; ++b) {
+        Extremes e{std::numeric_limits<double>::infinity(),
+                   -std::numeric_limits<double>::infinity()};
+        const QCPGraphData *p = data + (b << baseShift);
+        for (int i = 0; i < baseSize; ++i) {
+            // NaN fails both tests and so never counts.
+            const double v = p[i].value;
+            if (v < e.low)
+                e.low = v;
+            if (v > e.high)
+                e.high = v;
+        }
+        base.push_back(e);
+    }
+    for (std::size_t level = 1; levels[level - 1].size() >= std::size_t(levelSize); ++level) {
+        if (levels.size() == level)
+            levels.emplace_back();
+        const std::vector<Extremes> &below = levels[level - 1];
+        std::vector<Extremes> &here = levels[level];
+        const std::size_t completeHere = below.size() >> levelShift;
+        for (std::size_t b = here.size(); b < completeHere; ++b) {
+            Extremes e = below[b << levelShift];
+            for (int i = 1; i < levelSize; ++i) {
+                const Extremes &x = below[(b << levelShift) + i];
+                e.low = std::min(e.low, x.low);
+                e.high = std::max(e.high, x.high);
+            }
+            here.push_back(e);
+        }
+    }
+}
+
+ChannelData::Extremes ChannelData::extremes(int from, int to) const
+{
+    syncIndex();
+    Extremes e{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    const QCPGraphData *data = container->points();
+    auto scanPoints = [&](int a, int b) {
+        for (int i = a; i < b; ++i) {
+            const double v = data[i].value;
+            if (v < e.low)
+                e.low = v;
+            if (v > e.high)
+                e.high = v;
+        }
+    };
+    auto scanBuckets = [&](const std::vector<Extremes> &level, std::size_t a, std::size_t b) {
+        for (std::size_t i = a; i < b; ++i) {
+            e.low = std::min(e.low, level[i].low);
+            e.high = std::max(e.high, level[i].high);
+        }
+    };
+
+    const int alignedFrom = (from + baseSize - 1) & ~(baseSize - 1);
+    const int alignedTo = to & ~(baseSize - 1);
+    if (levels.empty() || alignedFrom >= alignedTo) {
+        scanPoints(from, to);
+        return e;
+    }
+    scanPoints(from, alignedFrom);
+    scanPoints(alignedTo, to);
+    std::size_t lo = std::size_t(alignedFrom) >> baseShift;
+    std::size_t hi = std::size_t(alignedTo) >> baseShift;
+    for (std::size_t level = 0;; ++level) {
+        const std::vector<Extremes> &buckets = levels[level];
+        const std::size_t up = (lo + levelSize - 1) & ~std::size_t(levelSize - 1);
+        const std::size_t down = hi & ~std::size_t(levelSize - 1);
+        if (level + 1 == levels.size() || up >= down) {
+            scanBuckets(buckets, lo, hi);
+            return e;
+        }
+        scanBuckets(buckets, lo, up);
+        scanBuckets(buckets, down, hi);
+        lo = up >> levelShift;
+        hi = down >> levelShift;
+    }
+}
+
+ChannelStore::ChannelStore()
+{
+    for (auto &c : channels)
+        c = std::make_shared<ChannelData>();
+}
+
+LodGraph *ChannelStore::addGraph(QCustomPlot *plot, int c)
+{
+    if (!plot || !plot->xAxis || !plot->yAxis)
+        return nullptr;
+    auto *graph = new LodGraph(plot->xAxis, plot->yAxis, channels[std::size_t(c)]);
+    graph->setName(QLatin1String("Graph ") + QString::number(plot->graphCount()));
+    return graph;
+}
+
+void ChannelStore::append(const KeptSamples &kept)
+{
+    const QVector<double> *values[ChannelCount] = {&kept.u1, &kept.i, &kept.t, &kept.u2};
+    for (int c = 0; c < ChannelCount; ++c)
+        append(c, kept.keys, *values[c]);
+}
+
+void ChannelStore::append(int c, const QVector<double> &keys, const QVector<double> &values)
+{
+    channels[std::size_t(c)]->append(keys, values);
+}
+
+void ChannelStore::merge(std::array<PointList, ChannelCount> &points)
+{
+    for (int c = 0; c < ChannelCount; ++c)
+        channels[std::size_t(c)]->merge(points[std::size_t(c)]);
+}
+
+void ChannelStore::clear()
+{
+    for (auto &c : channels)
+        c->clear();
+}
+
+qsizetype ChannelStore::totalCount() const
+{
+    qsizetype total = 0;
+    for (const auto &c : channels)
+        total += c->count();
+    return total;
+}
+
+std::optional<double> ChannelStore::lastKey() const
+{
+    std::optional<double> last;
+    for (const auto &c : channels) {
+        if (const std::optional<double> key = c->lastKey(); key && (!last || *key > *last))
+            last = key;
+    }
+    return last;
+}
+
+ChannelSet ChannelStore::views() const
+{
+    ChannelSet set;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelData &data = channel(c);
+        data.settle();
+        set[std::size_t(c)] = ChannelView(
+            data.points().size(), data.points().points(), [](const void *source, qsizetype index) {
+                const QCPGraphData &p = static_cast<const QCPGraphData *>(source)[index];
+                return DataPoint{p.key, p.value};
+            });
+    }
+    return set;
+}
+
+void ChannelStore::addMemoryUse(RecordingMemory &use) const
+{
+    for (const auto &c : channels) {
+        use.containers.push_back({c->count(), c->points().capacity()});
+        use.otherBytes += qint64(c->sideBytes());
+    }
+}
