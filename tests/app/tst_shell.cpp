@@ -690,7 +690,7 @@ void TestShell::languageSwitch()
         enterText(w.findChild<QLineEdit *>(QLatin1String(v[0])), QString::fromLatin1(v[1]));
     enterText(ui->edit_maxtemp, QStringLiteral("abc")); // refused, marked
     const QString refusedTip = ui->edit_maxtemp->toolTip();
-    w.channelGraph(0)->addData(1.5, 2);
+    mergePoints(w.channelStore(), {{1.5, 2}}, {0});
     const qint64 logSize = QFileInfo(dataLog).size();
 
     for (bool english : {chineseSystem, !chineseSystem}) {
