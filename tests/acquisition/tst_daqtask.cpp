@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStringEncoder>
+#include <QSignalSpy>
 #include <QTest>
 #include <clocale>
 
@@ -61,8 +62,10 @@ private slots:
     void startAndStop()
     {
         MainWindow w;
+        QSignalSpy changes(&w.acquisitionState(), &AcquisitionState::runningChanged);
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         startButton(w)->click();
+        QCOMPARE(changes, QList<QVariantList>{{true}});
         QVERIFY(!startButton(w)->isEnabled());
         QVERIFY(w.acquisitionState().running());
         QCOMPARE(acqtest::callLog(), startCalls);
@@ -72,6 +75,7 @@ private slots:
 
         stopButton(w)->click();
         QVERIFY(startButton(w)->isEnabled());
+        QCOMPARE(changes, (QList<QVariantList>{{true}, {false}}));
         QStringList expected = startCalls;
         expected << QStringLiteral("ArtDAQ_StopTask(T1) = 0")
                  << QStringLiteral("ArtDAQ_ClearTask(T1) = 0");
@@ -96,6 +100,7 @@ private slots:
         QCOMPARE(acqtest::callLog().size(), startCalls.size() + 2);
         QCOMPARE(acqtest::errorLogLines().size(), 1);
         QCOMPARE(messages.messages(), QStringList());
+        QCOMPARE(changes.size(), 2);
     }
 
     void stopWithoutStart()
@@ -147,8 +152,10 @@ private slots:
         QFETCH(int, nth);
         QFETCH(int, callsBeforeFailure);
         MainWindow w;
+        QSignalSpy changes(&w.acquisitionState(), &AcquisitionState::runningChanged);
         ArtSim_FailCall(function.toUtf8().constData(), nth);
         startButton(w)->click();
+        QCOMPARE(changes.size(), 0); // never running
 
         const QStringList log = acqtest::callLog();
         QCOMPARE(log.mid(0, callsBeforeFailure), startCalls.mid(0, callsBeforeFailure));
