@@ -12,7 +12,7 @@
 #include <qcustomplot.h>
 
 #include "acquisition/libraryread.h"
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "artsim.h"
 #include "windowtexts.h"
 

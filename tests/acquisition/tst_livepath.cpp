@@ -10,7 +10,7 @@
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "mainwindow/lodgraph.h"
 #include "windowtexts.h"
 

@@ -20,7 +20,7 @@
 
 #include <qcustomplot.h>
 
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "artsim.h"
 #include "datafiles/datafile.h"
 #include "dialoganswer.h"

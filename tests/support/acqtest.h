@@ -6,12 +6,6 @@
 
 #include "mainwindow/mainwindow.h"
 
-int runBlockMathTests(int argc, char **argv);
-int runLivePathTests(int argc, char **argv);
-int runDaqTaskTests(int argc, char **argv);
-int runThreadTests(int argc, char **argv);
-int runCardCheckTests(int argc, char **argv);
-
 // Test access to the window's private state.
 class MainWindowProbe
 {
