@@ -14,6 +14,7 @@
 #include "acquisition/libraryread.h"
 #include "acqtest.h"
 #include "artsim.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {

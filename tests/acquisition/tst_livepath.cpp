@@ -12,6 +12,7 @@
 #include "acquisition/blockmath.h"
 #include "acqtest.h"
 #include "mainwindow/lodgraph.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {

@@ -24,6 +24,7 @@
 #include "artsim.h"
 #include "datafiles/datafile.h"
 #include "dialoganswer.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {

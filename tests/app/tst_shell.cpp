@@ -41,6 +41,7 @@
 #include "ui_mainwindow.h"
 #include "userfolders.h"
 #include "mainwindow/statusbar.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {
@@ -264,18 +265,6 @@ QStringList cutTexts(QWidget *top)
     }
     return cut;
 }
-
-} // namespace
-
-// Reaches the window's private state.
-class MainWindowProbe
-{
-public:
-    static int &timerId(MainWindow &w) { return w.timerId; }
-    static void timerEvent(MainWindow &w, QTimerEvent *e) { w.timerEvent(e); }
-};
-
-namespace {
 
 // The texts that show over the plot only at times: a run being drawn (a
 // stand-in timer id, no card) whose view the user moved away from, with the

@@ -4,25 +4,21 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
+#include "dialoganswer.h"
 #include "diskfaults.h"
 #include "manualrun.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
 #include "windowtexts.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTranslator>
 #include <QtTest>
 #include <qcustomplot.h>
@@ -31,10 +27,6 @@
 #include <cerrno>
 #include <cmath>
 
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <sys/resource.h>
-#endif
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -42,66 +34,6 @@
 namespace {
 
 using Points = QVector<QPair<double, double>>;
-
-// Answers the next file dialog: cancels it, or chooses `fileName`, and
-// confirms replacing an existing file. Records what the dialog showed.
-class DialogAnswer : public QObject
-{
-public:
-    explicit DialogAnswer(QString fileName, QString filter = QString())
-        : fileName(std::move(fileName)), filter(std::move(filter))
-    {
-        connect(&timer, &QTimer::timeout, this, &DialogAnswer::poll);
-        timer.start(10);
-    }
-
-    QString caption;
-    QStringList filters;
-    QString directory;
-    int dialogs = 0;
-    int otherBoxes = 0;
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            if (dialog == answered)
-                return; // answer still queued
-            answered = dialog;
-            ++dialogs;
-            caption = dialog->windowTitle();
-            filters = dialog->nameFilters();
-            directory = dialog->directory().absolutePath();
-            if (fileName.isNull()) {
-                dialog->reject();
-            } else {
-                if (!filter.isEmpty()) { // chosen in the file type list, as a user does
-                    auto *types = dialog->findChild<QComboBox *>("fileTypeCombo");
-                    for (int k = 0; k < types->count() && types->currentText() != filter; ++k)
-                        QTest::keyClick(types, Qt::Key_Down);
-                }
-                // Typed in full, as a user may type any path.
-                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(fileName);
-                // Queued: its "replace?" question must not run inside this timer.
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            }
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            if (box->parent() && qobject_cast<QFileDialog *>(box->parent()) &&
-                box->button(QMessageBox::Yes)) {
-                box->button(QMessageBox::Yes)->click(); // the dialog's "replace?" question
-            } else {
-                ++otherBoxes;
-                box->reject();
-            }
-        }
-    }
-
-    QString fileName;
-    QString filter;
-    QTimer timer;
-    QPointer<QFileDialog> answered;
-};
 
 Points pointsOf(const QCPGraph *graph)
 {
@@ -639,18 +571,11 @@ void FileCommandsTest::failedWriteKeepsOldFile()
     const QByteArray old = "U1_DATA\r\n1 2\r\n";
     QVERIFY(writeFile(path("old.txt"), old));
 
-    // Files may grow to 64 KiB only; the write then fails as on a full disk.
-    rlimit saved;
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     {
         DialogAnswer answer(path("old.txt"));
+        FileSizeLimit limit(64 * 1024); // the write fails as on a full disk
+        QVERIFY(limit.isSet());
         action(command)->trigger();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, savedHandler);
         QCOMPARE(answer.dialogs, 1);
         QCOMPARE(answer.otherBoxes, 0);
     }

@@ -14,15 +14,8 @@
 #include "manualrun.h"
 #include "mainwindow/mainwindow.h"
 #include "ui_mainwindow.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
-
-// Test access to the window's private state.
-class MainWindowProbe
-{
-public:
-    static bool zoomMode(const MainWindow &w) { return w.zoomMode; }
-    static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
-};
 
 namespace {
 

@@ -1,36 +1,34 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
+#include <QObject>
 #include <QPointer>
+#include <QString>
+#include <QStringList>
 #include <QTimer>
 
-// Answers the window's next file dialog with fileName, as a user typing the
-// path would, and confirms replacing an existing file.
+class QFileDialog;
+
+// Answers the window's next file dialog while alive, as a user would: a null
+// fileName cancels it; otherwise the file type `filter` is chosen in the list
+// (if given), fileName is typed in full and replacing an existing file is
+// confirmed. What the dialog showed is kept; any other modal box is refused
+// and counted, as the window must say its own messages without one.
 class DialogAnswer : public QObject
 {
 public:
-    explicit DialogAnswer(QString fileName) : fileName(std::move(fileName))
-    {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (auto *dialog = qobject_cast<QFileDialog *>(modal); dialog && dialog != answered) {
-                answered = dialog;
-                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(this->fileName);
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-                if (QAbstractButton *yes = box->button(QMessageBox::Yes))
-                    yes->click();
-            }
-        });
-        timer.start(1);
-    }
+    explicit DialogAnswer(QString fileName, QString filter = QString());
+
+    QString caption;
+    QStringList filters;
+    QString directory;
+    int dialogs = 0;
+    int otherBoxes = 0;
 
 private:
+    void poll();
+
     QString fileName;
+    QString filter;
     QTimer timer;
     QPointer<QFileDialog> answered;
 };

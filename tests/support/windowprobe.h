@@ -1,30 +1,39 @@
 #pragma once
 
+#include <QTimerEvent>
 #include <qcustomplot.h>
 
 #include "datafiles/recorder.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/mainwindow.h"
 
-// The benchmarks' access to the window's private state.
+// Access to the window's private state, for the tests and the benchmarks
+// (MainWindow's friend).
 class MainWindowProbe
 {
 public:
-    // Empties the graphs and makes the next block start the time base at
-    // zero, in a recording of its own, as clearing the data does.
+    static DaqTask &daq(MainWindow &w) { return w.daq; }
+    // The redraw timer's id; a test may set one to draw without a card.
+    static int &timerId(MainWindow &w) { return w.timerId; }
+    static void timerEvent(MainWindow &w, QTimerEvent *e) { w.timerEvent(e); }
+    static bool zoomMode(const MainWindow &w) { return w.zoomMode; }
+    static RecordingMemory recordingMemory(const MainWindow &w) { return w.recordingMemory(); }
+    // What writes the window's live runs to disk.
+    static Recorder &recorder(MainWindow &w) { return *w.recorder; }
+
+    // Makes the next block start the time base at zero, in a recording of its
+    // own, as clearing the data does; the graphs keep their points.
+    static void requestTimeBaseReset(MainWindow &w)
+    {
+        w.resetTimeBase = true;
+        w.recorder->finish();
+    }
+    static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
+    // As requestTimeBaseReset, and empties the graphs as clearing the data does.
     static void restartTimeBase(MainWindow &w)
     {
         for (int c = 0; c < 4; ++c)
             clearGraphData(w.channelGraph(c));
         requestTimeBaseReset(w);
     }
-    // Makes the next block start the time base at zero, in a recording of its
-    // own; the graphs keep their points.
-    static void requestTimeBaseReset(MainWindow &w)
-    {
-        w.resetTimeBase = true;
-        w.recorder->finish();
-    }
-    // What writes the window's live runs to disk.
-    static Recorder &recorder(MainWindow &w) { return *w.recorder; }
 };
