@@ -63,8 +63,6 @@ private slots:
 
     void dialogs_data();
     void dialogs();
-    void dialogsInEnglish_data();
-    void dialogsInEnglish();
     void saveWritesEveryChannel();
     void saveEmptyGraphsEmptiesFile();
     void saveOpenSaveIsIdentical();
@@ -76,8 +74,6 @@ private slots:
     void axesAfterOpen_data();
     void axesAfterOpen();
     void exportWritesCsv();
-    void cancelTouchesNothing_data();
-    void cancelTouchesNothing();
     void unwritableTarget_data();
     void unwritableTarget();
     void failedWriteKeepsOldFile_data();
@@ -139,66 +135,58 @@ void FileCommandsTest::cleanup()
 void FileCommandsTest::dialogs_data()
 {
     QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("english");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("filter");
-    QTest::newRow("save") << "menu_save"
-                          << "保存Korvel文本数据"
+    QTest::newRow("save") << "menu_save" << false << "保存Korvel文本数据"
                           << "文本数据文件 (*.txt)";
-    QTest::newRow("open") << "menu_open_data"
-                          << "打开Korvel数据文件"
+    QTest::newRow("open") << "menu_open_data" << false << "打开Korvel数据文件"
                           << "数据文件(*.txt)";
-    QTest::newRow("export") << "menu_export"
-                            << "导出Korvel数据"
+    QTest::newRow("export") << "menu_export" << false << "导出Korvel数据"
                             << "数据文件 (*.csv)";
+    QTest::newRow("save, English") << "menu_save" << true << "save Korvel data file"
+                                   << "data file (*.txt)";
+    QTest::newRow("open, English") << "menu_open_data" << true << "open Korvel data file"
+                                   << "data file (*.txt)";
+    QTest::newRow("export, English") << "menu_export" << true << "export Korvel data"
+                                     << "export file (*.csv)";
 }
 
+// Each command's dialog, its caption and filter through the window's
+// translation; cancelled, it touches neither files, graphs nor view.
 void FileCommandsTest::dialogs()
 {
     QFETCH(QString, command);
+    QFETCH(bool, english);
     QFETCH(QString, caption);
     QFETCH(QString, filter);
+    setPoints(graph(ChannelU2), {{1, 2}});
+    QVERIFY(writeFile(path("keep.txt"), "U2_DATA\r\n5 6\r\n"));
+    plot()->xAxis->setRange(-7, 3);
+    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
+    QTranslator translation;
+    if (english) {
+        QVERIFY(translation.load(":/res/KorvelDAQ_en.qm"));
+        QCoreApplication::installTranslator(&translation);
+    }
     DialogAnswer answer{QString()};
     action(command)->trigger();
+    QCoreApplication::removeTranslator(&translation);
     QCOMPARE(answer.dialogs, 1);
+    QCOMPARE(answer.otherBoxes, 0);              // no modal message of their own
+    QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
     QCOMPARE(answer.caption, caption);
     QCOMPARE(answer.filters, QStringList{filter});
     // Open starts in "."; save and export pass no folder, so Qt offers the
     // folder visited last, or the current one.
     if (command == "menu_open_data")
         QCOMPARE(answer.directory, QDir(dir->path()).absolutePath());
-}
 
-void FileCommandsTest::dialogsInEnglish_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("filter");
-    QTest::newRow("save") << "menu_save"
-                          << "save Korvel data file"
-                          << "data file (*.txt)";
-    QTest::newRow("open") << "menu_open_data"
-                          << "open Korvel data file"
-                          << "data file (*.txt)";
-    QTest::newRow("export") << "menu_export"
-                            << "export Korvel data"
-                            << "export file (*.csv)";
-}
-
-// Caption and filter go through the window's translation.
-void FileCommandsTest::dialogsInEnglish()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, caption);
-    QFETCH(QString, filter);
-    QTranslator english;
-    QVERIFY(english.load(":/res/KorvelDAQ_en.qm"));
-    QCoreApplication::installTranslator(&english);
-    DialogAnswer answer{QString()};
-    action(command)->trigger();
-    QCoreApplication::removeTranslator(&english);
-    QCOMPARE(answer.dialogs, 1);
-    QCOMPARE(answer.caption, caption);
-    QCOMPARE(answer.filters, QStringList{filter});
+    QCOMPARE(readFile(path("keep.txt")), QByteArray("U2_DATA\r\n5 6\r\n"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"keep.txt"});
+    QCOMPARE(pointsOf(graph(ChannelU2)), (Points{{1, 2}}));
+    QCOMPARE(plot()->xAxis->range().lower, -7.0);
+    QCOMPARE(replots.count(), 0);
 }
 
 void FileCommandsTest::saveWritesEveryChannel()
@@ -463,30 +451,6 @@ void FileCommandsTest::exportWritesCsv()
         graph(c)->data()->clear();
     run("menu_export", path("e.csv"));
     QCOMPARE(readFile(path("e.csv")), QByteArray("\r\n"));
-}
-
-void FileCommandsTest::cancelTouchesNothing_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::newRow("save") << "menu_save";
-    QTest::newRow("open") << "menu_open_data";
-    QTest::newRow("export") << "menu_export";
-}
-
-void FileCommandsTest::cancelTouchesNothing()
-{
-    QFETCH(QString, command);
-    setPoints(graph(ChannelU2), {{1, 2}});
-    QVERIFY(writeFile(path("keep.txt"), "U2_DATA\r\n5 6\r\n"));
-    plot()->xAxis->setRange(-7, 3);
-    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
-
-    run(command, QString());
-    QCOMPARE(readFile(path("keep.txt")), QByteArray("U2_DATA\r\n5 6\r\n"));
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"keep.txt"});
-    QCOMPARE(pointsOf(graph(ChannelU2)), (Points{{1, 2}}));
-    QCOMPARE(plot()->xAxis->range().lower, -7.0);
-    QCOMPARE(replots.count(), 0);
 }
 
 void FileCommandsTest::unwritableTarget_data()
