@@ -1,8 +1,12 @@
 #include <QApplication>
 
-#include "acquisitiontests.h"
 #include "userfolders.h"
 
+int runBlockMathTests(int argc, char **argv);
+int runLivePathTests(int argc, char **argv);
+int runDaqTaskTests(int argc, char **argv);
+int runThreadTests(int argc, char **argv);
+int runCardCheckTests(int argc, char **argv);
 int runClockCheckTests(int argc, char **argv);
 
 int main(int argc, char **argv)

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "acquisition/blockmath.h"
-#include "acquisitiontests.h"
+#include "acqtest.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "daqcheck/cardchecks.h"
 
 namespace {

@@ -13,8 +13,9 @@
 #include <qcustomplot.h>
 
 #include "acquisition/libraryread.h"
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "artsim.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {

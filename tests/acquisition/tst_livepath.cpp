@@ -10,8 +10,9 @@
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "channelpoints.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {

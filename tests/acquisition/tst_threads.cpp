@@ -20,10 +20,11 @@
 
 #include <qcustomplot.h>
 
-#include "acquisitiontests.h"
+#include "acqtest.h"
 #include "artsim.h"
 #include "datafiles/datafile.h"
 #include "dialoganswer.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {

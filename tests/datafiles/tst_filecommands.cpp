@@ -4,25 +4,21 @@
 #include "datafiles/datafile.h"
 #include "mainwindow/channelstore.h"
 #include "mainwindow/mainwindow.h"
+#include "dialoganswer.h"
 #include "diskfaults.h"
 #include "manualrun.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
 #include "windowtexts.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTranslator>
 #include <QtTest>
 #include <qcustomplot.h>
@@ -31,10 +27,6 @@
 #include <cerrno>
 #include <cmath>
 
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <sys/resource.h>
-#endif
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -42,66 +34,6 @@
 namespace {
 
 using Points = QVector<QPair<double, double>>;
-
-// Answers the next file dialog: cancels it, or chooses `fileName`, and
-// confirms replacing an existing file. Records what the dialog showed.
-class DialogAnswer : public QObject
-{
-public:
-    explicit DialogAnswer(QString fileName, QString filter = QString())
-        : fileName(std::move(fileName)), filter(std::move(filter))
-    {
-        connect(&timer, &QTimer::timeout, this, &DialogAnswer::poll);
-        timer.start(10);
-    }
-
-    QString caption;
-    QStringList filters;
-    QString directory;
-    int dialogs = 0;
-    int otherBoxes = 0;
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            if (dialog == answered)
-                return; // answer still queued
-            answered = dialog;
-            ++dialogs;
-            caption = dialog->windowTitle();
-            filters = dialog->nameFilters();
-            directory = dialog->directory().absolutePath();
-            if (fileName.isNull()) {
-                dialog->reject();
-            } else {
-                if (!filter.isEmpty()) { // chosen in the file type list, as a user does
-                    auto *types = dialog->findChild<QComboBox *>("fileTypeCombo");
-                    for (int k = 0; k < types->count() && types->currentText() != filter; ++k)
-                        QTest::keyClick(types, Qt::Key_Down);
-                }
-                // Typed in full, as a user may type any path.
-                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(fileName);
-                // Queued: its "replace?" question must not run inside this timer.
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            }
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            if (box->parent() && qobject_cast<QFileDialog *>(box->parent()) &&
-                box->button(QMessageBox::Yes)) {
-                box->button(QMessageBox::Yes)->click(); // the dialog's "replace?" question
-            } else {
-                ++otherBoxes;
-                box->reject();
-            }
-        }
-    }
-
-    QString fileName;
-    QString filter;
-    QTimer timer;
-    QPointer<QFileDialog> answered;
-};
 
 Points pointsOf(const QCPGraph *graph)
 {
@@ -139,8 +71,6 @@ private slots:
 
     void dialogs_data();
     void dialogs();
-    void dialogsInEnglish_data();
-    void dialogsInEnglish();
     void saveWritesEveryChannel();
     void saveEmptyGraphsEmptiesFile();
     void saveOpenSaveIsIdentical();
@@ -152,8 +82,6 @@ private slots:
     void axesAfterOpen_data();
     void axesAfterOpen();
     void exportWritesCsv();
-    void cancelTouchesNothing_data();
-    void cancelTouchesNothing();
     void unwritableTarget_data();
     void unwritableTarget();
     void failedWriteKeepsOldFile_data();
@@ -216,66 +144,58 @@ void FileCommandsTest::cleanup()
 void FileCommandsTest::dialogs_data()
 {
     QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("english");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("filter");
-    QTest::newRow("save") << "menu_save"
-                          << "保存Korvel文本数据"
+    QTest::newRow("save") << "menu_save" << false << "保存Korvel文本数据"
                           << "文本数据文件 (*.txt)";
-    QTest::newRow("open") << "menu_open_data"
-                          << "打开Korvel数据文件"
+    QTest::newRow("open") << "menu_open_data" << false << "打开Korvel数据文件"
                           << "数据文件(*.txt)";
-    QTest::newRow("export") << "menu_export"
-                            << "导出Korvel数据"
+    QTest::newRow("export") << "menu_export" << false << "导出Korvel数据"
                             << "数据文件 (*.csv)";
+    QTest::newRow("save, English") << "menu_save" << true << "save Korvel data file"
+                                   << "data file (*.txt)";
+    QTest::newRow("open, English") << "menu_open_data" << true << "open Korvel data file"
+                                   << "data file (*.txt)";
+    QTest::newRow("export, English") << "menu_export" << true << "export Korvel data"
+                                     << "export file (*.csv)";
 }
 
+// Each command's dialog, its caption and filter through the window's
+// translation; cancelled, it touches neither files, graphs nor view.
 void FileCommandsTest::dialogs()
 {
     QFETCH(QString, command);
+    QFETCH(bool, english);
     QFETCH(QString, caption);
     QFETCH(QString, filter);
+    setPoints(store(), ChannelU2, {{1, 2}});
+    QVERIFY(writeFile(path("keep.txt"), "U2_DATA\r\n5 6\r\n"));
+    plot()->xAxis->setRange(-7, 3);
+    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
+    QTranslator translation;
+    if (english) {
+        QVERIFY(translation.load(":/res/KorvelDAQ_en.qm"));
+        QCoreApplication::installTranslator(&translation);
+    }
     DialogAnswer answer{QString()};
     action(command)->trigger();
+    QCoreApplication::removeTranslator(&translation);
     QCOMPARE(answer.dialogs, 1);
+    QCOMPARE(answer.otherBoxes, 0);              // no modal message of their own
+    QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
     QCOMPARE(answer.caption, caption);
     QCOMPARE(answer.filters, QStringList{filter});
     // Open starts in "."; save and export pass no folder, so Qt offers the
     // folder visited last, or the current one.
     if (command == "menu_open_data")
         QCOMPARE(answer.directory, QDir(dir->path()).absolutePath());
-}
 
-void FileCommandsTest::dialogsInEnglish_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("filter");
-    QTest::newRow("save") << "menu_save"
-                          << "save Korvel data file"
-                          << "data file (*.txt)";
-    QTest::newRow("open") << "menu_open_data"
-                          << "open Korvel data file"
-                          << "data file (*.txt)";
-    QTest::newRow("export") << "menu_export"
-                            << "export Korvel data"
-                            << "export file (*.csv)";
-}
-
-// Caption and filter go through the window's translation.
-void FileCommandsTest::dialogsInEnglish()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, caption);
-    QFETCH(QString, filter);
-    QTranslator english;
-    QVERIFY(english.load(":/res/KorvelDAQ_en.qm"));
-    QCoreApplication::installTranslator(&english);
-    DialogAnswer answer{QString()};
-    action(command)->trigger();
-    QCoreApplication::removeTranslator(&english);
-    QCOMPARE(answer.dialogs, 1);
-    QCOMPARE(answer.caption, caption);
-    QCOMPARE(answer.filters, QStringList{filter});
+    QCOMPARE(readFile(path("keep.txt")), QByteArray("U2_DATA\r\n5 6\r\n"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"keep.txt"});
+    QCOMPARE(pointsOf(graph(ChannelU2)), (Points{{1, 2}}));
+    QCOMPARE(plot()->xAxis->range().lower, -7.0);
+    QCOMPARE(replots.count(), 0);
 }
 
 void FileCommandsTest::saveWritesEveryChannel()
@@ -540,30 +460,6 @@ void FileCommandsTest::exportWritesCsv()
     QCOMPARE(readFile(path("e.csv")), QByteArray("\r\n"));
 }
 
-void FileCommandsTest::cancelTouchesNothing_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::newRow("save") << "menu_save";
-    QTest::newRow("open") << "menu_open_data";
-    QTest::newRow("export") << "menu_export";
-}
-
-void FileCommandsTest::cancelTouchesNothing()
-{
-    QFETCH(QString, command);
-    setPoints(store(), ChannelU2, {{1, 2}});
-    QVERIFY(writeFile(path("keep.txt"), "U2_DATA\r\n5 6\r\n"));
-    plot()->xAxis->setRange(-7, 3);
-    QSignalSpy replots(plot(), &QCustomPlot::afterReplot);
-
-    run(command, QString());
-    QCOMPARE(readFile(path("keep.txt")), QByteArray("U2_DATA\r\n5 6\r\n"));
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList{"keep.txt"});
-    QCOMPARE(pointsOf(graph(ChannelU2)), (Points{{1, 2}}));
-    QCOMPARE(plot()->xAxis->range().lower, -7.0);
-    QCOMPARE(replots.count(), 0);
-}
-
 void FileCommandsTest::unwritableTarget_data()
 {
     QTest::addColumn<QString>("command");
@@ -646,18 +542,11 @@ void FileCommandsTest::failedWriteKeepsOldFile()
     const QByteArray old = "U1_DATA\r\n1 2\r\n";
     QVERIFY(writeFile(path("old.txt"), old));
 
-    // Files may grow to 64 KiB only; the write then fails as on a full disk.
-    rlimit saved;
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
-    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     {
         DialogAnswer answer(path("old.txt"));
+        FileSizeLimit limit(64 * 1024); // the write fails as on a full disk
+        QVERIFY(limit.isSet());
         action(command)->trigger();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, savedHandler);
         QCOMPARE(answer.dialogs, 1);
         QCOMPARE(answer.otherBoxes, 0);
     }

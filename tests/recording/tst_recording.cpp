@@ -20,6 +20,7 @@
 #include "ui_mainwindow.h"
 #include "testfiles.h"
 #include "userfolders.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 #include <QAction>
@@ -43,18 +44,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <sys/resource.h>
-#endif
-
-// Test access to the window's recorder.
-class MainWindowProbe
-{
-public:
-    static Recorder &recorder(MainWindow &w) { return *w.recorder; }
-};
 
 using Channels = std::array<PointList, ChannelCount>;
 
@@ -566,19 +555,13 @@ void RecordingTest::failureLeavesAcquisitionRunning()
         qint64 largest = QFileInfo(QString(dataFile).replace(".txt", ".journal")).size();
         for (const QString &log : {QStringLiteral("error.txt"), QStringLiteral("data.txt")})
             largest = std::max(largest, QFileInfo(logPathBesideExecutable(log)).size());
-        rlimit saved;
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        rlimit small = saved;
-        small.rlim_cur = rlim_t(largest + 64 * 1024);
-        const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        FileSizeLimit limit(largest + 64 * 1024);
+        QVERIFY(limit.isSet());
         for (int b = 0; b < 40 && failed.isEmpty(); ++b) {
             pump(100);
             QTest::qWait(20);
         }
         recorder.waitUntilWritten();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, savedHandler);
     }
 #endif
     QCOMPARE(failed.size(), 1);

@@ -1,16 +1,11 @@
-#pragma once
+#include "userfolders.h"
 
-#include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-// Keeps what the program stores per user (recordings, settings, the file
-// dialogs' last folder) out of the developer's own folders: on Linux the
-// data and configuration homes point into a temporary folder that lives as
-// long as the process and is passed on to child processes; elsewhere Qt's
-// test locations are used. Call before the application object exists.
-inline void keepOutOfUserFolders()
+void keepOutOfUserFolders()
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     static QTemporaryDir home(QDir::tempPath() + QStringLiteral("/korvel-test-home-XXXXXX"));

@@ -4,23 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "mainwindow/mainwindow.h"
-
-int runBlockMathTests(int argc, char **argv);
-int runLivePathTests(int argc, char **argv);
-int runDaqTaskTests(int argc, char **argv);
-int runThreadTests(int argc, char **argv);
-int runCardCheckTests(int argc, char **argv);
-
-// Test access to the window's private state.
-class MainWindowProbe
-{
-public:
-    static DaqTask &daq(MainWindow &w) { return w.daq; }
-    static void requestTimeBaseReset(MainWindow &w) { w.resetTimeBase = true; }
-    static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
-    static RecordingMemory recordingMemory(const MainWindow &w) { return w.recordingMemory(); }
-};
+// The program's error log and the stand-in card library's call log, as the
+// acquisition tests read them.
 
 namespace acqtest {
 

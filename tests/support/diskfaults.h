@@ -13,13 +13,10 @@ inline long korvel_fault_count()
 #define REQUIRE_DISK_FAULTS() QSKIP("disk faults are injected on Linux only")
 #endif
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QtTest>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
+#include <QtGlobal>
 
 // The disk faults every path that writes a file is swept with: a disk that
 // fills at each of a sweep of offsets (0, 1, every 4 KiB, the edges of Qt's
@@ -31,11 +28,7 @@ struct DiskFault
     long long after;
     int error;
 
-    QByteArray name() const
-    {
-        return QByteArray(op) + " " + QByteArray::number(after) + " errno " +
-               QByteArray::number(error);
-    }
+    QByteArray name() const;
     // Armed for the files whose path contains `within` but not `except`.
     void arm(const QString &within, const char *except = "") const
     {
@@ -43,21 +36,7 @@ struct DiskFault
     }
 };
 
-inline QList<DiskFault> diskFaults(qint64 size)
-{
-    QList<long long> offsets = {0, 1, 16383, 16384, 16385, size - 1};
-    for (long long at = 4096; at < size; at += 4096)
-        offsets << at;
-    std::sort(offsets.begin(), offsets.end());
-    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
-    QList<DiskFault> faults;
-    for (long long at : offsets)
-        if (at >= 0 && at < size)
-            faults.append({"write", at, ENOSPC});
-    faults.append(
-        {{"write", size / 2, EIO}, {"sync", 0, EIO}, {"rename", 0, EACCES}, {"open", 0, EACCES}});
-    return faults;
-}
+QList<DiskFault> diskFaults(qint64 size);
 
 // The sweep's count: faults that really reached the path, and successes
 // claimed for a file that is not complete.
@@ -69,10 +48,23 @@ struct FaultTally
     // After a run under fault f: the fault is cleared and counted.
     void ran() { injected += korvel_fault_count() > 0, korvel_fault_clear(); }
     // The sweep's closing line, and its verdict.
-    bool report(const char *path, int faults) const
-    {
-        std::printf("%s: %d disk faults injected of %d, %d false successes\n", path, injected,
-                    faults, falseSuccesses);
-        return injected == faults && falseSuccesses == 0;
-    }
+    bool report(const char *path, int faults) const;
+};
+
+// While alive, files may grow to `bytes` only: a write beyond fails with
+// EFBIG, as on a full disk, instead of raising SIGXFSZ (Linux).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool isSet() const { return set; }
+
+private:
+    bool set = false;
+    unsigned long long savedLimit = 0;
+    void (*savedHandler)(int) = nullptr;
 };

@@ -1,22 +1,14 @@
-#pragma once
+#include "windowtexts.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
-#include <QString>
-#include <QStringList>
 #include <QTest>
 
 #include "mainwindow/mainwindow.h"
 
-// What the window tells the user, read as the user sees it, and typing into
-// its fields as the user does.
-
-// Texts of the messages the window shows, which are then closed. They must
-// not be modal: a modal box would hold up acquisition while it waits. File
-// names and card texts in them must never be taken for markup.
-inline QStringList takeMessages(MainWindow &w)
+QStringList takeMessages(MainWindow &w)
 {
     QStringList texts;
     for (QMessageBox *box : w.findChildren<QMessageBox *>()) {
@@ -34,20 +26,17 @@ inline QStringList takeMessages(MainWindow &w)
     return texts;
 }
 
-// The recording figures at the right of the status bar.
-inline QString recordingStatus(MainWindow &w)
+QString recordingStatus(MainWindow &w)
 {
     return w.findChild<QLabel *>(QStringLiteral("recordingStatus"))->text();
 }
 
-// The status bar's message.
-inline QString statusMessage(MainWindow &w)
+QString statusMessage(MainWindow &w)
 {
     return w.findChild<QStatusBar *>(QStringLiteral("statusbar"))->currentMessage();
 }
 
-// Types text into a field and finishes with Enter, which puts it in force.
-inline void enterText(QLineEdit *edit, const QString &text)
+void enterText(QLineEdit *edit, const QString &text)
 {
     edit->setText(text);
     QTest::keyClick(edit, Qt::Key_Return);

@@ -1,4 +1,4 @@
-#include "acquisitiontests.h"
+#include "acqtest.h"
 
 #include <QFile>
 #include <QMutex>
