@@ -120,6 +120,12 @@ QCPGraph *MainWindow::channelGraph(int channel) const
 
 void MainWindow::onUpdateData() {}
 
+void MainWindow::startNewRecording()
+{
+    resetTimeBase = true;
+    recorder->finish();
+}
+
 void MainWindow::taskEndedByCard(const QString &reason, bool currentTask)
 {
     if (currentTask)

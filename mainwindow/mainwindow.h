@@ -51,6 +51,9 @@ public:
     QCPGraph *channelGraph(int channel) const;
     // The four channels' points, which the graphs draw.
     const ChannelStore &channelStore() const { return channels; }
+    // The next block starts the time base again at zero, in a recording of
+    // its own; the points held stay. Part of clearing the data.
+    void startNewRecording();
     // Whether acquisition runs, and the signal when that changes.
     const AcquisitionState &acquisitionState() const { return acquisition; }
     ChannelStore &channelStore() { return channels; }

@@ -18,11 +18,7 @@ public:
 
     // Makes the next block start the time base at zero, in a recording of its
     // own, as clearing the data does; the graphs keep their points.
-    static void requestTimeBaseReset(MainWindow &w)
-    {
-        w.resetTimeBase = true;
-        w.recorder->finish();
-    }
+    static void requestTimeBaseReset(MainWindow &w) { w.startNewRecording(); }
     static bool timeBaseResetPending(const MainWindow &w) { return w.resetTimeBase; }
     // As requestTimeBaseReset, and empties the graphs as clearing the data does.
     static void restartTimeBase(MainWindow &w)
