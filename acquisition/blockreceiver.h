@@ -5,8 +5,7 @@
 #include <thread>
 
 #include "acquisition/blockmath.h"
-
-class QObject;
+#include "app/guiinbox.h"
 
 // What one every-N callback read, as the callback saw it.
 struct CallbackRead
@@ -20,19 +19,19 @@ struct CallbackRead
 };
 
 // Where a DaqTask delivers what its callbacks read. Every call below comes on
-// the thread of `context` (the GUI thread), through queued calls posted by the
-// library's thread; deliveries still queued when `context` is destroyed are
-// dropped. Implemented by the window, and by the card self-test.
+// the thread that created the receiver (the GUI thread), through its inbox,
+// into which the library's thread posts; deliveries still waiting when the
+// receiver is destroyed are dropped with the inbox. Its DaqTask must be
+// stopped by then. Implemented by the window, and by the card self-test.
 class BlockReceiver
 {
 public:
-    explicit BlockReceiver(QObject *context) : context(context) {}
+    BlockReceiver() = default;
     BlockReceiver(const BlockReceiver &) = delete;
     BlockReceiver &operator=(const BlockReceiver &) = delete;
 
-    // The object that the queued calls run in; fixed for the receiver's life,
-    // so that the library's thread may read it.
-    QObject *const context;
+    // The library's thread posts the deliveries here.
+    GuiInbox inbox;
 
     // One block of input volts per channel, split from the read; elapsed is
     // the wall-clock milliseconds since the previous block (or the start).

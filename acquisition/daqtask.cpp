@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QMetaObject>
 #include <QString>
 #include <chrono>
 #include <condition_variable>
@@ -16,58 +15,10 @@
 #include "acquisition/libraryread.h"
 #include "app/logfile.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define KORVEL_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KORVEL_THREAD_SANITIZER 1
-#endif
-#endif
-
 namespace {
 
 constexpr int kErrorTextSize = 2048;
 constexpr int kReadCapacity = 800; // values: at most 200 scans of four channels
-
-// Qt's event queue runs a queued call only after it was posted, but a Qt that
-// is not built for ThreadSanitizer hides that order from it. In such builds the
-// hand-over also goes through a mutex the sanitizer sees: the library's thread
-// holds it while posting, the GUI thread passes it before it touches the
-// payload. Elsewhere all of this compiles to nothing.
-#ifdef KORVEL_THREAD_SANITIZER
-std::recursive_mutex handOverMutex;
-struct PostingLock
-{
-    std::lock_guard<std::recursive_mutex> lock{handOverMutex};
-};
-void passHandOver()
-{
-    std::lock_guard<std::recursive_mutex> lock(handOverMutex);
-}
-#else
-struct PostingLock
-{
-};
-void passHandOver() {}
-#endif
-
-// The payload of a queued call, built on the library's thread and used and
-// released on the GUI thread (or released unused when the window is gone).
-template <typename Payload> class HandOver
-{
-public:
-    explicit HandOver(Payload p) : payload(std::move(p)) {}
-    HandOver(HandOver &&other) noexcept : payload(std::move(other.payload)) {}
-    ~HandOver() { passHandOver(); }
-    const Payload &get() const
-    {
-        passHandOver();
-        return payload;
-    }
-
-private:
-    Payload payload;
-};
 
 // Which DaqTask objects take callbacks, for which task, and how many of their
 // callbacks are running. It lives outside the objects, so that a callback
@@ -161,23 +112,6 @@ private:
     bool inside;
 };
 
-struct QueuedBlock
-{
-    BlockReceiver *receiver;
-    ChannelLists lists;
-    double elapsed;
-    CallbackRead read;
-};
-
-// A task that a callback ended, reported to the GUI thread.
-struct TaskEnd
-{
-    DaqTask *daq;
-    unsigned serial;
-    QString errorText;
-    qint64 whenMs; // the local time is worked out on the GUI thread
-};
-
 void writeErrorLine(std::ofstream &log, const QString &line)
 {
     writeLogLine(log, line.toUtf8().toStdString());
@@ -185,17 +119,12 @@ void writeErrorLine(std::ofstream &log, const QString &line)
 
 // Library thread: hands a read's count problem to the GUI thread for error.txt.
 // The task object lives as long as its receiver (the window holds it by
-// value), so it lives as long as the call can still run.
+// value), so it lives as long as the job can still run.
 void reportReadProblem(DaqTask *daq, const QString &problem)
 {
-    [[maybe_unused]] const PostingLock posting;
-    QMetaObject::invokeMethod(
-        daq->owner->context,
-        [report = HandOver<std::pair<DaqTask *, QString>>({daq, problem})] {
-            const auto &r = report.get();
-            writeErrorLine(r.first->errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(r.second));
-        },
-        Qt::QueuedConnection);
+    daq->owner->inbox.post([daq, problem] {
+        writeErrorLine(daq->errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(problem));
+    });
 }
 
 void writeStopLine(std::ofstream &log, const QDateTime &when)
@@ -220,17 +149,11 @@ void endTaskFromCallback(DaqTask *daq, DaqTaskHandle task, bool stopFirst, const
         ArtDAQ_StopTask(task);
     ArtDAQ_ClearTask(task);
     if (BlockReceiver *receiver = daq->owner) {
-        [[maybe_unused]] const PostingLock posting;
-        // Built straight into the hand-over: this thread keeps no share of the text.
-        QMetaObject::invokeMethod(
-            receiver->context,
-            [ended = HandOver<TaskEnd>({daq, serial, decodeLibraryText(errorText),
-                                        QDateTime::currentMSecsSinceEpoch()})] {
-                const TaskEnd &e = ended.get();
-                e.daq->taskEndedByCard(e.serial, e.errorText,
-                                       QDateTime::fromMSecsSinceEpoch(e.whenMs));
-            },
-            Qt::QueuedConnection);
+        // The local time is worked out on the GUI thread.
+        receiver->inbox.post([daq, serial, text = decodeLibraryText(errorText),
+                              whenMs = QDateTime::currentMSecsSinceEpoch()] {
+            daq->taskEndedByCard(serial, text, QDateTime::fromMSecsSinceEpoch(whenMs));
+        });
     }
 }
 
@@ -386,14 +309,9 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
     BlockReceiver *receiver = daq->owner;
     const CallbackRead facts{count, written, kReadCapacity, sampleCount, std::this_thread::get_id(),
                              readNs};
-    [[maybe_unused]] const PostingLock posting;
-    QMetaObject::invokeMethod(
-        receiver->context,
-        [block = HandOver<QueuedBlock>({receiver, std::move(lists), elapsed, facts})] {
-            const QueuedBlock &b = block.get();
-            b.receiver->blockArrived(b.lists, b.elapsed, b.read);
-        },
-        Qt::QueuedConnection);
+    receiver->inbox.post([receiver, lists = std::move(lists), elapsed, facts] {
+        receiver->blockArrived(lists, elapsed, facts);
+    });
     return 0;
 }
 

@@ -50,10 +50,10 @@ CheckResult skipped(CheckResult r, const QString &why)
 }
 
 // Receives the program's blocks on this (the GUI) thread, as the window does.
-class CheckReceiver : public QObject, public BlockReceiver
+class CheckReceiver : public BlockReceiver
 {
 public:
-    explicit CheckReceiver(BlockTally &tally) : BlockReceiver(this), tally(tally) {}
+    explicit CheckReceiver(BlockTally &tally) : tally(tally) {}
 
     void blockArrived(const ChannelLists &lists, double, const CallbackRead &read) override
     {

@@ -1,5 +1,6 @@
 #include "datafiles/recorder.h"
 
+#include "app/guiinbox.h"
 #include "datafiles/recordings.h"
 #include "datafiles/safefile.h"
 
@@ -7,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -33,8 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto writeInterval = std::chrono::milliseconds(200);
 constexpr auto syncInterval = std::chrono::milliseconds(500);
 constexpr auto housekeepingInterval = std::chrono::seconds(60);
-// How often the GUI thread collects the workers' reports.
-constexpr auto reportInterval = std::chrono::milliseconds(250);
 // Larger batches are written at once.
 constexpr qsizetype writeChunk = 1 << 20;
 // Points the writer may fall behind by (30 s of every sample kept) before
@@ -148,7 +146,10 @@ struct Recorder::Private
         std::shared_ptr<QLockFile> lock;
     };
 
-    Private(QString folder, qint64 limit) : folder(folder), limit(limit) {}
+    Private(QString folder, qint64 limit, Recorder *owner)
+        : folder(folder), limit(limit), owner(owner)
+    {
+    }
 
     // GUI thread: a command for the writer, which wakes for it at once.
     void command(Item item)
@@ -180,6 +181,7 @@ struct Recorder::Private
 
     const QString folder;
     const qint64 limit;
+    Recorder *const owner; // reached only through the inbox, on its thread
 
     // Hand-over from the GUI thread.
     std::mutex mutex;
@@ -194,9 +196,9 @@ struct Recorder::Private
     // does not answer.
     std::atomic<qint64> progress{0};
 
-    // Reports for the GUI thread.
-    std::mutex reportMutex;
-    std::vector<Report> reports;
+    // Reports for the GUI thread. Here, not in the recorder: workers that
+    // outlive it (a hung disk at Exit) still post into it, and it drops them.
+    GuiInbox inbox;
 
     // Writer thread only.
     Current current;
@@ -216,11 +218,8 @@ struct Recorder::Private
 };
 
 Recorder::Recorder(const QString &folder, qint64 sizeLimit, QObject *parent)
-    : QObject(parent), d(std::make_unique<Private>(folder, sizeLimit))
+    : QObject(parent), d(std::make_unique<Private>(folder, sizeLimit, this))
 {
-    auto *collect = new QTimer(this);
-    connect(collect, &QTimer::timeout, this, &Recorder::deliverReports);
-    collect->start(reportInterval);
     Private *p = d.get();
     d->writer = std::thread([p] { p->writerLoop(); });
 }
@@ -229,6 +228,7 @@ Recorder::Recorder(const QString &folder, qint64 sizeLimit, QObject *parent)
 // left to the workers, which keep their state, so that Exit is not held up.
 Recorder::~Recorder()
 {
+    d->inbox.detach();
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> written = done->get_future();
     {
@@ -348,41 +348,38 @@ bool Recorder::currentFailed() const
 
 void Recorder::Private::postReport(Report report)
 {
-    const std::lock_guard<std::mutex> lock(reportMutex);
-    reports.push_back(std::move(report));
+    inbox.post([owner = owner, report = std::move(report)] { owner->deliver(report); });
 }
 
 void Recorder::deliverReports()
 {
-    std::vector<Report> due;
-    {
-        const std::lock_guard<std::mutex> lock(d->reportMutex);
-        due.swap(d->reports);
-    }
-    for (const Report &r : due) {
-        switch (r.kind) {
-        case Report::Started:
-            if (r.recording == finishes) // not ended already; finish() cleared the failures
-                current = r.dataFile;
-            emit recordingStarted(r.dataFile);
-            break;
-        case Report::Failed:
-            if (r.dataFile == current || (current.isEmpty() && r.dataFile.isEmpty())) {
-                if (r.journalDead)
-                    failed = true;
-                else
-                    assemblyFailed = true;
-            }
-            emit recordingFailed(r.dataFile, r.reason);
-            break;
-        case Report::Assembled:
-            if (r.dataFile == current)
-                assemblyFailed = false; // the data file is whole again
-            emit recordingAssembled(r.dataFile, r.points);
-            break;
-        case Report::Recovered: emit recordingRecovered(r.dataFile, r.points); break;
-        case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
+    d->inbox.drain();
+}
+
+void Recorder::deliver(const Report &r)
+{
+    switch (r.kind) {
+    case Report::Started:
+        if (r.recording == finishes) // not ended already; finish() cleared the failures
+            current = r.dataFile;
+        emit recordingStarted(r.dataFile);
+        break;
+    case Report::Failed:
+        if (r.dataFile == current || (current.isEmpty() && r.dataFile.isEmpty())) {
+            if (r.journalDead)
+                failed = true;
+            else
+                assemblyFailed = true;
         }
+        emit recordingFailed(r.dataFile, r.reason);
+        break;
+    case Report::Assembled:
+        if (r.dataFile == current)
+            assemblyFailed = false; // the data file is whole again
+        emit recordingAssembled(r.dataFile, r.points);
+        break;
+    case Report::Recovered: emit recordingRecovered(r.dataFile, r.points); break;
+    case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
     }
 }
 

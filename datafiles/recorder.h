@@ -23,9 +23,8 @@
 // is removed only once its data file is proven complete.
 //
 // The public functions and the signals belong to the thread that created
-// the recorder (the GUI thread); the signals come from its event loop, which
-// collects the workers' reports a few times a second. The workers never
-// post into Qt's event queue themselves.
+// the recorder (the GUI thread); the signals come from its event loop, as
+// soon as it runs after a worker posted a report.
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -76,8 +75,9 @@ private:
     struct Report;
     struct Private;
 
-    // GUI thread.
+    // GUI thread: runs the reports posted so far / one report.
     void deliverReports();
+    void deliver(const Report &report);
 
     std::unique_ptr<Private> d;
     QString current;

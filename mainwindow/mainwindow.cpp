@@ -47,12 +47,11 @@ QPixmap channelIcon(const char *resource)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), BlockReceiver(this), zoomMode(false), ui(new Ui_MainWindow), daq(),
-      graphU1(nullptr), graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false),
-      minTemp(400), maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None),
-      maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None), recordingStatus(nullptr),
-      clockCheck(cardScanRate), followLive(true), fittingTimeAxis(false), overlay(nullptr),
-      pressHeld(false)
+    : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow), daq(), graphU1(nullptr),
+      graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false), minTemp(400),
+      maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None),
+      sampleRefusal(Refusal::None), recordingStatus(nullptr), clockCheck(cardScanRate),
+      followLive(true), fittingTimeAxis(false), overlay(nullptr), pressHeld(false)
 {
     ui->setupUi(this);
     daq.owner = this;

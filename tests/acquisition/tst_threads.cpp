@@ -1,7 +1,7 @@
 // The live path across threads: blocks reach processBlock on the GUI thread,
 // tasks that end in a callback are never touched again, start/stop storms and
 // closing the window while blocks arrive; the time axis on the card's clock;
-// and the whole path end to end.
+// the whole path end to end; and the inbox that carries the blocks across.
 
 #include <QAction>
 #include <QFile>
@@ -16,11 +16,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 #include <qcustomplot.h>
 
 #include "acqtest.h"
+#include "app/guiinbox.h"
 #include "artsim.h"
 #include "datafiles/datafile.h"
 #include "dialoganswer.h"
@@ -41,6 +44,16 @@ void spinEvents(int ms)
     while (timer.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
+
+struct CountingInbox : GuiInbox
+{
+    int calls = 0; // queued calls that reached it
+    bool event(QEvent *e) override
+    {
+        calls += e->type() == QEvent::MetaCall;
+        return GuiInbox::event(e);
+    }
+};
 
 void clearWindow(MainWindow &w)
 {
@@ -81,6 +94,54 @@ private slots:
         QCOMPARE(processingThread, QCoreApplication::instance()->thread());
         QCOMPARE(w.channelGraph(0)->dataCount(), 30); // "100": every 10th of 300
         button(w, "btn_stop_collect")->click();
+    }
+
+    // Threads post while the GUI thread is busy (one queued call takes all)
+    // or while it drains; each queued call finds jobs.
+    void inboxDeliversInOrder_data()
+    {
+        QTest::addColumn<bool>("guiBusy");
+        QTest::newRow("GUI busy") << true;
+        QTest::newRow("GUI draining") << false;
+    }
+    void inboxDeliversInOrder()
+    {
+        QFETCH(bool, guiBusy);
+        CountingInbox inbox;
+        int next[4] = {}, lastCall = 0, callsWithJobs = 0;
+        bool inOrder = true;
+        std::vector<std::future<void>> workers; // each waited for when dropped
+        for (int t = 0; t < 4; ++t)
+            workers.push_back(std::async(std::launch::async, [&, t] {
+                for (int n = 0; n < 5000; ++n, std::this_thread::yield())
+                    inbox.post([&, t, n] {
+                        inOrder &= n == next[t]++ && QThread::currentThread() == inbox.thread();
+                        callsWithJobs += std::exchange(lastCall, inbox.calls) != inbox.calls;
+                    });
+            }));
+        if (guiBusy)
+            workers.clear();
+        QTRY_COMPARE(next[0] + next[1] + next[2] + next[3], 4 * 5000);
+        QVERIFY(inOrder);
+        QCOMPARE(callsWithJobs, inbox.calls);
+        QVERIFY(inbox.calls == 1 || !guiBusy);
+    }
+
+    // Jobs waiting and later posts go with detach(), a queued drain with the inbox.
+    void inboxDropsJobs()
+    {
+        const auto payload = std::make_shared<int>(0);
+        const auto job = [payload] { ++*payload; };
+        auto destroyed = std::make_unique<GuiInbox>();
+        destroyed->post(job);
+        destroyed.reset();
+        GuiInbox detached;
+        detached.post(job);
+        detached.detach();
+        std::thread([&] { detached.post(job); }).join();
+        QCoreApplication::processEvents();
+        QCOMPARE(*payload, 0);
+        QCOMPARE(payload.use_count(), 2L); // this test's job only
     }
 
     void taskEndedInCallback_data()

@@ -242,6 +242,8 @@ void RecordingTest::recorderWritesWhatSaveWrites()
         QSignalSpy failed(&recorder, &Recorder::recordingFailed);
 
         recorder.begin(start);
+        // Reported as soon as the event loop runs, with no timer to wait for.
+        QTRY_COMPARE_WITH_TIMEOUT(started.size(), 1, 200);
         for (int b = 0; b < 3; ++b) {
             recorder.add(makeBlock(b, 100));
             appendTo(all, makeBlock(b, 100));
