@@ -109,9 +109,13 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
         if (!waiting.isEmpty() && keyBefore(keys[j], waiting.constLast().key))
             waitingSorted = false;
         waiting.append(QCPGraphData(keys[j], values[j]));
-        if (std::isnan(keys[j]))
+        if (std::isnan(keys[j])) {
             waitingHasNanKey = true;
-        if (std::isnan(values[j]) || std::isnan(keys[j]))
+            continue;
+        }
+        waitingLastKey = waitingHasKey ? std::max(waitingLastKey, keys[j]) : keys[j];
+        waitingHasKey = true;
+        if (std::isnan(values[j]))
             continue;
         if (!waitingHasKeys) {
             waitingSpan = QCPRange(keys[j], keys[j]);
@@ -137,6 +141,7 @@ void ChannelData::settle() const
     waiting.clear();
     waitingHasKeys = false;
     waitingHasNanKey = false;
+    waitingHasKey = false;
     waitingSorted = true;
 }
 
@@ -156,6 +161,7 @@ void ChannelData::clear()
     waiting.squeeze();
     waitingHasKeys = false;
     waitingHasNanKey = false;
+    waitingHasKey = false;
     waitingSorted = true;
     container->clear();
     container->squeeze(true, true);
@@ -193,14 +199,19 @@ std::optional<QCPGraphData> ChannelData::nearestPoint(double key) const
 
 std::optional<double> ChannelData::lastKey() const
 {
-    settle();
+    std::optional<double> last;
+    if (waitingHasKey)
+        last = waitingLastKey;
     // Times that are no number sort last (opened files); skip them.
     const QCPGraphData *held = container->points();
     for (qsizetype k = container->size(); k > 0; --k) {
-        if (!std::isnan(held[k - 1].key))
-            return held[k - 1].key;
+        if (!std::isnan(held[k - 1].key)) {
+            if (!last || held[k - 1].key > *last)
+                last = held[k - 1].key;
+            break;
+        }
     }
-    return std::nullopt;
+    return last;
 }
 
 std::size_t ChannelData::sideBytes() const

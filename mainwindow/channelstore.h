@@ -68,7 +68,7 @@ public:
     // waiting: the earlier one where two are equally near; points without a
     // time never count.
     std::optional<QCPGraphData> nearestPoint(double key) const;
-    // The last time with a number, merging the waiting points.
+    // The last time with a number, waiting points included, which stay waiting.
     std::optional<double> lastKey() const;
 
     // Memory beside the points: the summary and the waiting points.
@@ -91,6 +91,8 @@ private:
     mutable QCPRange waitingSpan;
     mutable bool waitingHasKeys = false;
     mutable bool waitingHasNanKey = false;
+    mutable double waitingLastKey = 0; // the latest time with a number
+    mutable bool waitingHasKey = false;
     mutable bool waitingSorted = true; // in time order, as live points come
 };
 

@@ -653,6 +653,11 @@ void TestLodGraph::sideBuffer()
                                 .arg(best->key)
                                 .arg(best->value)));
     }
+    // The status bar's latest time, also without merging.
+    double latest = -1e300;
+    for (const QCPGraphData &p : expected)
+        latest = std::isnan(p.key) ? latest : std::max(latest, p.key);
+    QCOMPARE(channel.lastKey().value_or(missing), latest);
     QCOMPARE(channel.waitingCount(), stillWaiting);
 
     QCOMPARE(lod->dataCount(), expected.size());
