@@ -111,8 +111,13 @@ void MainWindow::on_menu_open_data_triggered()
 {
     const QString fileName =
         QFileDialog::getOpenFileName(this, tr("打开Korvel数据文件"), ".", tr("数据文件(*.txt)"));
-    if (fileName.isNull())
-        return;
+    if (!fileName.isNull())
+        openDataFile(fileName);
+}
+
+// Merges the file's points into the channels and shows them all.
+void MainWindow::openDataFile(const QString &fileName)
+{
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         showProblem(tr("无法打开 %1：%2").arg(shownName(fileName), file.errorString()));

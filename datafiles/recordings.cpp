@@ -1,5 +1,6 @@
 #include "datafiles/recordings.h"
 
+#include "datafiles/datafile.h"
 #include "datafiles/journal.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace {
@@ -206,4 +208,58 @@ QStringList removeOldRecordings(const QString &folder, qint64 limit)
         }
     }
     return removed;
+}
+
+namespace {
+
+// The time of the file's last point line, read from its last 4 KiB.
+double lastPointTime(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    file.seek(std::max<qint64>(0, file.size() - 4096));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QByteArray text = line->trimmed();
+        if (text.isEmpty())
+            continue;
+        bool ok = false;
+        const double key = parseDataNumber(text.left(text.indexOf(' ')), &ok);
+        return ok && std::isfinite(key) ? key : -1; // a section name: no point after it
+    }
+    return -1;
+}
+
+} // namespace
+
+std::vector<RecordingEntry> recentRecordings(const QString &folder, int count)
+{
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QStringLiteral("KorvelDAQ-*.txt")}, QDir::Files, QDir::Name);
+    std::vector<std::pair<int, RecordingEntry>> found; // with the attempt of its name
+    for (auto name = names.crbegin(); name != names.crend(); ++name) {
+        const QString stem = name->chopped(4);
+        RecordingEntry e;
+        e.dataPath = dir.filePath(*name);
+        e.start = QDateTime::fromString(stem.mid(10, 15), QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!e.start.isValid())
+            continue; // not one of ours
+        e.bytes = QFileInfo(e.dataPath).size();
+        found.emplace_back(stem.size() > 25 ? stem.mid(26).toInt() : 1, e);
+    }
+    // A later attempt at the same second is newer.
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        return a.second.start != b.second.start ? a.second.start > b.second.start
+                                                : a.first > b.first;
+    });
+    std::vector<RecordingEntry> entries;
+    for (auto &f : found) {
+        if (int(entries.size()) >= count)
+            break;
+        f.second.seconds = lastPointTime(f.second.dataPath); // only for those listed
+        entries.push_back(std::move(f.second));
+    }
+    return entries;
 }

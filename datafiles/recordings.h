@@ -56,6 +56,20 @@ struct RecoveredRecording
 // removed and not reported; one that cannot be assembled stays for the next attempt.
 std::vector<RecoveredRecording> recoverRecordings(const QString &folder);
 
+// A finished recording, as the recent-recordings list shows it.
+struct RecordingEntry
+{
+    QString dataPath;
+    QDateTime start;     // from its name
+    double seconds = -1; // the time of its last point; -1 when it holds none
+    qint64 bytes = 0;
+};
+
+// The recordings' data files in the folder, newest first, at most `count`:
+// each as its last assembly (at Stop, a clear or Exit) left it. Reads only
+// the end of each file.
+std::vector<RecordingEntry> recentRecordings(const QString &folder, int count = 10);
+
 // Removes finished recordings, oldest first, until the recordings in the
 // folder take at most `limit` bytes. A recording with a journal (being
 // written, not yet proven or not yet recovered) and the newest recording

@@ -26,7 +26,8 @@ constexpr int kMinPlotWidth = 200;
 
 // In the status bar and in a message that does not hold up the event loop,
 // so blocks keep arriving while it is open.
-void tellUser(QWidget *window, QStatusBar *statusBar, QMessageBox::Icon icon, const QString &text)
+QMessageBox *tellUser(QWidget *window, QStatusBar *statusBar, QMessageBox::Icon icon,
+                      const QString &text)
 {
     statusBar->showMessage(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     auto *box = new QMessageBox(icon, window->windowTitle(), QString(), QMessageBox::Ok, window);
@@ -36,6 +37,7 @@ void tellUser(QWidget *window, QStatusBar *statusBar, QMessageBox::Icon icon, co
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
+    return box;
 }
 
 QPixmap channelIcon(const char *resource)
@@ -199,9 +201,9 @@ void MainWindow::showProblem(const QString &text)
     tellUser(this, ui->statusbar, QMessageBox::Warning, text);
 }
 
-void MainWindow::showNotice(const QString &text)
+QMessageBox *MainWindow::showNotice(const QString &text)
 {
-    tellUser(this, ui->statusbar, QMessageBox::Information, text);
+    return tellUser(this, ui->statusbar, QMessageBox::Information, text);
 }
 
 void MainWindow::resizeEvent(QResizeEvent *)

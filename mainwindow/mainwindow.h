@@ -22,6 +22,7 @@ class QCPRange;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QMouseEvent;
 class Recorder;
 struct DataFileContents;
@@ -99,6 +100,7 @@ private slots:
     void on_edit_sample_editingFinished();
     void on_edit_sample_textChanged(QString text);
     void on_menu_open_recordings_triggered();
+    void on_menu_recent_aboutToShow();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -134,7 +136,7 @@ private:
     QString clockStatusText() const;
     void watchMemory();
     QString memoryStatusText() const;
-    void showNotice(const QString &text);
+    QMessageBox *showNotice(const QString &text);
     void setUpRecording();
     QString recordingStatusText() const;
     void recordingFailed(const QString &dataFile, const QString &reason);
@@ -147,6 +149,7 @@ private:
     void showReadout();
     QString readoutText(double key) const;
     QString irregularLinesText(const DataFileContents &contents) const;
+    void openDataFile(const QString &fileName);
 
     bool zoomMode;
     Ui_MainWindow *ui;

@@ -9,6 +9,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -66,8 +69,32 @@ void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
 
 void MainWindow::recordingRecovered(const QString &dataFile)
 {
-    showNotice(
+    QMessageBox *box = showNotice(
         tr("上次运行没有正常结束，它的录制已恢复到：\n%1").arg(QDir::toNativeSeparators(dataFile)));
+    QPushButton *open = box->addButton(tr("打开"), QMessageBox::ActionRole);
+    connect(open, &QPushButton::clicked, this, [this, dataFile] { openDataFile(dataFile); });
+}
+
+// The last recordings, newest first; each opens as File > Open opens it.
+void MainWindow::on_menu_recent_aboutToShow()
+{
+    QMenu *menu = ui->menu_recent;
+    menu->clear();
+    menu->setToolTipsVisible(true); // the path
+    const std::vector<RecordingEntry> entries = recentRecordings(recorder->folder());
+    if (entries.empty())
+        menu->addAction(tr("（无）"))->setEnabled(false);
+    const QLocale locale;
+    for (const RecordingEntry &e : entries) {
+        const QString length =
+            e.seconds < 0 ? QStringLiteral("–") : locale.toString(e.seconds, 'f', 1) + " s";
+        QAction *item = menu->addAction(QStringLiteral("%1    %2    %3")
+                                            .arg(locale.toString(e.start, QLocale::ShortFormat),
+                                                 length, locale.formattedDataSize(e.bytes, 1)));
+        item->setToolTip(QDir::toNativeSeparators(e.dataPath));
+        const QString path = e.dataPath;
+        connect(item, &QAction::triggered, this, [this, path] { openDataFile(path); });
+    }
 }
 
 void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)

@@ -247,6 +247,14 @@ The data recorded so far is kept and can be saved; save and clear it before star
         <translation>read error (%1)</translation>
     </message>
     <message>
+        <source>最近的录制</source>
+        <translation>Recent Recordings</translation>
+    </message>
+    <message>
+        <source>（无）</source>
+        <translation>(none)</translation>
+    </message>
+    <message>
         <source>打开录制文件夹</source>
         <translation>Open Recordings Folder</translation>
     </message>

@@ -31,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -153,6 +154,7 @@ private slots:
     void blocksQueuedAtStop_data();
     void blocksQueuedAtStop();
     void openRecordingsFolder();
+    void recentRecordings();
 
 private:
     QString path(const QString &name) const { return dir->filePath(name); }
@@ -848,6 +850,63 @@ void RecordingTest::openRecordingsFolder()
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(recordingsFolder())});
     QVERIFY(QFileInfo(recordingsFolder()).isDir());
+}
+
+// File > Recent recordings lists the finished ones, newest first, a
+// recovered one among them; the recovery message and the list both open it.
+void RecordingTest::recentRecordings()
+{
+    QDir(recordingsFolder()).removeRecursively();
+    QVERIFY(QDir().mkpath(recordingsFolder()));
+    QByteArray crashed = journalHeader();
+    appendJournalRecords(crashed, makeBlock(0, 40));
+    QVERIFY(writeFile(recordingsFolder() + "/KorvelDAQ-20200101-000000.journal", crashed));
+    ArtSim_Reset();
+    ArtSim_SetManualClock(1);
+    scriptRamp();
+    MainWindow w;
+    QMenu *recent = w.form()->menu_recent;
+    const auto listed = [&] {
+        emit recent->aboutToShow();
+        QStringList paths;
+        for (QAction *a : recent->actions())
+            paths << (a->isEnabled() ? QFileInfo(a->toolTip()).fileName() : a->text());
+        return paths;
+    };
+    const QStringList recovered{"KorvelDAQ-20200101-000000.txt"};
+    QTRY_COMPARE(listed(), recovered);
+
+    // The recovery message opens it.
+    QMessageBox *box = w.findChild<QMessageBox *>();
+    QVERIFY(box);
+    const auto buttons = box->findChildren<QPushButton *>();
+    const auto open = std::find_if(buttons.begin(), buttons.end(),
+                                   [](QPushButton *b) { return b->text() == "打开"; });
+    QVERIFY(open != buttons.end());
+    (*open)->click();
+    QCOMPARE(w.channelStore().count(ChannelU2), 40);
+
+    Recorder &recorder = MainWindowProbe::recorder(w);
+    QStringList runs;
+    for (int run = 0; run < 2; ++run) {
+        w.form()->btn_clear_data->click();
+        w.form()->btn_start_collect->click();
+        pump(300);
+        w.form()->btn_stop_collect->click();
+        recorder.waitUntilWritten();
+        runs.prepend(QFileInfo(recorder.currentFile()).fileName());
+    }
+    QCOMPARE(listed(), runs + recovered);
+    const QList<QAction *> items = recent->actions();
+    const QString lastTime = QLocale().toString(w.channelStore().lastKey().value_or(-1), 'f', 1);
+    QVERIFY2(items[0]->text().contains(lastTime + " s"), qPrintable(items[0]->text()));
+
+    // Choosing one opens it like File > Open.
+    w.form()->btn_clear_data->click();
+    items[2]->trigger();
+    QCOMPARE(w.channelStore().count(ChannelU1), 40);
+    QDir(recordingsFolder()).removeRecursively();
+    QCOMPARE(listed(), QStringList{"（无）"});
 }
 
 int main(int argc, char **argv)
