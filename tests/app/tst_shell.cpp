@@ -728,7 +728,8 @@ void TestShell::menus()
     const QList<QAction *> file = ui->menu_F->actions();
     QCOMPARE(file, (QList<QAction *>{ui->menu_open_data, ui->menu_close_data, ui->menu_save,
                                      ui->menu_export, ui->menu_save_picture,
-                                     ui->menu_open_recordings, ui->menu_exit}));
+                                     ui->menu_recent->menuAction(), ui->menu_open_recordings,
+                                     ui->menu_exit}));
     QCOMPARE(ui->menu_H->actions(), (QList<QAction *>{ui->menu_cop_www_address, ui->menu_about}));
     for (QAction *a : file + ui->menu_H->actions() + QList<QAction *>{ui->actionLanguage}) {
         QVERIFY(a->shortcut().isEmpty());
