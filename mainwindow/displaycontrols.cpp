@@ -39,9 +39,10 @@ void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
 
 void MainWindow::on_btn_clear_data_clicked()
 {
-    resetTimeBase = true; // the next block starts again at time zero
-    recorder->finish();   // and goes to a new recording
-    channels.clear();     // gives the memory of a long run back
+    ui->menu_cursors->setChecked(false); // the cursors go with the points
+    resetTimeBase = true;                // the next block starts again at time zero
+    recorder->finish();                  // and goes to a new recording
+    channels.clear();                    // gives the memory of a long run back
     const char *const names[ChannelCount] = {"u1", "I", "T", "u2"};
     for (int c = 0; c < ChannelCount; ++c)
         writeLogLine(dataLog, std::string("  --------") + names[c] + "  data count------   " +
