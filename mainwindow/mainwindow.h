@@ -220,6 +220,7 @@ private:
     int draggedCursor = -1;
     QPointF clickPos;
     bool clickPending = false;
+    bool measurePlaced = false; // the table was put beside the window once
 
     friend class MainWindowProbe; // test access to the private state
 };

@@ -99,8 +99,9 @@ void MainWindow::updateMeasurements()
 // curve; where the user moved it, it stays.
 void MainWindow::placeMeasureWindow()
 {
-    if (measureWindow->testAttribute(Qt::WA_Moved))
+    if (measurePlaced)
         return;
+    measurePlaced = true;
     const QRect frame = frameGeometry();
     const QRect room = screen() ? screen()->availableGeometry() : frame;
     const QSize size = measureWindow->size();

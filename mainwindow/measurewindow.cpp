@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QLocale>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -83,7 +84,6 @@ MeasureWindow::MeasureWindow(QWidget *parent) : QWidget(parent, Qt::Tool), grid(
     grid->setRowCount(rowCount);
     grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    grid->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(grid);
@@ -98,7 +98,6 @@ void MeasureWindow::retranslate()
         rows << rowName(row);
     grid->setVerticalHeaderLabels(rows);
     fill();
-    fitSize(true);
 }
 
 void MeasureWindow::setMeasurement(const Measurement &m,
@@ -120,8 +119,7 @@ void MeasureWindow::fill()
     const bool noChannel = columns.isEmpty();
     if (noChannel)
         columns << QString();
-    const bool newLayout = grid->columnCount() != columns.size();
-    if (newLayout) {
+    if (grid->columnCount() != columns.size()) {
         grid->clearSpans();
         grid->setColumnCount(int(columns.size()));
         for (int row = 0; row < rowCount; ++row) {
@@ -152,24 +150,29 @@ void MeasureWindow::fill()
             ++column;
         }
     }
-    fitSize(newLayout);
+    fitSize();
 }
 
-// Wide and tall enough for every text, in either language; while only the
-// figures change it grows only, so that the window does not jump.
-void MeasureWindow::fitSize(bool exactly)
+// Just wide and tall enough for every text, in either language.
+void MeasureWindow::fitSize()
 {
     grid->resizeColumnsToContents();
+    grid->resizeRowsToContents();
     const int frame = 2 * grid->frameWidth();
     const QSize needed(grid->verticalHeader()->width() + grid->horizontalHeader()->length() + frame,
                        grid->horizontalHeader()->height() + grid->verticalHeader()->length() +
                            frame);
     if (grid->minimumSize() != needed)
         grid->setMinimumSize(needed);
-    if (exactly)
-        resize(needed);
-    else if (width() < needed.width() || height() < needed.height())
-        resize(std::max(width(), needed.width()), std::max(height(), needed.height()));
+    if (size() == needed)
+        return;
+    resize(needed);
+    // Grown past the screen's edge (the other language's texts): back onto it.
+    if (isVisible() && screen()) {
+        const int over = frameGeometry().right() - screen()->availableGeometry().right();
+        if (over > 0)
+            move(pos() - QPoint(over, 0));
+    }
 }
 
 QString MeasureWindow::tabSeparated() const

@@ -31,7 +31,7 @@ public:
 
 private:
     void fill();
-    void fitSize(bool exactly);
+    void fitSize();
 
     QTableWidget *grid;
     Measurement shownFigures{};
