@@ -328,6 +328,19 @@ void TestMeasurement::inTheWindow()
     std::array<double, 2> times = cursorTimes(plot);
     QCOMPARE(times[0], view.lower + view.size() / 3);
     QCOMPARE(times[1], view.lower + view.size() * 2 / 3);
+    // A picture of the plot shows both lines.
+    const QImage picture = plot->toPixmap().toImage();
+    for (double t : times) {
+        const int x = int(std::lround(plot->xAxis->coordToPixel(t)));
+        int red = 0;
+        for (int y = plot->axisRect()->top(); y < plot->axisRect()->bottom(); ++y) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const QColor c = picture.pixelColor(x + dx, y);
+                red += c.red() > 150 && c.green() < 120 && c.blue() < 120;
+            }
+        }
+        QVERIFY2(red > plot->axisRect()->height() / 4, qPrintable(QString::number(red)));
+    }
 
     // Dragging A moves A, not the view.
     const double from = plot->xAxis->coordToPixel(times[0]) + 2;
