@@ -314,17 +314,9 @@ void ChannelData::syncIndex() const
         levels.emplace_back();
     std::vector<Extremes> &base = levels[0];
     const std::size_t complete = std::size_t(count) >> baseShift;
-    if (base.empty()) {
+    if (base.empty())
         base.reserve(complete); // a rebuild; appends grow the vector geometrically
-        prefixes.reserve(complete + 1);
-    }
-    if (prefixes.empty())
-        prefixes.emplace_back();
     for (std::size_t b = base.size(); b < complete; ++b) {
-        Totals totals = prefixes.back();
-        for (qsizetype k = qsizetype(b << baseShift); k < qsizetype((b + 1) << baseShift); ++k)
-            addTerms(totals, data, k);
-        prefixes.push_back(totals);
         Extremes e{std::numeric_limits<double>::infinity(),
                    -std::numeric_limits<double>::infinity()};
         const QCPGraphData *p = data + (b << baseShift);
@@ -402,6 +394,22 @@ ChannelData::Extremes ChannelData::extremes(int from, int to) const
     }
 }
 
+void ChannelData::syncSums() const
+{
+    const std::size_t complete = std::size_t(container->size()) >> baseShift;
+    const QCPGraphData *data = container->points();
+    if (prefixes.empty()) {
+        prefixes.reserve(complete + 1);
+        prefixes.emplace_back();
+    }
+    for (std::size_t b = prefixes.size() - 1; b < complete; ++b) {
+        Totals totals = prefixes.back();
+        for (qsizetype k = qsizetype(b << baseShift); k < qsizetype((b + 1) << baseShift); ++k)
+            addTerms(totals, data, k);
+        prefixes.push_back(totals);
+    }
+}
+
 ChannelData::Totals ChannelData::termTotals(qsizetype from, qsizetype to) const
 {
     Totals totals;
@@ -425,7 +433,7 @@ ChannelData::Totals ChannelData::termTotals(qsizetype from, qsizetype to) const
 ChannelData::Totals ChannelData::totals(qsizetype from, qsizetype to) const
 {
     settle();
-    syncIndex();
+    syncSums();
     from = std::max<qsizetype>(from, 0);
     to = std::min<qsizetype>(to, container->size());
     if (from >= to)

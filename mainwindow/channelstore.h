@@ -3,7 +3,6 @@
 #include <qcustomplot.h>
 
 #include <array>
-#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -15,8 +14,9 @@ class LodGraph;
 struct KeptSamples;
 struct RecordingMemory;
 
-// A sum that carries its rounding error (Neumaier), so that a difference of
-// two prefix sums over millions of points keeps a short range's digits.
+// A sum that carries its rounding error (each step's exact error by
+// TwoSum, without a branch), so that a difference of two prefix sums over
+// millions of points keeps a short range's digits.
 struct CompensatedSum
 {
     double sum = 0;
@@ -25,7 +25,8 @@ struct CompensatedSum
     void add(double x)
     {
         const double t = sum + x;
-        error += std::abs(sum) >= std::abs(x) ? (sum - t) + x : (x - t) + sum;
+        const double z = t - sum;
+        error += (sum - (t - z)) + (x - z);
         sum = t;
     }
     void add(const CompensatedSum &other)
@@ -128,6 +129,9 @@ private:
     void merge(PointList &points);
     void clear();
     void syncIndex() const;
+    // The prefix sums, built by the first measurement and extended by each
+    // after it, so that drawing never pays for them.
+    void syncSums() const;
     void invalidateIndexFrom(qsizetype position) const;
     // Totals of the points' own terms over [from, to): the area term of point
     // k joins it to point k - 1.

@@ -663,7 +663,7 @@ void TestLodGraph::sideBuffer()
     QCOMPARE(lod->getValueRange(ours), model.valueRange(theirs));
 }
 
-// The summary, extremes and prefix sums, costs under a sixth of the points it covers.
+// The summary costs a few percent of the points it covers.
 void TestLodGraph::indexIsSmall()
 {
     QCustomPlot plot;
@@ -678,7 +678,7 @@ void TestLodGraph::indexIsSmall()
         plot.replot();
     }
     QVERIFY(channel.sideBytes() > 0);
-    QVERIFY2(channel.sideBytes() <= 0.15 * points.size() * sizeof(QCPGraphData),
+    QVERIFY2(channel.sideBytes() <= 0.05 * points.size() * sizeof(QCPGraphData),
              qPrintable(QString::number(channel.sideBytes())));
     store.clear();
     QVERIFY(channel.sideBytes() < 1000);
