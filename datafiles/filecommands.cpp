@@ -1,4 +1,5 @@
-// The File menu's save, open and export commands of MainWindow. The formats
+// The File menu's save, open and export commands of MainWindow, and the
+// Measure menu's save and export of the range between the cursors. The formats
 // live in datafile.cpp and csvexport.cpp; here are the dialogs, the files and
 // the graphs.
 
@@ -7,6 +8,7 @@
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
 #include "datafiles/safefile.h"
+#include "mainwindow/plotcursors.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
@@ -93,18 +95,41 @@ QString shownName(const QString &fileName)
 
 void MainWindow::on_menu_save_triggered()
 {
+    saveData(false);
+}
+
+// Every point held, or those between the measurement cursors; the counts
+// for the status bar.
+ChannelSet MainWindow::viewsToWrite(bool range, QString &countText) const
+{
+    if (!range) {
+        countText = pointCountText();
+        return channels.views();
+    }
+    const ChannelSet views =
+        channels.views(std::min(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)),
+                       std::max(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)));
+    qsizetype counts[ChannelCount];
+    for (int c = 0; c < ChannelCount; ++c)
+        counts[c] = views[std::size_t(c)].size();
+    countText = pointCountText(counts);
+    return views;
+}
+
+void MainWindow::saveData(bool range)
+{
     const QString fileName = askFileToWrite(this, tr("保存Korvel文本数据"),
                                             {tr("文本数据文件 (*.txt)")}, {QStringLiteral("txt")});
     if (fileName.isNull())
         return;
-    const ChannelSet views = channels.views();
+    QString counts;
+    const ChannelSet views = viewsToWrite(range, counts);
     const QString failure =
         writeAtomically(fileName, [&](QIODevice &file) { return writeDataFile(file, views); });
     if (!failure.isEmpty())
         showProblem(tr("无法保存 %1：%2").arg(shownName(fileName), failure));
     else
-        ui->statusbar->showMessage(
-            tr("已保存 %1 到 %2").arg(pointCountText(), shownName(fileName)));
+        ui->statusbar->showMessage(tr("已保存 %1 到 %2").arg(counts, shownName(fileName)));
 }
 
 void MainWindow::on_menu_open_data_triggered()
@@ -196,18 +221,23 @@ QString MainWindow::irregularLinesText(const DataFileContents &contents) const
 
 void MainWindow::on_menu_export_triggered()
 {
+    exportData(false);
+}
+
+void MainWindow::exportData(bool range)
+{
     const QString fileName = askFileToWrite(this, tr("导出Korvel数据"), {tr("数据文件 (*.csv)")},
                                             {QStringLiteral("csv")});
     if (fileName.isNull())
         return;
-    const ChannelSet views = channels.views();
+    QString counts;
+    const ChannelSet views = viewsToWrite(range, counts);
     const QString failure =
         writeAtomically(fileName, [&](QIODevice &file) { return writeCsvFile(file, views); });
     if (!failure.isEmpty())
         showProblem(tr("无法导出 %1：%2").arg(shownName(fileName), failure));
     else
-        ui->statusbar->showMessage(
-            tr("已导出 %1 到 %2").arg(pointCountText(), shownName(fileName)));
+        ui->statusbar->showMessage(tr("已导出 %1 到 %2").arg(counts, shownName(fileName)));
 }
 
 // The plot as it is shown, at its size, as PNG or PDF after the name's

@@ -89,6 +89,77 @@ void nearestInSorted(const QCPGraphData *begin, const QCPGraphData *end, double 
         best = *at;
 }
 
+// The end of the points with a time: those without one sort last.
+const QCPGraphData *timedEnd(const QCPGraphData *begin, const QCPGraphData *end)
+{
+    return std::partition_point(begin, end,
+                                [](const QCPGraphData &p) { return !std::isnan(p.key); });
+}
+
+// The value at key between the timed points [begin, end), where at is the
+// first not before key: linear between the two around it, the value of the
+// first point at key itself, the nearest end's outside.
+double interpolate(const QCPGraphData *begin, const QCPGraphData *end, const QCPGraphData *at,
+                   double key)
+{
+    if (begin == end)
+        return std::numeric_limits<double>::quiet_NaN();
+    if (at == end)
+        return (end - 1)->value;
+    if (at == begin || at->key == key)
+        return at->value;
+    const QCPGraphData &before = *(at - 1);
+    return before.value +
+           (at->value - before.value) * ((key - before.key) / (at->key - before.key));
+}
+
+DataPoint viewPoint(const void *source, qsizetype index)
+{
+    const QCPGraphData &p = static_cast<const QCPGraphData *>(source)[index];
+    return DataPoint{p.key, p.value};
+}
+
+// What point k adds to the totals; its area term joins it to point k - 1.
+void addTerms(ChannelData::Totals &totals, const QCPGraphData *data, qsizetype k)
+{
+    const double v = data[k].value;
+    if (std::isnan(v))
+        return;
+    ++totals.counted;
+    totals.values.add(v);
+    totals.squares.add(v * v);
+    if (k == 0)
+        return;
+    const QCPGraphData &p = data[k - 1];
+    const double dt = data[k].key - p.key;
+    if (!std::isnan(p.value) && !std::isnan(dt))
+        totals.area.add(dt * (p.value + v) * 0.5);
+}
+
+void subtract(ChannelData::Totals &totals, const ChannelData::Totals &other)
+{
+    totals.counted -= other.counted;
+    totals.values.subtract(other.values);
+    totals.squares.subtract(other.squares);
+    totals.area.subtract(other.area);
+}
+
+void add(ChannelData::Totals &totals, const ChannelData::Totals &other)
+{
+    totals.counted += other.counted;
+    totals.values.add(other.values);
+    totals.squares.add(other.squares);
+    totals.area.add(other.area);
+}
+
+// The energy term of point k: the trapezoid of U1 * I from point k - 1.
+double energyTerm(const QCPGraphData *u, const QCPGraphData *i, qsizetype k)
+{
+    const double dt = i[k].key - i[k - 1].key;
+    const double term = dt * (u[k - 1].value * i[k - 1].value + u[k].value * i[k].value) * 0.5;
+    return std::isnan(term) ? 0.0 : term;
+}
+
 } // namespace
 
 ChannelData::ChannelData() : container(QSharedPointer<ChannelPoints>::create()) {}
@@ -166,7 +237,9 @@ void ChannelData::clear()
     container->clear();
     container->squeeze(true, true);
     std::vector<std::vector<Extremes>>().swap(levels);
+    std::vector<Totals>().swap(prefixes);
     indexedCount = 0;
+    changedFrom = 0;
 }
 
 std::optional<QCPRange> ChannelData::waitingKeys() const
@@ -220,7 +293,7 @@ std::size_t ChannelData::sideBytes() const
                         std::size_t(waiting.capacity()) * sizeof(QCPGraphData);
     for (const auto &level : levels)
         bytes += level.capacity() * sizeof(Extremes);
-    return bytes;
+    return bytes + prefixes.capacity() * sizeof(Totals);
 }
 
 // The points from position on changed: the buckets that reach there are
@@ -228,6 +301,9 @@ std::size_t ChannelData::sideBytes() const
 void ChannelData::invalidateIndexFrom(qsizetype position) const
 {
     std::size_t buckets = std::size_t(std::max<qsizetype>(0, position)) >> baseShift;
+    if (prefixes.size() > buckets + 1)
+        prefixes.resize(buckets + 1);
+    changedFrom = std::min(changedFrom, position);
     for (std::vector<Extremes> &level : levels) {
         if (level.size() > buckets)
             level.resize(buckets);
@@ -329,6 +405,88 @@ ChannelData::Extremes ChannelData::extremes(int from, int to) const
     }
 }
 
+void ChannelData::syncSums() const
+{
+    const std::size_t complete = std::size_t(container->size()) >> baseShift;
+    const QCPGraphData *data = container->points();
+    if (prefixes.empty()) {
+        prefixes.reserve(complete + 1);
+        prefixes.emplace_back();
+    }
+    for (std::size_t b = prefixes.size() - 1; b < complete; ++b) {
+        Totals totals = prefixes.back();
+        for (qsizetype k = qsizetype(b << baseShift); k < qsizetype((b + 1) << baseShift); ++k)
+            addTerms(totals, data, k);
+        prefixes.push_back(totals);
+    }
+}
+
+ChannelData::Totals ChannelData::termTotals(qsizetype from, qsizetype to) const
+{
+    Totals totals;
+    const QCPGraphData *data = container->points();
+    const qsizetype alignedFrom = (from + baseSize - 1) & ~qsizetype(baseSize - 1);
+    const qsizetype alignedTo = to & ~qsizetype(baseSize - 1);
+    if (alignedFrom >= alignedTo) {
+        for (qsizetype k = from; k < to; ++k)
+            addTerms(totals, data, k);
+        return totals;
+    }
+    for (qsizetype k = from; k < alignedFrom; ++k)
+        addTerms(totals, data, k);
+    add(totals, prefixes[std::size_t(alignedTo >> baseShift)]);
+    subtract(totals, prefixes[std::size_t(alignedFrom >> baseShift)]);
+    for (qsizetype k = alignedTo; k < to; ++k)
+        addTerms(totals, data, k);
+    return totals;
+}
+
+ChannelData::Totals ChannelData::totals(qsizetype from, qsizetype to) const
+{
+    settle();
+    syncSums();
+    from = std::max<qsizetype>(from, 0);
+    to = std::min<qsizetype>(to, container->size());
+    if (from >= to)
+        return {};
+    Totals totals = termTotals(from, to);
+    totals.area = termTotals(from + 1, to).area; // the pairs inside the run only
+    return totals;
+}
+
+std::pair<qsizetype, qsizetype> ChannelData::span(double low, double high) const
+{
+    settle();
+    const QCPGraphData *begin = container->points();
+    const QCPGraphData *end = timedEnd(begin, begin + container->size());
+    if (!(low <= high))
+        return {0, 0};
+    const QCPGraphData *first =
+        std::partition_point(begin, end, [low](const QCPGraphData &p) { return p.key < low; });
+    const QCPGraphData *last =
+        std::partition_point(first, end, [high](const QCPGraphData &p) { return p.key <= high; });
+    return {first - begin, last - begin};
+}
+
+double ChannelData::valueAt(double key) const
+{
+    settle();
+    if (std::isnan(key))
+        return key;
+    const QCPGraphData *begin = container->points();
+    const QCPGraphData *end = timedEnd(begin, begin + container->size());
+    const QCPGraphData *at =
+        std::partition_point(begin, end, [key](const QCPGraphData &p) { return p.key < key; });
+    return interpolate(begin, end, at, key);
+}
+
+qsizetype ChannelData::takeChangedFrom() const
+{
+    const qsizetype from = changedFrom;
+    changedFrom = std::numeric_limits<qsizetype>::max();
+    return from;
+}
+
 ChannelStore::ChannelStore()
 {
     for (auto &c : channels)
@@ -366,6 +524,88 @@ void ChannelStore::clear()
 {
     for (auto &c : channels)
         c->clear();
+    std::vector<CompensatedSum>().swap(energyPrefixes);
+    sameTimes = 0;
+}
+
+// Follows the points U1 and I hold: drops the sums from where either changed,
+// extends the run of shared times and adds the buckets complete within it.
+void ChannelStore::syncEnergy() const
+{
+    const ChannelData &u = channel(ChannelU1);
+    const ChannelData &i = channel(ChannelI);
+    u.settle();
+    i.settle();
+    sameTimes = std::min({sameTimes, u.takeChangedFrom(), i.takeChangedFrom()});
+    const std::size_t valid = std::size_t(sameTimes >> baseShift) + 1;
+    if (energyPrefixes.size() > valid)
+        energyPrefixes.resize(valid);
+    const QCPGraphData *up = u.points().points();
+    const QCPGraphData *ip = i.points().points();
+    const qsizetype n = std::min(u.points().size(), i.points().size());
+    while (sameTimes < n && up[sameTimes].key == ip[sameTimes].key)
+        ++sameTimes;
+    if (energyPrefixes.empty())
+        energyPrefixes.emplace_back();
+    for (std::size_t b = energyPrefixes.size() - 1; b < std::size_t(sameTimes >> baseShift); ++b) {
+        CompensatedSum sum = energyPrefixes.back();
+        for (qsizetype k = std::max<qsizetype>(1, qsizetype(b << baseShift));
+             k < qsizetype((b + 1) << baseShift); ++k)
+            sum.add(energyTerm(up, ip, k));
+        energyPrefixes.push_back(sum);
+    }
+}
+
+double ChannelStore::energy(qsizetype from, qsizetype to) const
+{
+    syncEnergy();
+    const ChannelData &u = channel(ChannelU1);
+    const ChannelData &i = channel(ChannelI);
+    const QCPGraphData *up = u.points().points();
+    const QCPGraphData *ip = i.points().points();
+    from = std::max<qsizetype>(from, 0);
+    to = std::min<qsizetype>(to, i.points().size());
+    CompensatedSum sum;
+    if (from >= to)
+        return 0;
+    if (to <= sameTimes) {
+        // Terms from + 1 .. to - 1: the pairs inside the run.
+        const qsizetype first = from + 1;
+        const qsizetype alignedFrom = (first + baseSize - 1) & ~qsizetype(baseSize - 1);
+        const qsizetype alignedTo = to & ~qsizetype(baseSize - 1);
+        if (alignedFrom >= alignedTo) {
+            for (qsizetype k = first; k < to; ++k)
+                sum.add(energyTerm(up, ip, k));
+            return sum.value();
+        }
+        for (qsizetype k = first; k < alignedFrom; ++k)
+            sum.add(energyTerm(up, ip, k));
+        sum.add(energyPrefixes[std::size_t(alignedTo >> baseShift)]);
+        sum.subtract(energyPrefixes[std::size_t(alignedFrom >> baseShift)]);
+        for (qsizetype k = alignedTo; k < to; ++k)
+            sum.add(energyTerm(up, ip, k));
+        return sum.value();
+    }
+    // Different times (an opened file): U1 interpolated at each of I's times,
+    // walking both channels once.
+    const QCPGraphData *uEnd = timedEnd(up, up + u.points().size());
+    const QCPGraphData *at = std::partition_point(
+        up, uEnd, [key = ip[from].key](const QCPGraphData &p) { return p.key < key; });
+    double lastKey = 0, lastPower = std::numeric_limits<double>::quiet_NaN();
+    for (qsizetype k = from; k < to; ++k) {
+        const double key = ip[k].key;
+        while (at != uEnd && at->key < key)
+            ++at;
+        const double power = interpolate(up, uEnd, at, key) * ip[k].value;
+        if (k > from) {
+            const double term = (key - lastKey) * (lastPower + power) * 0.5;
+            if (!std::isnan(term))
+                sum.add(term);
+        }
+        lastKey = key;
+        lastPower = power;
+    }
+    return sum.value();
 }
 
 qsizetype ChannelStore::totalCount() const
@@ -392,11 +632,18 @@ ChannelSet ChannelStore::views() const
     for (int c = 0; c < ChannelCount; ++c) {
         const ChannelData &data = channel(c);
         data.settle();
-        set[std::size_t(c)] = ChannelView(
-            data.points().size(), data.points().points(), [](const void *source, qsizetype index) {
-                const QCPGraphData &p = static_cast<const QCPGraphData *>(source)[index];
-                return DataPoint{p.key, p.value};
-            });
+        set[std::size_t(c)] = ChannelView(data.points().size(), data.points().points(), viewPoint);
+    }
+    return set;
+}
+
+ChannelSet ChannelStore::views(double low, double high) const
+{
+    ChannelSet set;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelData &data = channel(c);
+        const auto [first, end] = data.span(low, high);
+        set[std::size_t(c)] = ChannelView(end - first, data.points().points() + first, viewPoint);
     }
     return set;
 }
@@ -407,4 +654,5 @@ void ChannelStore::addMemoryUse(RecordingMemory &use) const
         use.containers.push_back({c->count(), c->points().capacity()});
         use.otherBytes += qint64(c->sideBytes());
     }
+    use.otherBytes += qint64(energyPrefixes.capacity() * sizeof(CompensatedSum));
 }

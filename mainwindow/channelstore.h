@@ -14,6 +14,34 @@ class LodGraph;
 struct KeptSamples;
 struct RecordingMemory;
 
+// A sum that carries its rounding error (each step's exact error by
+// TwoSum, without a branch), so that a difference of two prefix sums over
+// millions of points keeps a short range's digits.
+struct CompensatedSum
+{
+    double sum = 0;
+    double error = 0;
+
+    void add(double x)
+    {
+        const double t = sum + x;
+        const double z = t - sum;
+        error += (sum - (t - z)) + (x - z);
+        sum = t;
+    }
+    void add(const CompensatedSum &other)
+    {
+        add(other.sum);
+        add(other.error);
+    }
+    void subtract(const CompensatedSum &other)
+    {
+        add(-other.sum);
+        add(-other.error);
+    }
+    double value() const { return sum + error; }
+};
+
 // One channel's points in time order, NaN times last: the container its graph
 // draws. Derived from the plot library's container for what that one keeps to
 // itself, the room reserved and the vector to merge in place.
@@ -42,6 +70,17 @@ public:
         double high;
     };
 
+    // Totals over a run of points, of the values with a number: their count,
+    // sum and sum of squares, and the trapezoid area between each point and
+    // the one before it (pairs with a value and time each).
+    struct Totals
+    {
+        qint64 counted = 0;
+        CompensatedSum values;
+        CompensatedSum squares;
+        CompensatedSum area;
+    };
+
     ChannelData();
     ChannelData(const ChannelData &) = delete;
     ChannelData &operator=(const ChannelData &) = delete;
@@ -64,6 +103,15 @@ public:
     // The extremes of the values of the held points [from, to), from the
     // summary: a few hundred reads whatever the span.
     Extremes extremes(int from, int to) const;
+    // Count, sum and squares of the held points [from, to), and the trapezoid
+    // area from point from to point to - 1. From prefix sums kept with the
+    // summary: at most two partial buckets are read point by point.
+    Totals totals(qsizetype from, qsizetype to) const;
+    // The held points with a time in [low, high]: [first, end) positions.
+    std::pair<qsizetype, qsizetype> span(double low, double high) const;
+    // The value at key, linear between the held points around it; the first
+    // or last point's value outside them, NaN without points.
+    double valueAt(double key) const;
     // The point nearest in time to key, waiting points included, which stay
     // waiting: the earlier one where two are equally near; points without a
     // time never count.
@@ -81,12 +129,23 @@ private:
     void merge(PointList &points);
     void clear();
     void syncIndex() const;
+    // The prefix sums, built by the first measurement and extended by each
+    // after it, so that drawing never pays for them.
+    void syncSums() const;
     void invalidateIndexFrom(qsizetype position) const;
+    // Totals of the points' own terms over [from, to): the area term of point
+    // k joins it to point k - 1.
+    Totals termTotals(qsizetype from, qsizetype to) const;
+    // The first position that changed since the store last asked.
+    qsizetype takeChangedFrom() const;
 
     QSharedPointer<ChannelPoints> container;
     // Settling and summarising happen in const readers, hence mutable.
     mutable std::vector<std::vector<Extremes>> levels;
+    // prefixes[b]: the totals of the points before bucket b.
+    mutable std::vector<Totals> prefixes;
     mutable qsizetype indexedCount = 0;
+    mutable qsizetype changedFrom = 0;     // for the store's energy sums
     mutable QVector<QCPGraphData> waiting; // in the order they came
     mutable QCPRange waitingSpan;
     mutable bool waitingHasKeys = false;
@@ -125,9 +184,23 @@ public:
     std::optional<double> lastKey() const;
     // The four channels for the writers, waiting points merged.
     ChannelSet views() const;
+    // The four channels' points with a time in [low, high], for the
+    // writers, waiting points merged.
+    ChannelSet views(double low, double high) const;
     // What the channels hold, for the memory guard.
     void addMemoryUse(RecordingMemory &use) const;
 
+    // The trapezoid integral of U1 * I over I's held points [from, to),
+    // waiting points merged first by the caller. Where U1 shares I's times it
+    // comes from prefix sums; elsewhere U1 is interpolated at I's times.
+    double energy(qsizetype from, qsizetype to) const;
+
 private:
+    void syncEnergy() const;
+
     std::array<std::shared_ptr<ChannelData>, ChannelCount> channels;
+    // Prefix sums of U1 * I over the leading points where both channels have
+    // the same times: energyPrefixes[b] holds the terms before bucket b.
+    mutable std::vector<CompensatedSum> energyPrefixes;
+    mutable qsizetype sameTimes = 0; // leading points whose times U1 and I share
 };

@@ -39,6 +39,7 @@ void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
 
 void MainWindow::on_btn_clear_data_clicked()
 {
+    ui->menu_cursors->setChecked(false); // the cursors go with the points
     startNewRecording();
     channels.clear(); // gives the memory of a long run back
     const char *const names[ChannelCount] = {"u1", "I", "T", "u2"};

@@ -15,6 +15,8 @@
 #include "app/logfile.h"
 #include "app/shell.h"
 #include "mainwindow/lodgraph.h"
+#include "mainwindow/measurewindow.h"
+#include "mainwindow/plotcursors.h"
 #include "datafiles/recorder.h"
 #include "mainwindow/statusbar.h"
 #include "ui_mainwindow.h"
@@ -105,6 +107,7 @@ MainWindow::~MainWindow()
     daq.stop();
     recorder.reset(); // the recording is complete on disk before the window goes
     closeLog(dataLog);
+    delete cursors; // its items go with the plot
     delete ui;
 }
 
@@ -238,6 +241,7 @@ void MainWindow::on_actionLanguage_triggered()
 {
     setInterfaceLanguage(otherLanguage(interfaceLanguage()));
     ui->retranslateUi(this);
+    measureWindow->retranslate();
     translatePlotTexts();
     ui->customPlot_VIT->replot();
     showRefusals();

@@ -16,6 +16,8 @@
 #include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
 
+class MeasureWindow;
+class PlotCursors;
 class PlotOverlay;
 class QCPGraph;
 class QCPRange;
@@ -101,9 +103,15 @@ private slots:
     void on_edit_sample_textChanged(QString text);
     void on_menu_open_recordings_triggered();
     void on_menu_recent_aboutToShow();
+    void on_menu_cursors_toggled(bool on);
+    void on_menu_copy_measurements_triggered();
+    void on_menu_zoom_to_cursors_triggered();
+    void on_menu_save_range_triggered();
+    void on_menu_export_range_triggered();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Why an edit's text is not in force.
@@ -150,6 +158,17 @@ private:
     QString readoutText(double key) const;
     QString irregularLinesText(const DataFileContents &contents) const;
     void openDataFile(const QString &fileName);
+    // Save and export of all points or of those between the cursors.
+    void saveData(bool range);
+    void exportData(bool range);
+    ChannelSet viewsToWrite(bool range, QString &countText) const;
+    // The measurement cursors and their table (measurecommands.cpp).
+    bool cursorPress(QMouseEvent *event);
+    bool cursorMove(QMouseEvent *event);
+    void cursorRelease(QMouseEvent *event);
+    void stepCursor(int direction);
+    void updateMeasurements();
+    void placeMeasureWindow();
 
     bool zoomMode;
     Ui_MainWindow *ui;
@@ -199,6 +218,15 @@ private:
     PlotOverlay *overlay;
     QPointF cursorPos; // plot pixels of the last mouse move inside the plot area
     bool pressHeld;    // a zoom press on the plot not yet released
+    // The measurement cursors, their table, the cursor the arrow keys move,
+    // the one being dragged and a press that may still become a click.
+    PlotCursors *cursors = nullptr;
+    MeasureWindow *measureWindow = nullptr;
+    int steppedCursor = 1;
+    int draggedCursor = -1;
+    QPointF clickPos;
+    bool clickPending = false;
+    bool measurePlaced = false; // the table was put beside the window once
 
     friend class MainWindowProbe; // test access to the private state
 };

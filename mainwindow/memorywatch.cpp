@@ -15,9 +15,11 @@
 
 namespace {
 
-// What a graph's level-of-detail summary grows by per point (16 bytes per 64
-// points, its upper levels and the vectors' room to grow).
-constexpr double kIndexBytesPerPoint = 0.6;
+// What a channel's summary grows by per point: per 64 points 16 bytes of
+// extremes and 56 of prefix sums (there once a measurement was made), the
+// extremes' upper levels, a quarter of the 16 bytes of U1·I sums, and the
+// vectors' room to grow.
+constexpr double kIndexBytesPerPoint = 2.5;
 // The plot counts a graph's points in an int.
 constexpr qint64 kMaxGraphPoints = INT_MAX - (1 << 20);
 

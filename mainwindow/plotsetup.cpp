@@ -6,6 +6,8 @@
 #include <cmath>
 #include <qcustomplot.h>
 
+#include "mainwindow/measurewindow.h"
+#include "mainwindow/plotcursors.h"
 #include "mainwindow/plotoverlay.h"
 #include "mainwindow/plotsetup.h"
 #include "ui_mainwindow.h"
@@ -67,13 +69,20 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
     connect(customPlot, &QCustomPlot::mousePress, this, &MainWindow::onPlotMousePress);
     // A fast second click arrives as a double click instead of a press.
     connect(customPlot, &QCustomPlot::mouseDoubleClick, this, &MainWindow::onPlotMousePress);
-    connect(customPlot, &QCustomPlot::mouseRelease, this, [this] { pressHeld = false; });
+    connect(customPlot, &QCustomPlot::mouseRelease, this, [this](QMouseEvent *event) {
+        pressHeld = false;
+        cursorRelease(event);
+    });
     customPlot->setMouseTracking(true); // moves without a button held, for the readout
     overlay = new PlotOverlay(customPlot);
+    cursors = new PlotCursors(customPlot);
+    measureWindow = new MeasureWindow(this);
+    customPlot->installEventFilter(this); // the arrow keys move a measurement cursor
     connect(customPlot, &QCustomPlot::mouseMove, this, &MainWindow::onPlotMouseMove);
     connect(customPlot, &QCustomPlot::afterReplot, this, [this] {
         if (overlay->cursorShown())
             showReadout(); // the view or the data moved under the cursor
+        updateMeasurements();
     });
     connect(customPlot->xAxis,
             qOverload<const QCPRange &, const QCPRange &>(&QCPAxis::rangeChanged), this,
@@ -119,6 +128,7 @@ void MainWindow::onPlotMousePress(QMouseEvent *event)
 {
     if (!zoomMode) {
         ui->customPlot_VIT->setInteraction(QCP::iSelectPlottables, true);
+        cursorPress(event);
         return;
     }
     // Where a platform sends both a press and a double click for one press,

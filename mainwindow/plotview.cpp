@@ -16,6 +16,7 @@
 void MainWindow::onPlotMouseMove(QMouseEvent *event)
 {
     cursorPos = event->position();
+    cursorMove(event);
     showReadout();
 }
 

@@ -448,5 +448,96 @@ The next start tries again.</translation>
         <source>不再跟随新数据：全部显示或复原显示恢复跟随</source>
         <translation>Not following new data: Show all or Restore view follows again</translation>
     </message>
+    <message>
+        <source>测量(&amp;M)</source>
+        <translation>Measure(&amp;M)</translation>
+    </message>
+    <message>
+        <source>测量光标</source>
+        <translation>Measurement cursors</translation>
+    </message>
+    <message>
+        <source>复制测量结果</source>
+        <translation>Copy measurements</translation>
+    </message>
+    <message>
+        <source>缩放到两光标之间</source>
+        <translation>Zoom to cursors</translation>
+    </message>
+    <message>
+        <source>保存两光标之间的数据</source>
+        <translation>Save range between cursors</translation>
+    </message>
+    <message>
+        <source>导出两光标之间的数据</source>
+        <translation>Export range between cursors</translation>
+    </message>
+    <message>
+        <source>测量结果已复制</source>
+        <translation>Measurements copied</translation>
+    </message>
+</context>
+<context>
+    <name>MeasureWindow</name>
+    <message>
+        <source>测量</source>
+        <translation>Measurements</translation>
+    </message>
+    <message>
+        <source>A 处的值</source>
+        <translation>At A</translation>
+    </message>
+    <message>
+        <source>B 处的值</source>
+        <translation>At B</translation>
+    </message>
+    <message>
+        <source>最小值</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <source>最大值</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <source>峰峰值</source>
+        <translation>Peak-to-peak</translation>
+    </message>
+    <message>
+        <source>平均值</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>均方根</source>
+        <translation>RMS</translation>
+    </message>
+    <message>
+        <source>点数</source>
+        <translation>Points</translation>
+    </message>
+    <message>
+        <source>电荷 Q (C)</source>
+        <translation>Charge Q (C)</translation>
+    </message>
+    <message>
+        <source>能量 E (J)</source>
+        <translation>Energy E (J)</translation>
+    </message>
+    <message>
+        <source>平均功率 P (W)</source>
+        <translation>Mean power P (W)</translation>
+    </message>
+    <message>
+        <source>电容 C (F)</source>
+        <translation>Capacitance C (F)</translation>
+    </message>
+    <message>
+        <source>电阻 R (Ω)</source>
+        <translation>Resistance R (Ω)</translation>
+    </message>
+    <message>
+        <source>量</source>
+        <translation>Quantity</translation>
+    </message>
 </context>
 </TS>

@@ -720,10 +720,16 @@ void TestShell::menus()
     MainWindow w;
     Ui_MainWindow *ui = w.form();
     const QList<QAction *> bar = ui->menubar->actions();
-    QCOMPARE(bar.size(), 3);
+    QCOMPARE(bar.size(), 4);
     QCOMPARE(bar.at(0), ui->menu_F->menuAction());
     QCOMPARE(bar.at(1), ui->menu_H->menuAction());
-    QCOMPARE(bar.at(2), ui->actionLanguage);
+    QCOMPARE(bar.at(2), ui->menu_M->menuAction());
+    QCOMPARE(bar.at(3), ui->actionLanguage);
+    QCOMPARE(ui->menu_M->actions(), (QList<QAction *>{ui->menu_cursors, ui->menu_copy_measurements,
+                                                      ui->menu_zoom_to_cursors, ui->menu_save_range,
+                                                      ui->menu_export_range}));
+    QCOMPARE(ui->menu_cursors->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+    QCOMPARE(QKeySequence::mnemonic(ui->menu_M->title()), QKeySequence(Qt::ALT | Qt::Key_M));
 
     const QList<QAction *> file = ui->menu_F->actions();
     QCOMPARE(file, (QList<QAction *>{ui->menu_open_data, ui->menu_close_data, ui->menu_save,

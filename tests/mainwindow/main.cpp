@@ -5,6 +5,7 @@
 int runLodGraphTests(int argc, char **argv);
 int runPlotControlTests(int argc, char **argv);
 int runMemoryGuardTests(int argc, char **argv);
+int runMeasurementTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -14,5 +15,6 @@ int main(int argc, char **argv)
     failures += runLodGraphTests(argc, argv);
     failures += runPlotControlTests(argc, argv);
     failures += runMemoryGuardTests(argc, argv);
+    failures += runMeasurementTests(argc, argv);
     return failures;
 }

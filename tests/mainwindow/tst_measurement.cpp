@@ -1,0 +1,422 @@
+#include <QtTest>
+
+#include <QAction>
+#include <QClipboard>
+#include <QPushButton>
+#include <algorithm>
+#include <cmath>
+#include <qcustomplot.h>
+#include <random>
+
+#include "channelpoints.h"
+#include "datafiles/csvexport.h"
+#include "datafiles/datafile.h"
+#include "dialoganswer.h"
+#include "mainwindow/channelstore.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/measurement.h"
+#include "ui_mainwindow.h"
+
+using Points = QVector<QCPGraphData>;
+using Lists = std::array<Points, ChannelCount>;
+
+namespace {
+
+enum class Data { None, Random, EqualTimes, OnePoint, Waiting, OpenedFile };
+
+// Plain Neumaier sum, point by point.
+struct PlainSum
+{
+    double s = 0, c = 0;
+    void add(double x)
+    {
+        const double t = s + x;
+        c += std::abs(s) >= std::abs(x) ? (s - t) + x : (x - t) + s;
+        s = t;
+    }
+    double value() const { return s + c; }
+};
+
+Points randomPoints(std::mt19937_64 &random, int n, double start, double offset, bool repeatTimes)
+{
+    std::uniform_real_distribution<double> step(0.0005, 0.0015), noise(-1, 1);
+    Points points;
+    double t = start;
+    for (int k = 0; k < n; ++k) {
+        if (!repeatTimes || k % 3 == 0)
+            t += step(random);
+        points.append({t, offset + noise(random) + std::sin(t)});
+    }
+    return points;
+}
+
+// The store as the data says, and the same points in time order beside it.
+Lists fill(ChannelStore &store, Data data)
+{
+    std::mt19937_64 random(19);
+    const double offsets[ChannelCount] = {400, 2, 3, 12};
+    Lists lists;
+    auto live = [&](const Points &points, int c) {
+        QVector<double> keys, values;
+        for (const QCPGraphData &p : points)
+            keys << p.key, values << p.value;
+        store.append(c, keys, values);
+    };
+    for (int c = 0; c < ChannelCount; ++c) {
+        Points &points = lists[std::size_t(c)];
+        switch (data) {
+        case Data::None: break;
+        case Data::OnePoint: points = {{1.0, offsets[c]}}; break;
+        case Data::Random:
+        case Data::EqualTimes:
+            random.seed(19); // the same times on every channel
+            points = randomPoints(random, 200000, 0, 0, data == Data::EqualTimes);
+            for (QCPGraphData &p : points)
+                p.value += offsets[c] + 0.01 * c * p.key;
+            break;
+        case Data::Waiting: {
+            random.seed(19);
+            points = randomPoints(random, 100000, 0, offsets[c], false);
+            // A late block from before the last time waits beside the points.
+            Points late = randomPoints(random, 5000, 50.00025, offsets[c], false);
+            live(points, c);
+            live(late, c);
+            points += late;
+            std::stable_sort(points.begin(), points.end(),
+                             [](const auto &x, const auto &y) { return x.key < y.key; });
+            continue;
+        }
+        case Data::OpenedFile:
+            // U1 at its own times, I at others, and a different count.
+            points =
+                randomPoints(random, c == ChannelI ? 90000 : 120000, 0.0003 * c, offsets[c], false);
+            break;
+        }
+        if (data == Data::OpenedFile) {
+            std::array<PointList, ChannelCount> file;
+            for (const QCPGraphData &p : points)
+                file[std::size_t(c)].push_back({p.key, p.value});
+            store.merge(file);
+        } else {
+            live(points, c);
+        }
+    }
+    return lists;
+}
+
+// Linear between the points around key, the nearest end's value outside.
+double plainValueAt(const Points &points, double key)
+{
+    if (points.isEmpty())
+        return NAN;
+    int k = 0;
+    while (k < points.size() && points[k].key < key)
+        ++k;
+    if (k == points.size())
+        return points.last().value;
+    if (k == 0 || points[k].key == key)
+        return points[k].value;
+    const QCPGraphData &p = points[k - 1], &q = points[k];
+    return p.value + (q.value - p.value) * ((key - p.key) / (q.key - p.key));
+}
+
+double orUndefined(double x)
+{
+    return std::isfinite(x) ? x : NAN;
+}
+
+// The table computed point by point from the plain lists.
+Measurement plainMeasurement(const Lists &lists, double a, double b)
+{
+    Measurement m{};
+    m.a = a, m.b = b, m.dt = b - a, m.rate = orUndefined(1 / m.dt);
+    const double low = std::min(a, b), high = std::max(a, b), sign = a <= b ? 1 : -1;
+    Lists inside;
+    int offset = 0; // I's first point inside
+    for (int c = 0; c < ChannelCount; ++c) {
+        const double scale = c == ChannelT ? 10 : 1;
+        ChannelMeasurement &cm = m.channels[std::size_t(c)];
+        PlainSum sum, squares;
+        double lo = INFINITY, hi = -INFINITY;
+        for (const QCPGraphData &p : lists[std::size_t(c)]) {
+            if (p.key < low || p.key > high) {
+                offset += c == ChannelI && p.key < low;
+                continue;
+            }
+            inside[std::size_t(c)] << p;
+            sum.add(p.value), squares.add(p.value * p.value);
+            lo = std::min(lo, p.value), hi = std::max(hi, p.value);
+        }
+        const double n = inside[std::size_t(c)].size();
+        cm.points = qint64(n);
+        cm.atA = plainValueAt(lists[std::size_t(c)], a) * scale;
+        cm.atB = plainValueAt(lists[std::size_t(c)], b) * scale;
+        cm.delta = cm.atB - cm.atA;
+        cm.low = n ? lo * scale : NAN, cm.high = n ? hi * scale : NAN;
+        cm.peakToPeak = cm.high - cm.low;
+        cm.mean = n ? sum.value() / n * scale : NAN;
+        cm.rms = n ? std::sqrt(squares.value() / n) * scale : NAN;
+    }
+    const Points &current = inside[ChannelI];
+    const bool sameTimes = std::equal(lists[ChannelU1].begin(), lists[ChannelU1].end(),
+                                      lists[ChannelI].begin(), lists[ChannelI].end(),
+                                      [](const auto &x, const auto &y) { return x.key == y.key; });
+    PlainSum charge, energy;
+    auto power = [&](int k) {
+        const double u = sameTimes ? lists[ChannelU1][offset + k].value
+                                   : plainValueAt(lists[ChannelU1], current[k].key);
+        return u * current[k].value;
+    };
+    for (int k = 1; k < current.size(); ++k) {
+        const double dt = current[k].key - current[k - 1].key;
+        charge.add(dt * (current[k - 1].value + current[k].value) / 2);
+        energy.add(dt * (power(k - 1) + power(k)) / 2);
+    }
+    m.charge = current.isEmpty() ? NAN : sign * charge.value();
+    m.energy = current.isEmpty() || lists[ChannelU1].isEmpty() ? NAN : sign * energy.value();
+    m.power = orUndefined(m.energy / m.dt);
+    m.capacitance = orUndefined(m.charge / m.channels[ChannelU1].delta);
+    m.resistance = orUndefined(m.channels[ChannelU1].delta / m.channels[ChannelI].delta);
+    return m;
+}
+
+void compare(double got, double want, const char *what, int c = -1)
+{
+    const QString where =
+        QString::fromLatin1(what) + (c >= 0 ? QString::number(c) : QString()) +
+        QStringLiteral(": %1 against %2").arg(got, 0, 'g', 17).arg(want, 0, 'g', 17);
+    QVERIFY2(!std::isinf(got), qPrintable(where));
+    if (std::isnan(want)) {
+        QVERIFY2(std::isnan(got), qPrintable(where));
+        return;
+    }
+    QVERIFY2(std::abs(got - want) <= 1e-9 * std::abs(want) + 1e-300, qPrintable(where));
+}
+
+// The cursor lines' times on the plot: A, then B.
+std::array<double, 2> cursorTimes(QCustomPlot *plot)
+{
+    std::array<double, 2> times{NAN, NAN};
+    int k = 0;
+    for (int i = 0; i < plot->itemCount() && k < 2; ++i) {
+        if (auto *line = qobject_cast<QCPItemStraightLine *>(plot->item(i));
+            line && line->visible())
+            times[std::size_t(k++)] = line->point1->key();
+    }
+    return times;
+}
+
+void sendMouse(QCustomPlot *plot, QEvent::Type type, double x, Qt::MouseButtons held)
+{
+    const QPointF pos(x, plot->axisRect()->rect().center().y());
+    QMouseEvent event(type, pos, plot->mapToGlobal(pos),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(plot, &event);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestMeasurement : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void figures_data();
+    void figures();
+    void numbersReadBack();
+    void inTheWindow();
+};
+
+void TestMeasurement::figures_data()
+{
+    QTest::addColumn<Data>("data");
+    QTest::addColumn<double>("a");
+    QTest::addColumn<double>("b");
+    QTest::newRow("random") << Data::Random << 13.3701 << 171.9034;
+    QTest::newRow("random, short range late") << Data::Random << 199.91 << 199.97;
+    QTest::newRow("random, within a bucket") << Data::Random << 100.0101 << 100.0402;
+    QTest::newRow("A after B") << Data::Random << 150.5 << 20.25;
+    QTest::newRow("A on B") << Data::Random << 77.7 << 77.7;
+    QTest::newRow("equal times") << Data::EqualTimes << 3.1 << 60.7;
+    QTest::newRow("one point") << Data::OnePoint << 0.5 << 2.0;
+    QTest::newRow("one point, outside") << Data::OnePoint << 2.0 << 3.0;
+    QTest::newRow("no points") << Data::None << 0.0 << 1.0;
+    QTest::newRow("cursors before the data") << Data::Random << -5.0 << -1.0;
+    QTest::newRow("cursors around the data") << Data::Random << -5.0 << 1e6;
+    QTest::newRow("side buffer waiting") << Data::Waiting << 40.0 << 60.0;
+    QTest::newRow("opened file, other times") << Data::OpenedFile << 10.123 << 80.456;
+}
+
+// Every figure against the plain computation over the same points.
+void TestMeasurement::figures()
+{
+    QFETCH(Data, data);
+    QFETCH(double, a);
+    QFETCH(double, b);
+    ChannelStore store;
+    const Lists lists = fill(store, data);
+    if (data == Data::Waiting)
+        QVERIFY(store.channel(ChannelU1).waitingCount() > 0);
+    const Measurement got = measure(store, a, b);
+    const Measurement want = plainMeasurement(lists, a, b);
+    compare(got.dt, want.dt, "dt");
+    compare(got.rate, want.rate, "1/dt");
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelMeasurement &g = got.channels[std::size_t(c)];
+        const ChannelMeasurement &w = want.channels[std::size_t(c)];
+        QCOMPARE(g.points, w.points);
+        compare(g.atA, w.atA, "at A ", c);
+        compare(g.atB, w.atB, "at B ", c);
+        compare(g.delta, w.delta, "delta ", c);
+        compare(g.low, w.low, "min ", c);
+        compare(g.high, w.high, "max ", c);
+        compare(g.peakToPeak, w.peakToPeak, "peak-to-peak ", c);
+        compare(g.mean, w.mean, "mean ", c);
+        compare(g.rms, w.rms, "rms ", c);
+    }
+    compare(got.charge, want.charge, "Q");
+    compare(got.energy, want.energy, "E");
+    compare(got.power, want.power, "P");
+    compare(got.capacitance, want.capacitance, "C");
+    compare(got.resistance, want.resistance, "R");
+
+    // Asked again after more points: the sums follow the store.
+    if (data == Data::Random && std::max(a, b) < 1000) {
+        store.append(ChannelI, {1000.0}, {5.0});
+        QCOMPARE(measure(store, a, b).charge, got.charge);
+        QCOMPARE(measure(store, 999.0, 1001.0).channels[ChannelI].points, qint64(1));
+    }
+}
+
+void TestMeasurement::numbersReadBack()
+{
+    for (double x : {0.1, -1.0 / 3, 6.02214076e23, 5e-324, 400.0, -0.0}) {
+        const QString text = exactNumberText(x);
+        QVERIFY2(!text.contains(QLatin1Char(',')), qPrintable(text));
+        QCOMPARE(text.toDouble(), x);
+    }
+    QCOMPARE(exactNumberText(0.1), QStringLiteral("0.1"));
+    QCOMPARE(exactNumberText(NAN), QStringLiteral("—"));
+    QCOMPARE(exactNumberText(INFINITY), QStringLiteral("—"));
+}
+
+// One path through the window: switch on, drag A, step it with the arrow
+// keys, copy, and save and export the range.
+void TestMeasurement::inTheWindow()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCustomPlot *plot = w.form()->customPlot_VIT;
+    QVector<QCPGraphData> points;
+    for (int k = 0; k < 3000; ++k)
+        points.append({k * 0.01, 100 + 50 * std::sin(k * 0.003)});
+    mergePoints(w.channelStore(), points);
+    w.form()->btn_show_all->click();
+    const QCPRange view = plot->xAxis->range();
+
+    w.form()->menu_cursors->trigger();
+    auto *table = w.findChild<QWidget *>(QStringLiteral("measureWindow"));
+    QVERIFY(table && table->isVisible() && !table->isModal());
+    std::array<double, 2> times = cursorTimes(plot);
+    QCOMPARE(times[0], view.lower + view.size() / 3);
+    QCOMPARE(times[1], view.lower + view.size() * 2 / 3);
+    // A picture of the plot shows both lines.
+    const QImage picture = plot->toPixmap().toImage();
+    for (double t : times) {
+        const int x = int(std::lround(plot->xAxis->coordToPixel(t)));
+        int red = 0;
+        for (int y = plot->axisRect()->top(); y < plot->axisRect()->bottom(); ++y) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const QColor c = picture.pixelColor(x + dx, y);
+                red += c.red() > 150 && c.green() < 120 && c.blue() < 120;
+            }
+        }
+        QVERIFY2(red > plot->axisRect()->height() / 4, qPrintable(QString::number(red)));
+    }
+
+    // Dragging A moves A, not the view.
+    const double from = plot->xAxis->coordToPixel(times[0]) + 2;
+    const double to = from - 100;
+    sendMouse(plot, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseMove, from - 50, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseMove, to, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseButtonRelease, to, Qt::NoButton);
+    QCOMPARE(plot->xAxis->range(), view);
+    times = cursorTimes(plot);
+    QCOMPARE(times[0], plot->xAxis->pixelToCoord(to));
+
+    // A click moves the nearer cursor: B.
+    const double click = plot->xAxis->coordToPixel(times[1]) + 30;
+    sendMouse(plot, QEvent::MouseButtonPress, click, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseButtonRelease, click, Qt::NoButton);
+    QCOMPARE(cursorTimes(plot)[1], plot->xAxis->pixelToCoord(click));
+
+    // The arrow keys step B, the last used, over U1's points.
+    const double b = cursorTimes(plot)[1];
+    const double next = points[int(std::floor(b / 0.01)) + 1].key;
+    QTest::keyClick(plot, Qt::Key_Right);
+    QTest::keyClick(plot, Qt::Key_Right);
+    QTest::keyClick(plot, Qt::Key_Left);
+    QCOMPARE(cursorTimes(plot)[1], next);
+    times = cursorTimes(plot);
+
+    // Copied as tab-separated exact numbers, whatever the locale.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German));
+    w.form()->menu_copy_measurements->trigger();
+    QLocale::setDefault(before);
+    const QStringList lines =
+        QGuiApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const Measurement m = measure(w.channelStore(), times[0], times[1]);
+    QCOMPARE(lines.size(), 1 + 4 + 4 + 5);
+    QCOMPARE(lines[0].split(QLatin1Char('\t')).size(), 10);
+    QCOMPARE(lines[1].split(QLatin1Char('\t')).value(1).toDouble(), times[0]);
+    const QStringList u1 = lines[5].split(QLatin1Char('\t'));
+    QCOMPARE(u1.value(0), QStringLiteral("U1 (V)"));
+    QCOMPARE(u1.value(7).toDouble(), m.channels[ChannelU1].mean);
+    QCOMPARE(u1.value(9).toLongLong(), m.channels[ChannelU1].points);
+    QCOMPARE(lines[9].split(QLatin1Char('\t')).value(1).toDouble(), m.charge);
+
+    // Save and export of the range: the bytes of a file holding just those points.
+    QTemporaryDir dir;
+    ChannelStore range;
+    QVector<QCPGraphData> inside;
+    for (const QCPGraphData &p : points)
+        if (p.key >= times[0] && p.key <= times[1])
+            inside << p;
+    QCOMPARE(qint64(inside.size()), m.channels[ChannelU1].points);
+    mergePoints(range, inside);
+    QBuffer saved, exported;
+    saved.open(QIODevice::WriteOnly);
+    exported.open(QIODevice::WriteOnly);
+    QVERIFY(writeDataFile(saved, range.views()) && writeCsvFile(exported, range.views()));
+    {
+        DialogAnswer answer(dir.filePath(QStringLiteral("range.txt")));
+        w.form()->menu_save_range->trigger();
+    }
+    {
+        DialogAnswer answer(dir.filePath(QStringLiteral("range.csv")));
+        w.form()->menu_export_range->trigger();
+    }
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.txt"))), saved.data());
+    QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.csv"))), exported.data());
+
+    w.form()->btn_clear_data->click();
+    QVERIFY(!w.form()->menu_cursors->isChecked() && !table->isVisible());
+}
+
+int runMeasurementTests(int argc, char **argv)
+{
+    TestMeasurement tests;
+    return QTest::qExec(&tests, argc, argv);
+}
+
+#include "tst_measurement.moc"
