@@ -249,6 +249,7 @@ private slots:
         QElapsedTimer sinceStart; // started before the redraw timer, so never behind it
         sinceStart.start();
         button(w, "btn_start_collect")->click();
+        MainWindowProbe::recorder(w).waitUntilWritten(); // its name is shown as it starts
         const QString atStart = recordingStatus(w);
         QVERIFY2(atStart.startsWith(QStringLiteral("正在采集")), qPrintable(atStart));
         QVERIFY(atStart.contains(QStringLiteral("每通道 0 个点")));

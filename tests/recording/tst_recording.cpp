@@ -877,8 +877,8 @@ void RecordingTest::recentRecordings()
     QTRY_COMPARE(listed(), recovered);
 
     // The recovery message opens it.
-    QMessageBox *box = w.findChild<QMessageBox *>();
-    QVERIFY(box);
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = w.findChild<QMessageBox *>())); // the file may be there before the report
     const auto buttons = box->findChildren<QPushButton *>();
     const auto open = std::find_if(buttons.begin(), buttons.end(),
                                    [](QPushButton *b) { return b->text() == "打开"; });
