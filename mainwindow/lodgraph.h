@@ -25,8 +25,6 @@ class LodGraph : public QCPGraph
 public:
     LodGraph(QCPAxis *keyAxis, QCPAxis *valueAxis, std::shared_ptr<const ChannelData> channel);
 
-    const ChannelData &channel() const { return *source; }
-
     double selectTest(const QPointF &pos, bool onlySelectable,
                       QVariant *details = nullptr) const override;
     QCPRange getKeyRange(bool &foundRange,
