@@ -1,11 +1,16 @@
 #pragma once
 
+#include "datafiles/filejob.h"
 #include "datafiles/safefile.h"
 
 #include <QIODevice>
 
 #include <cstring>
 #include <memory>
+
+// The writers count their lines to the control in steps of this many + 1,
+// and look at its cancel as often.
+constexpr qsizetype progressMask = 0xFFFF;
 
 // Collects output in a fixed block and hands it to the device in large
 // writes; after the first failed write everything else is dropped.

@@ -74,7 +74,7 @@ QByteArray csvHeader(const ChannelSet &channels)
     return header;
 }
 
-bool writeCsvFile(QIODevice &device, const ChannelSet &channels)
+bool writeCsvFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control)
 {
     BufferedWriter out(device);
     const QByteArray header = csvHeader(channels);
@@ -85,7 +85,11 @@ bool writeCsvFile(QIODevice &device, const ChannelSet &channels)
     for (const ChannelView &channel : channels)
         rows = std::max(rows, channel.size());
 
+    if (control)
+        control->setTotal(rows);
     for (qsizetype i = 0; i < rows && !out.failed(); ++i) {
+        if ((i & progressMask) == progressMask && control && !control->advance(progressMask + 1))
+            return false;
         bool firstPair = true;
         for (int c = 0; c < ChannelCount; ++c) {
             const ChannelView &channel = channels[c];

@@ -2,6 +2,7 @@
 
 #include "datafiles/channeldata.h"
 
+class FileJobControl;
 class QIODevice;
 
 // CSV export: a header naming two columns per channel that holds points, then
@@ -10,8 +11,10 @@ class QIODevice;
 // Celsius). Where a channel has no point for a row its pair is two empty
 // fields, so every row has two fields per channel in the header. CR LF after
 // every line; with no points at all the file is a single CR LF.
-// Returns false as soon as a write fails.
-bool writeCsvFile(QIODevice &device, const ChannelSet &channels);
+// Returns false as soon as a write fails, or the control cancels; control,
+// if given, counts the rows written.
+bool writeCsvFile(QIODevice &device, const ChannelSet &channels,
+                  FileJobControl *control = nullptr);
 
 // The header line of the export, without its line end.
 QByteArray csvHeader(const ChannelSet &channels);

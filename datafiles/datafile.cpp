@@ -1,6 +1,7 @@
 #include "datafiles/datafile.h"
 
 #include "datafiles/bufferedwriter.h"
+#include "datafiles/filejob.h"
 
 #include <QIODevice>
 #include <QString>
@@ -9,6 +10,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
+#include <thread>
 
 namespace {
 
@@ -109,9 +112,15 @@ double parseDataNumber(QByteArrayView token, bool *ok)
     return value;
 }
 
-bool writeDataFile(QIODevice &device, const ChannelSet &channels)
+bool writeDataFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control)
 {
     BufferedWriter out(device);
+    if (control) {
+        qint64 all = 0;
+        for (const ChannelView &channel : channels)
+            all += channel.size();
+        control->setTotal(all);
+    }
     for (int c = 0; c < ChannelCount && !out.failed(); ++c) {
         const ChannelView &channel = channels[c];
         const qsizetype count = channel.size();
@@ -120,6 +129,9 @@ bool writeDataFile(QIODevice &device, const ChannelSet &channels)
         out.append(sectionNames[c], qsizetype(std::strlen(sectionNames[c])));
         out.append(lineEnd, 2);
         for (qsizetype i = 0; i < count; ++i) {
+            if ((i & progressMask) == progressMask && control &&
+                !control->advance(progressMask + 1))
+                return false;
             const DataPoint point = channel.at(i);
             char *line = out.reserve(2 * MaxDataNumberLength + 3);
             char *o = line + formatDataNumber(point.key, line);
@@ -253,7 +265,7 @@ private:
 
 } // namespace
 
-DataFileContents readDataFile(QIODevice &device)
+DataFileContents readDataFile(QIODevice &device, FileJobControl *control)
 {
     DataFileParser parser;
     constexpr qint64 blockSize = 1 << 20;
@@ -268,6 +280,10 @@ DataFileContents readDataFile(QIODevice &device)
             parser.finish();
             break;
         }
+        if (control && !control->advance(got)) {
+            parser.readError();
+            break;
+        }
         if (!parser.feed(block.get(), got))
             break;
     }
@@ -280,4 +296,291 @@ DataFileContents readDataFile(QByteArrayView bytes)
     if (parser.feed(bytes.data(), bytes.size()))
         parser.finish();
     return std::move(parser.contents);
+}
+
+namespace {
+
+// Where a section (or the part of one that a chunk of the file holds) goes.
+struct Segment
+{
+    int channel;     // -1: the section the chunk before ends in goes on
+    qsizetype lines; // its point lines
+    qsizetype first; // the position of its first point in the channel
+};
+
+// The channel whose section name the line [begin, end) (CR removed) is; -1
+// for any other line.
+int sectionOf(const char *begin, const char *end)
+{
+    const QByteArrayView line(begin, end - begin);
+    for (int c = 0; c < ChannelCount; ++c) {
+        if (line == QByteArrayView(sectionNames[c]))
+            return c;
+    }
+    return -1;
+}
+
+const char *withoutCr(const char *begin, const char *end)
+{
+    return (end != begin && end[-1] == '\r') ? end - 1 : end;
+}
+
+// Hands lines(begin, end) runs of whole lines: those of the device whose first
+// byte lies in [from, to). The last line of the device may have no LF.
+template <typename Lines>
+PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, int weight,
+                     FileJobControl *control, Lines &&lines)
+{
+    constexpr qint64 blockSize = 1 << 20;
+    qint64 start = from;
+    if (from > 0) { // the line holding byte from - 1 is the chunk before's
+        if (!device.seek(from - 1))
+            return PlainRead::ReadError;
+        char probe[4096];
+        for (qint64 at = from - 1;;) {
+            const qint64 got = device.read(probe, sizeof probe);
+            if (got < 0)
+                return PlainRead::ReadError;
+            if (got == 0)
+                return PlainRead::Read;
+            if (const void *lf = std::memchr(probe, '\n', size_t(got))) {
+                start = at + (static_cast<const char *>(lf) - probe) + 1;
+                break;
+            }
+            at += got;
+        }
+        if (start >= to)
+            return PlainRead::Read;
+        if (!device.seek(start))
+            return PlainRead::ReadError;
+    }
+    std::vector<char> buffer(blockSize);
+    qint64 bufferStart = start; // file position of buffer[0], a line's start
+    size_t used = 0;
+    for (;;) {
+        if (buffer.size() < used + blockSize)
+            buffer.resize(used + blockSize); // a line longer than a block
+        const qint64 got = device.read(buffer.data() + used, blockSize);
+        if (got < 0)
+            return PlainRead::ReadError;
+        used += size_t(got);
+        const char *const data = buffer.data();
+        size_t handled = 0;
+        bool last = got == 0;
+        if (last) {
+            handled = used;
+        } else if (bufferStart + qint64(used) >= to) {
+            const size_t lastByte = size_t(std::max<qint64>(0, to - 1 - bufferStart));
+            if (const void *lf = std::memchr(data + lastByte, '\n', used - lastByte)) {
+                handled = size_t(static_cast<const char *>(lf) - data) + 1;
+                last = true;
+            }
+        }
+        if (!last) {
+            for (size_t k = used; k > 0 && handled == 0; --k)
+                handled = data[k - 1] == '\n' ? k : 0;
+        }
+        if (handled > 0) {
+            const PlainRead result = lines(data, data + handled);
+            if (result != PlainRead::Read)
+                return result;
+            if (control && !control->advance(qint64(handled) / weight))
+                return PlainRead::Cancelled;
+        }
+        if (last)
+            return PlainRead::Read;
+        std::memmove(buffer.data(), data + handled, used - handled);
+        bufferStart += qint64(handled);
+        used -= handled;
+    }
+}
+
+// Runs job(k) for k in [0, threads), on this thread and threads - 1 others,
+// and gives the first result other than Read.
+template <typename Job> PlainRead inParallel(int threads, Job &&job)
+{
+    std::vector<PlainRead> results(size_t(threads), PlainRead::Read);
+    std::vector<std::thread> others;
+    for (int k = 1; k < threads; ++k)
+        others.emplace_back([&results, &job, k] { results[size_t(k)] = job(k); });
+    results[0] = job(0);
+    for (std::thread &t : others)
+        t.join();
+    for (PlainRead r : results) {
+        if (r != PlainRead::Read)
+            return r;
+    }
+    return PlainRead::Read;
+}
+
+// The first pass over a chunk: its sections and how many lines each holds.
+PlainRead countLines(const char *begin, const char *end, std::vector<Segment> &segments)
+{
+    const std::string_view text(begin, size_t(end - begin));
+    const auto addLines = [&segments](const char *from, const char *to) {
+        qsizetype n = qsizetype(std::count(from, to, '\n'));
+        if (from != to && to[-1] != '\n')
+            ++n; // the device's last line
+        segments.back().lines += n;
+    };
+    const char *counted = begin; // lines before here are counted
+    // Point lines hold no '_', so every section name is found by its "_DATA".
+    for (size_t at = text.find("_DATA"); at != std::string_view::npos;
+         at = text.find("_DATA", at + 1)) {
+        const char *lineBegin = begin + at;
+        while (lineBegin != begin && lineBegin[-1] != '\n')
+            --lineBegin;
+        const char *lineEnd =
+            static_cast<const char *>(std::memchr(begin + at, '\n', size_t(end - begin) - at));
+        if (!lineEnd)
+            lineEnd = end;
+        const int channel = sectionOf(lineBegin, withoutCr(lineBegin, lineEnd));
+        if (channel < 0 || lineBegin < counted)
+            return PlainRead::NotPlain;
+        addLines(counted, lineBegin);
+        segments.push_back({channel, 0, 0});
+        counted = lineEnd == end ? end : lineEnd + 1;
+    }
+    addLines(counted, end);
+    return PlainRead::Read;
+}
+
+// The second pass over a chunk: every line a section name (the next of the
+// chunk's segments) or two numbers, which go to their places.
+class PointWriter
+{
+public:
+    PointWriter(const std::vector<Segment> &segments, const std::array<char *, ChannelCount> &rooms)
+        : segments(segments), rooms(rooms)
+    {
+        enter(0);
+    }
+
+    PlainRead lines(const char *begin, const char *end)
+    {
+        while (begin != end) {
+            const char *lf = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+            const char *lineEnd = lf ? lf : end;
+            if (!point(begin, withoutCr(begin, lineEnd)))
+                return PlainRead::NotPlain;
+            begin = lf ? lf + 1 : end;
+        }
+        return PlainRead::Read;
+    }
+
+    // Whether every segment got the points the first pass counted.
+    bool complete() const { return segment + 1 == segments.size() && next == segmentEnd; }
+
+private:
+    void enter(size_t s)
+    {
+        segment = s;
+        const Segment &seg = segments[s];
+        target = seg.channel >= 0 ? rooms[size_t(seg.channel)] : nullptr;
+        next = seg.first;
+        segmentEnd = seg.first + seg.lines;
+    }
+
+    bool point(const char *begin, const char *end)
+    {
+        const char *space1 = static_cast<const char *>(std::memchr(begin, ' ', size_t(end - begin)));
+        if (!space1 || space1 + 1 == end) { // one token: a section name or the end
+            if (next != segmentEnd || segment + 1 >= segments.size())
+                return false;
+            enter(segment + 1);
+            return sectionOf(begin, space1 ? space1 : end) == segments[segment].channel;
+        }
+        const char *rest = space1 + 1;
+        const char *space2 = static_cast<const char *>(std::memchr(rest, ' ', size_t(end - rest)));
+        if ((space2 && space2 + 1 != end) || !target || next == segmentEnd)
+            return false;
+        bool keyOk, valueOk;
+        const DataPoint p{parseDataNumber(QByteArrayView(begin, space1 - begin), &keyOk),
+                          parseDataNumber(QByteArrayView(rest, (space2 ? space2 : end) - rest),
+                                          &valueOk)};
+        if (!keyOk || !valueOk || space1 == begin || rest == (space2 ? space2 : end))
+            return false;
+        std::memcpy(target + size_t(next) * sizeof(DataPoint), &p, sizeof p);
+        ++next;
+        return true;
+    }
+
+    const std::vector<Segment> &segments;
+    const std::array<char *, ChannelCount> &rooms;
+    size_t segment = 0;
+    char *target = nullptr;
+    qsizetype next = 0;
+    qsizetype segmentEnd = 0;
+};
+
+} // namespace
+
+PlainRead readPlainDataFile(const std::function<std::unique_ptr<QIODevice>()> &openDevice,
+                            qint64 size, int threads, const PointRoom &room,
+                            std::array<qsizetype, ChannelCount> &counts, FileJobControl *control)
+{
+    counts.fill(0);
+    threads = std::max(1, threads);
+    if (control)
+        control->setTotal(size + size / 4);
+    std::vector<qint64> bounds;
+    for (int k = 0; k <= threads; ++k)
+        bounds.push_back(size * k / threads);
+    std::atomic<bool> stopAll{false};
+    const auto overChunk = [&](int k, int weight, auto &&lines) {
+        const std::unique_ptr<QIODevice> device = openDevice();
+        if (!device)
+            return PlainRead::ReadError;
+        const PlainRead result = forLinesIn(
+            *device, bounds[size_t(k)], bounds[size_t(k) + 1], weight, control,
+            [&](const char *begin, const char *end) {
+                return stopAll.load(std::memory_order_relaxed) ? PlainRead::Cancelled
+                                                               : lines(begin, end);
+            });
+        if (result != PlainRead::Read)
+            stopAll.store(true, std::memory_order_relaxed);
+        return result;
+    };
+
+    std::vector<std::vector<Segment>> chunks(size_t(threads), {Segment{-1, 0, 0}});
+    PlainRead result = inParallel(threads, [&](int k) {
+        return overChunk(k, 4, [&](const char *begin, const char *end) {
+            return countLines(begin, end, chunks[size_t(k)]);
+        });
+    });
+    if (result != PlainRead::Read)
+        return result;
+
+    // Each segment's place in its channel, in file order.
+    int channel = -1;
+    for (std::vector<Segment> &segments : chunks) {
+        for (Segment &s : segments) {
+            if (s.channel < 0)
+                s.channel = channel;
+            else
+                channel = s.channel;
+            if (s.channel < 0 && s.lines > 0)
+                return PlainRead::NotPlain; // point lines before the first section
+            if (s.channel >= 0) {
+                s.first = counts[size_t(s.channel)];
+                counts[size_t(s.channel)] += s.lines;
+            }
+        }
+    }
+    std::array<char *, ChannelCount> rooms{};
+    for (int c = 0; c < ChannelCount; ++c) {
+        if (counts[size_t(c)] > 0)
+            rooms[size_t(c)] = static_cast<char *>(room(c, counts[size_t(c)]));
+    }
+
+    stopAll = false;
+    result = inParallel(threads, [&](int k) {
+        PointWriter writer(chunks[size_t(k)], rooms);
+        const PlainRead read = overChunk(
+            k, 1, [&](const char *begin, const char *end) { return writer.lines(begin, end); });
+        return read == PlainRead::Read && !writer.complete() ? PlainRead::NotPlain : read;
+    });
+    if (result != PlainRead::Read)
+        counts.fill(0);
+    return result;
 }

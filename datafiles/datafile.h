@@ -4,6 +4,10 @@
 
 #include <QByteArrayView>
 
+#include <functional>
+#include <memory>
+
+class FileJobControl;
 class QIODevice;
 
 // The text data file: up to four sections "U1_DATA", "I_DATA", "T_DATA",
@@ -30,9 +34,11 @@ QByteArray formatDataNumber(double number);
 // for plain decimal tokens. ok, if given, says whether it was a number.
 double parseDataNumber(QByteArrayView token, bool *ok = nullptr);
 
-// Writes the channels' points. Returns false as soon as a write fails; the
-// device then holds an unknown part of the file.
-bool writeDataFile(QIODevice &device, const ChannelSet &channels);
+// Writes the channels' points. Returns false as soon as a write fails, or
+// the control cancels; the device then holds an unknown part of the file.
+// control, if given, counts the points written.
+bool writeDataFile(QIODevice &device, const ChannelSet &channels,
+                   FileJobControl *control = nullptr);
 
 // Why reading ended.
 enum class ReadStop {
@@ -76,5 +82,32 @@ struct DataFileContents
 // CR LF line ends, the last line with or without a line end. A header line
 // selects the channel for the point lines after it; a line that cannot be
 // placed ends reading and the points read until then are kept.
-DataFileContents readDataFile(QIODevice &device);
+// control, if given, counts the bytes read; a cancel ends reading as a read
+// error does.
+DataFileContents readDataFile(QIODevice &device, FileJobControl *control = nullptr);
 DataFileContents readDataFile(QByteArrayView bytes);
+
+// Where readPlainDataFile() puts channel c's points: room for count points,
+// each written as two doubles (time, value) in place. Called once per
+// channel that has points, before any point is written.
+using PointRoom = std::function<void *(int channel, qsizetype count)>;
+
+enum class PlainRead {
+    Read,      // every point is in its room
+    NotPlain,  // readDataFile() must read the file; the rooms hold nothing useful
+    Cancelled, // by the control
+    ReadError, // a device reported an error
+};
+
+// Reads a plain data file, one whose lines are all section names or two
+// numbers and whose first line is a section name, to the same points as
+// readDataFile(), at the speed of parsing: a first pass counts each
+// section's lines so that every point goes straight to its place, a second
+// parses them. Both passes split the file among `threads` threads, each
+// reading through a device of its own from openDevice(), positioned
+// anywhere. control, if given, counts bytes out of 5/4 of size. counts: the
+// points per channel.
+PlainRead readPlainDataFile(const std::function<std::unique_ptr<QIODevice>()> &openDevice,
+                            qint64 size, int threads, const PointRoom &room,
+                            std::array<qsizetype, ChannelCount> &counts,
+                            FileJobControl *control = nullptr);

@@ -7,7 +7,9 @@
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
+#include "datafiles/filejob.h"
 #include "datafiles/safefile.h"
+#include "mainwindow/filework.h"
 #include "mainwindow/plotcursors.h"
 #include "ui_mainwindow.h"
 
@@ -22,6 +24,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
+#include <type_traits>
 
 namespace {
 
@@ -34,14 +38,6 @@ public:
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
-
-// Writes through the shared safe writer, with the wait cursor. Returns the
-// system's reason for a failure, or an empty text.
-QString writeAtomically(const QString &fileName, const std::function<bool(QIODevice &)> &write)
-{
-    WaitCursor wait;
-    return writeFileSafely(fileName, write).error;
-}
 
 // The name with ".suffix" added where it has no extension of its own.
 QString withSuffix(const QString &fileName, const QString &suffix)
@@ -93,82 +89,216 @@ QString shownName(const QString &fileName)
 
 } // namespace
 
+// The file the open command reads on the file worker: the points as the
+// graphs keep them, sized once from the file and sorted; what was read.
+struct LoadedFile
+{
+    std::array<QVector<QCPGraphData>, ChannelCount> points;
+    DataFileContents report; // without its points
+    QString readError;
+};
+
+namespace {
+
+// File worker. A plain file is read straight into the graphs' vectors on
+// every core; any other is read by the one reader that knows every odd line.
+void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &loaded)
+{
+    static_assert(sizeof(QCPGraphData) == sizeof(DataPoint) &&
+                      std::is_trivially_copyable_v<QCPGraphData>,
+                  "the reader writes (time, value) pairs in place");
+    std::array<qsizetype, ChannelCount> counts{};
+    qint64 held = 0;
+    const qint64 size = QFileInfo(fileName).size();
+    // A chunk of less than a few megabytes is not worth a thread.
+    const int threads = int(std::clamp<qint64>(
+        size >> 22, 1, qint64(std::max(1u, std::thread::hardware_concurrency()))));
+    const PlainRead plain = readPlainDataFile(
+        [&fileName]() -> std::unique_ptr<QIODevice> {
+            auto file = std::make_unique<QFile>(fileName);
+            return file->open(QIODevice::ReadOnly) ? std::move(file) : nullptr;
+        },
+        size, threads,
+        [&](int c, qsizetype count) -> void * {
+            QVector<QCPGraphData> &points = loaded.points[std::size_t(c)];
+            points.resize(count);
+            held += qint64(count) * qint64(sizeof(QCPGraphData));
+            control.setHeldBytes(held);
+            return points.data();
+        },
+        counts, &control);
+    if (plain != PlainRead::Read) {
+        loaded.points = {};
+        control.setHeldBytes(0);
+    }
+    if (plain == PlainRead::NotPlain || plain == PlainRead::ReadError) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            loaded.report.stop = ReadStop::ReadError;
+            loaded.report.stopLine = 1;
+            loaded.readError = file.errorString();
+            return;
+        }
+        control.setTotal(file.size());
+        loaded.report = readDataFile(file, &control);
+        if (loaded.report.stop == ReadStop::ReadError)
+            loaded.readError = file.errorString();
+        for (std::size_t c = 0; c < ChannelCount; ++c) {
+            PointList &list = loaded.report.points[c];
+            QVector<QCPGraphData> &points = loaded.points[c];
+            points.reserve(qsizetype(list.size()));
+            for (const DataPoint &p : list)
+                points.append(QCPGraphData(p.key, p.value));
+            PointList().swap(list);
+        }
+    }
+    if (control.cancelled()) {
+        loaded.points = {};
+        return;
+    }
+    for (QVector<QCPGraphData> &points : loaded.points)
+        ChannelStore::sortForMerge(points);
+}
+
+} // namespace
+
 void MainWindow::on_menu_save_triggered()
 {
     saveData(false);
 }
 
-// Every point held, or those between the measurement cursors; the counts
-// for the status bar.
-ChannelSet MainWindow::viewsToWrite(bool range, QString &countText) const
+// Refuses a second file command while one runs; true if refused.
+bool MainWindow::refuseWhileFileWork()
 {
-    if (!range) {
-        countText = pointCountText();
-        return channels.views();
-    }
-    const ChannelSet views =
-        channels.views(std::min(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)),
-                       std::max(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)));
+    if (!files->busy())
+        return false;
+    showProblem(tr("另一项文件操作还在进行。请等它完成，或在进度窗口中取消它。"));
+    return true;
+}
+
+// Every point held, or those between the measurement cursors, as they are
+// now; the counts for the status bar.
+ChannelSnapshot MainWindow::snapshotToWrite(bool range, QString &countText) const
+{
+    ChannelSnapshot shot =
+        range ? channels.snapshot(
+                    std::min(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)),
+                    std::max(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)))
+              : channels.snapshot();
     qsizetype counts[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
-        counts[c] = views[std::size_t(c)].size();
+        counts[c] = shot.count(c);
     countText = pointCountText(counts);
-    return views;
+    return shot;
+}
+
+// Writes bytes on the file worker, as the safe writer does; done() gets the
+// result and whether the user cancelled.
+void MainWindow::writeInBackground(const QString &fileName, std::function<QString()> what,
+                                   std::function<bool(QIODevice &, FileJobControl &)> content,
+                                   std::function<void(const FileWriteResult &, bool)> done)
+{
+    auto result = std::make_shared<FileWriteResult>();
+    files->start(
+        std::move(what),
+        [fileName, result, content = std::move(content)](FileJobControl &control) {
+            *result = writeFileSafely(fileName,
+                                      [&](QIODevice &file) { return content(file, control); });
+        },
+        [result, done = std::move(done)](bool cancelled) { done(*result, cancelled); });
+}
+
+// Save and export: the points present when the command was given go to the
+// file, while later ones keep coming to the graphs.
+void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
+{
+    QString counts;
+    auto shot = std::make_shared<ChannelSnapshot>(snapshotToWrite(range, counts));
+    const QString name = QFileInfo(fileName).fileName();
+    writeInBackground(
+        fileName,
+        [name, csv] { return (csv ? tr("正在导出 %1") : tr("正在保存 %1")).arg(name); },
+        [shot, csv](QIODevice &file, FileJobControl &control) mutable {
+            const ChannelSet views = shot->views();
+            const bool ok =
+                csv ? writeCsvFile(file, views, &control) : writeDataFile(file, views, &control);
+            shot.reset(); // the store may change its points freely again
+            return ok;
+        },
+        [this, fileName, counts, csv](const FileWriteResult &result, bool cancelled) {
+            const QString shown = shownName(fileName);
+            if (result.ok)
+                ui->statusbar->showMessage(
+                    (csv ? tr("已导出 %1 到 %2") : tr("已保存 %1 到 %2")).arg(counts, shown));
+            else if (cancelled)
+                ui->statusbar->showMessage(
+                    (csv ? tr("已取消导出，%1 未改动") : tr("已取消保存，%1 未改动")).arg(shown));
+            else
+                showProblem((csv ? tr("无法导出 %1：%2") : tr("无法保存 %1：%2"))
+                                .arg(shown, result.error));
+        });
 }
 
 void MainWindow::saveData(bool range)
 {
+    if (refuseWhileFileWork())
+        return;
     const QString fileName = askFileToWrite(this, tr("保存Korvel文本数据"),
                                             {tr("文本数据文件 (*.txt)")}, {QStringLiteral("txt")});
-    if (fileName.isNull())
-        return;
-    QString counts;
-    const ChannelSet views = viewsToWrite(range, counts);
-    const QString failure =
-        writeAtomically(fileName, [&](QIODevice &file) { return writeDataFile(file, views); });
-    if (!failure.isEmpty())
-        showProblem(tr("无法保存 %1：%2").arg(shownName(fileName), failure));
-    else
-        ui->statusbar->showMessage(tr("已保存 %1 到 %2").arg(counts, shownName(fileName)));
+    if (!fileName.isNull())
+        writePoints(fileName, range, false);
 }
 
 void MainWindow::on_menu_open_data_triggered()
 {
+    if (refuseWhileFileWork())
+        return;
     const QString fileName =
         QFileDialog::getOpenFileName(this, tr("打开Korvel数据文件"), ".", tr("数据文件(*.txt)"));
     if (!fileName.isNull())
         openDataFile(fileName);
 }
 
-// Merges the file's points into the channels and shows them all.
+// Reads the file on the file worker; merges its points into the channels
+// and shows them all when it is read, unless the user cancelled.
 void MainWindow::openDataFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        showProblem(tr("无法打开 %1：%2").arg(shownName(fileName), file.errorString()));
+    if (refuseWhileFileWork())
         return;
+    {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            showProblem(tr("无法打开 %1：%2").arg(shownName(fileName), file.errorString()));
+            return;
+        }
     }
+    auto loaded = std::make_shared<LoadedFile>();
+    const QString name = QFileInfo(fileName).fileName();
+    files->start([name] { return tr("正在读取 %1").arg(name); },
+                 [fileName, loaded](FileJobControl &control) {
+                     loadDataFile(fileName, control, *loaded);
+                 },
+                 [this, fileName, loaded](bool cancelled) {
+                     if (cancelled)
+                         ui->statusbar->showMessage(
+                             tr("已取消打开 %1，未读入任何点").arg(shownName(fileName)));
+                     else
+                         showOpenedFile(fileName, *loaded);
+                 });
+}
 
+void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
+{
     QCustomPlot *plot = ui->customPlot_VIT;
     qsizetype read[ChannelCount];
-    ReadStop stop;
-    qint64 stopLine;
-    QString readError;
-    QString irregular;
-    {
-        WaitCursor wait;
-        // Whatever was read before a line that ends reading stays.
-        DataFileContents contents = readDataFile(file);
-        if (contents.stop == ReadStop::ReadError)
-            readError = file.errorString();
-        file.close();
-        stop = contents.stop;
-        stopLine = contents.stopLine;
-        irregular = irregularLinesText(contents);
-        for (int c = 0; c < ChannelCount; ++c)
-            read[c] = qsizetype(contents.points[c].size());
-        channels.merge(contents.points);
-    }
+    for (int c = 0; c < ChannelCount; ++c)
+        read[c] = loaded.points[std::size_t(c)].size();
+    const DataFileContents &contents = loaded.report;
+    const ReadStop stop = contents.stop;
+    const QString irregular = irregularLinesText(contents);
+    // Whatever was read before a line that ends reading stays.
+    channels.merge(loaded.points);
+    loaded.points = {};
 
     plot->xAxis->setRange(0, 1);
     plot->xAxis->rescale(true); // visible graphs only
@@ -189,9 +319,10 @@ void MainWindow::openDataFile(const QString &fileName)
     }
     const QString why = stop == ReadStop::UnknownLine ? tr("这一行不是段名，读取到此为止")
                         : stop == ReadStop::NoSection ? tr("第一个段名之前有数据行，读取到此为止")
-                                                      : tr("读取出错（%1）").arg(readError);
+                                                      : tr("读取出错（%1）").arg(loaded.readError);
     QString text = tr("%1 第 %2 行：%3。\n%4，此前读取的点已保留。")
-                       .arg(shownName(fileName), QLocale().toString(stopLine), why, readText);
+                       .arg(shownName(fileName), QLocale().toString(contents.stopLine), why,
+                            readText);
     if (!irregular.isEmpty())
         text += QLatin1Char('\n') + irregular;
     showProblem(text);
@@ -226,18 +357,12 @@ void MainWindow::on_menu_export_triggered()
 
 void MainWindow::exportData(bool range)
 {
+    if (refuseWhileFileWork())
+        return;
     const QString fileName = askFileToWrite(this, tr("导出Korvel数据"), {tr("数据文件 (*.csv)")},
                                             {QStringLiteral("csv")});
-    if (fileName.isNull())
-        return;
-    QString counts;
-    const ChannelSet views = viewsToWrite(range, counts);
-    const QString failure =
-        writeAtomically(fileName, [&](QIODevice &file) { return writeCsvFile(file, views); });
-    if (!failure.isEmpty())
-        showProblem(tr("无法导出 %1：%2").arg(shownName(fileName), failure));
-    else
-        ui->statusbar->showMessage(tr("已导出 %1 到 %2").arg(counts, shownName(fileName)));
+    if (!fileName.isNull())
+        writePoints(fileName, range, true);
 }
 
 // The plot as it is shown, at its size, as PNG or PDF after the name's
@@ -245,6 +370,8 @@ void MainWindow::exportData(bool range)
 // complete.
 void MainWindow::on_menu_save_picture_triggered()
 {
+    if (refuseWhileFileWork())
+        return;
     const QString fileName =
         askFileToWrite(this, tr("保存图片"), {tr("PNG 图片 (*.png)"), tr("PDF 文档 (*.pdf)")},
                        {QStringLiteral("png"), QStringLiteral("pdf")});
@@ -252,17 +379,31 @@ void MainWindow::on_menu_save_picture_triggered()
         return;
     const bool pdf =
         QFileInfo(fileName).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+    // Drawn here, where the plot lives (the level of detail keeps that short);
+    // written on the file worker.
     QByteArray picture;
     {
         WaitCursor wait;
         picture = plotPicture(ui->customPlot_VIT, pdf);
     }
-    const QString failure =
-        picture.isEmpty() ? tr("无法绘制图片") : writeAtomically(fileName, [&](QIODevice &file) {
-            return writeFully(file, picture.constData(), picture.size());
+    if (picture.isEmpty()) {
+        showProblem(tr("无法保存图片 %1：%2").arg(shownName(fileName), tr("无法绘制图片")));
+        return;
+    }
+    const QString name = QFileInfo(fileName).fileName();
+    writeInBackground(
+        fileName, [name] { return tr("正在保存 %1").arg(name); },
+        [picture](QIODevice &file, FileJobControl &control) {
+            control.setTotal(picture.size());
+            return writeFully(file, picture.constData(), picture.size()) &&
+                   control.advance(picture.size());
+        },
+        [this, fileName](const FileWriteResult &result, bool cancelled) {
+            if (result.ok)
+                ui->statusbar->showMessage(tr("已将图片保存到 %1").arg(shownName(fileName)));
+            else if (cancelled)
+                ui->statusbar->showMessage(tr("已取消保存，%1 未改动").arg(shownName(fileName)));
+            else
+                showProblem(tr("无法保存图片 %1：%2").arg(shownName(fileName), result.error));
         });
-    if (!failure.isEmpty())
-        showProblem(tr("无法保存图片 %1：%2").arg(shownName(fileName), failure));
-    else
-        ui->statusbar->showMessage(tr("已将图片保存到 %1").arg(shownName(fileName)));
 }

@@ -169,7 +169,7 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
     const qsizetype n = std::min(keys.size(), values.size());
     QVector<QCPGraphData> &held = container->vector();
     qsizetype j = 0;
-    if (waiting.isEmpty()) {
+    if (waiting.isEmpty() && !this->held()) {
         for (; j < n; ++j) {
             if (!held.isEmpty() && keyBefore(keys[j], held.constLast().key))
                 break;
@@ -200,9 +200,14 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
         settle();
 }
 
+bool ChannelData::held() const
+{
+    return container->shared() && container->size() > copyWhileSharedLimit;
+}
+
 void ChannelData::settle() const
 {
-    if (waiting.isEmpty())
+    if (waiting.isEmpty() || held())
         return;
     if (!waitingSorted)
         std::stable_sort(waiting.begin(), waiting.end(), pointBefore<QCPGraphData>);
@@ -224,6 +229,20 @@ void ChannelData::merge(PointList &points)
     if (!std::is_sorted(points.begin(), points.end(), pointBefore<DataPoint>))
         std::stable_sort(points.begin(), points.end(), pointBefore<DataPoint>);
     invalidateIndexFrom(mergeSorted(container->vector(), points.data(), qsizetype(points.size())));
+}
+
+void ChannelData::merge(QVector<QCPGraphData> &points)
+{
+    if (points.isEmpty())
+        return;
+    settle();
+    if (container->isEmpty() && waiting.isEmpty()) {
+        container->clear(); // no room kept in front
+        container->vector().swap(points);
+        invalidateIndexFrom(0);
+        return;
+    }
+    invalidateIndexFrom(mergeSorted(container->vector(), points.constData(), points.size()));
 }
 
 void ChannelData::clear()
@@ -520,6 +539,18 @@ void ChannelStore::merge(std::array<PointList, ChannelCount> &points)
         channels[std::size_t(c)]->merge(points[std::size_t(c)]);
 }
 
+void ChannelStore::merge(std::array<QVector<QCPGraphData>, ChannelCount> &points)
+{
+    for (int c = 0; c < ChannelCount; ++c)
+        channels[std::size_t(c)]->merge(points[std::size_t(c)]);
+}
+
+void ChannelStore::sortForMerge(QVector<QCPGraphData> &points)
+{
+    if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
+        std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
+}
+
 void ChannelStore::clear()
 {
     for (auto &c : channels)
@@ -646,6 +677,41 @@ ChannelSet ChannelStore::views(double low, double high) const
         set[std::size_t(c)] = ChannelView(end - first, data.points().points() + first, viewPoint);
     }
     return set;
+}
+
+ChannelSet ChannelSnapshot::views() const
+{
+    ChannelSet set;
+    for (std::size_t c = 0; c < ChannelCount; ++c)
+        set[c] = ChannelView(ends[c] - firsts[c], vectors[c].constData() + firsts[c], viewPoint);
+    return set;
+}
+
+ChannelSnapshot ChannelStore::snapshot() const
+{
+    return takeSnapshot(nullptr);
+}
+
+ChannelSnapshot ChannelStore::snapshot(double low, double high) const
+{
+    const QCPRange range(low, high);
+    return takeSnapshot(&range);
+}
+
+ChannelSnapshot ChannelStore::takeSnapshot(const QCPRange *range) const
+{
+    ChannelSnapshot shot;
+    for (std::size_t c = 0; c < ChannelCount; ++c) {
+        const ChannelData &data = *channels[c];
+        data.settle();
+        const auto [first, end] = range ? data.span(range->lower, range->upper)
+                                        : std::pair<qsizetype, qsizetype>(0, data.points().size());
+        ChannelPoints &points = *data.container;
+        shot.vectors[c] = points.vector();
+        shot.firsts[c] = points.offset() + first;
+        shot.ends[c] = points.offset() + end;
+    }
+    return shot;
 }
 
 void ChannelStore::addMemoryUse(RecordingMemory &use) const

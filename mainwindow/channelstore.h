@@ -49,11 +49,15 @@ class ChannelPoints : public QCPGraphDataContainer
 {
 public:
     qsizetype capacity() const { return mData.capacity(); }
+    // Whether a snapshot shares the points.
+    bool shared() const { return !mData.isDetached(); }
     const QCPGraphData *points() const { return mData.constData() + mPreallocSize; }
 
 private:
     friend class ChannelData;
+    friend class ChannelStore;
     QVector<QCPGraphData> &vector() { return mData; }
+    int offset() const { return mPreallocSize; }
 };
 
 // One channel: its points, the level-of-detail summary of their values and
@@ -122,12 +126,20 @@ public:
     // Memory beside the points: the summary and the waiting points.
     std::size_t sideBytes() const;
 
+    // While a snapshot shares the points, a change that would have to copy
+    // more than this many of them waits instead (live points stay waiting,
+    // drawn and counted once the snapshot is gone); a smaller one copies.
+    static constexpr qsizetype copyWhileSharedLimit = 1 << 20;
+
 private:
     friend class ChannelStore;
 
     void append(const QVector<double> &keys, const QVector<double> &values);
     void merge(PointList &points);
+    void merge(QVector<QCPGraphData> &points);
     void clear();
+    // Whether the points are shared with a snapshot too large to copy.
+    bool held() const;
     void syncIndex() const;
     // The prefix sums, built by the first measurement and extended by each
     // after it, so that drawing never pays for them.
@@ -155,6 +167,23 @@ private:
     mutable bool waitingSorted = true; // in time order, as live points come
 };
 
+// The points the store held when it was taken, for a writer on another
+// thread: shares the store's point vectors (Qt's implicit sharing), which the
+// store leaves as they are while it exists, so taking it copies nothing.
+// Any thread may read and destroy it.
+class ChannelSnapshot
+{
+public:
+    ChannelSet views() const;
+    qsizetype count(int c) const { return ends[std::size_t(c)] - firsts[std::size_t(c)]; }
+
+private:
+    friend class ChannelStore;
+    std::array<QVector<QCPGraphData>, ChannelCount> vectors;
+    std::array<qsizetype, ChannelCount> firsts{};
+    std::array<qsizetype, ChannelCount> ends{};
+};
+
 // The four channels' points (U1, I, T, U2) and their summaries: the one owner
 // and the one writer. The graphs draw its containers; save, export, the
 // readout and the memory guard read them here. GUI thread only.
@@ -175,6 +204,11 @@ public:
     void append(int c, const QVector<double> &keys, const QVector<double> &values);
     // An opened file's points, by the same rule; sorts the lists stably by time.
     void merge(std::array<PointList, ChannelCount> &points);
+    // The same for points in time order as the plot keeps them; into an
+    // empty channel they are taken over without a copy.
+    void merge(std::array<QVector<QCPGraphData>, ChannelCount> &points);
+    // Sorts points stably by time, NaN times last, as merge() takes them. Any thread.
+    static void sortForMerge(QVector<QCPGraphData> &points);
     // Empties every channel and gives the memory back.
     void clear();
 
@@ -187,6 +221,10 @@ public:
     // The four channels' points with a time in [low, high], for the
     // writers, waiting points merged.
     ChannelSet views(double low, double high) const;
+    // The points held now (waiting ones merged), or those with a time in
+    // [low, high], for a writer on another thread.
+    ChannelSnapshot snapshot() const;
+    ChannelSnapshot snapshot(double low, double high) const;
     // What the channels hold, for the memory guard.
     void addMemoryUse(RecordingMemory &use) const;
 
@@ -197,6 +235,7 @@ public:
 
 private:
     void syncEnergy() const;
+    ChannelSnapshot takeSnapshot(const QCPRange *range) const;
 
     std::array<std::shared_ptr<ChannelData>, ChannelCount> channels;
     // Prefix sums of U1 * I over the leading points where both channels have

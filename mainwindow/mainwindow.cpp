@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QLabel>
+#include <QCloseEvent>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QResizeEvent>
@@ -14,6 +15,7 @@
 #include "app/language.h"
 #include "app/logfile.h"
 #include "app/shell.h"
+#include "mainwindow/filework.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/measurewindow.h"
 #include "mainwindow/plotcursors.h"
@@ -59,6 +61,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     daq.owner = this;
+    files = std::make_unique<FileWork>(this);
 
     // Below this size the panel would be cut off; the menu and status bars
     // come on top through the window's layout. Margins as at the panel's left.
@@ -105,6 +108,7 @@ MainWindow::~MainWindow()
 {
     // No block may reach the window while it is torn down.
     daq.stop();
+    files.reset(); // cancelled, its thread joined; its end reaches nobody
     recorder.reset(); // the recording is complete on disk before the window goes
     closeLog(dataLog);
     delete cursors; // its items go with the plot
@@ -215,6 +219,18 @@ void MainWindow::resizeEvent(QResizeEvent *)
     const QSize size = this->size();
     ui->customPlot_VIT->resize(qMax(0, size.width() - 190), qMax(0, size.height() - 80));
     fitStatusFigures();
+}
+
+// Open, save or export still running would end with the window: the user
+// waits for it or cancels it first.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (files->busy()) {
+        event->ignore();
+        showProblem(tr("文件操作还在进行。请等它完成，或在进度窗口中取消它，再退出。"));
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::on_menu_exit_triggered()

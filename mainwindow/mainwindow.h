@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVector>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "acquisition/blockreceiver.h"
@@ -16,6 +17,8 @@
 #include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
 
+class FileJobControl;
+class FileWork;
 class MeasureWindow;
 class PlotCursors;
 class PlotOverlay;
@@ -28,6 +31,9 @@ class QMessageBox;
 class QMouseEvent;
 class Recorder;
 struct DataFileContents;
+struct FileWriteResult;
+struct LoadedFile;
+class QIODevice;
 class Ui_MainWindow;
 
 // The one window: owns the form, the acquisition task, the channel store and
@@ -60,6 +66,8 @@ public:
     // Whether acquisition runs, and the signal when that changes.
     const AcquisitionState &acquisitionState() const { return acquisition; }
     ChannelStore &channelStore() { return channels; }
+    // Open, save, export and the picture run there, one at a time.
+    FileWork &fileWork() const { return *files; }
 
     // The card ended a task with an error (read error, overrun); the data
     // recorded stays. currentTask: it was the task the window is recording
@@ -111,6 +119,7 @@ private slots:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -158,10 +167,16 @@ private:
     QString readoutText(double key) const;
     QString irregularLinesText(const DataFileContents &contents) const;
     void openDataFile(const QString &fileName);
+    void showOpenedFile(const QString &fileName, LoadedFile &loaded);
     // Save and export of all points or of those between the cursors.
     void saveData(bool range);
     void exportData(bool range);
-    ChannelSet viewsToWrite(bool range, QString &countText) const;
+    bool refuseWhileFileWork();
+    ChannelSnapshot snapshotToWrite(bool range, QString &countText) const;
+    void writePoints(const QString &fileName, bool range, bool csv);
+    void writeInBackground(const QString &fileName, std::function<QString()> what,
+                           std::function<bool(QIODevice &, FileJobControl &)> content,
+                           std::function<void(const FileWriteResult &, bool)> done);
     // The measurement cursors and their table (measurecommands.cpp).
     bool cursorPress(QMouseEvent *event);
     bool cursorMove(QMouseEvent *event);
@@ -227,6 +242,7 @@ private:
     QPointF clickPos;
     bool clickPending = false;
     bool measurePlaced = false; // the table was put beside the window once
+    std::unique_ptr<FileWork> files;
 
     friend class MainWindowProbe; // test access to the private state
 };

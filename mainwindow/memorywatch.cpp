@@ -12,6 +12,7 @@
 
 #include "app/logfile.h"
 #include "datafiles/recorder.h"
+#include "mainwindow/filework.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ RecordingMemory MainWindow::recordingMemory() const
     use.maxPoints = kMaxGraphPoints;
     channels.addMemoryUse(use);
     use.otherBytes += recorder->queuedBytes(); // points the disk has not taken yet
+    use.otherBytes += files->heldBytes();       // a file being opened
     use.livePoints = livePointsKept;
     return use;
 }

@@ -485,6 +485,7 @@ private slots:
         {
             DialogAnswer answer(fileName);
             w.findChild<QAction *>(QStringLiteral("menu_save"))->trigger();
+            QVERIFY(waitForFileWork(w));
         }
         QFile file(fileName);
         QVERIFY(file.open(QIODevice::ReadOnly));

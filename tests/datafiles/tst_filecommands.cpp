@@ -105,6 +105,7 @@ private:
     {
         DialogAnswer answer(fileName);
         action(command)->trigger();
+        QVERIFY(waitForFileWork(*window));
         QCOMPARE(answer.dialogs, 1);
         QCOMPARE(answer.otherBoxes, 0);              // no modal message of their own
         QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
@@ -547,6 +548,7 @@ void FileCommandsTest::failedWriteKeepsOldFile()
         FileSizeLimit limit(64 * 1024); // the write fails as on a full disk
         QVERIFY(limit.isSet());
         action(command)->trigger();
+        QVERIFY(waitForFileWork(*window));
         QCOMPARE(answer.dialogs, 1);
         QCOMPARE(answer.otherBoxes, 0);
     }
@@ -709,6 +711,7 @@ void FileCommandsTest::savePicture()
 
     DialogAnswer answer(path(typed), filter);
     action("menu_save_picture")->trigger();
+    QVERIFY(waitForFileWork(*window));
     QCOMPARE(answer.dialogs, 1);
     QCOMPARE(answer.caption, QStringLiteral("保存图片"));
     QCOMPARE(answer.filters, (QStringList{"PNG 图片 (*.png)", "PDF 文档 (*.pdf)"}));

@@ -401,10 +401,12 @@ void TestMeasurement::inTheWindow()
     {
         DialogAnswer answer(dir.filePath(QStringLiteral("range.txt")));
         w.form()->menu_save_range->trigger();
+        QVERIFY(waitForFileWork(w));
     }
     {
         DialogAnswer answer(dir.filePath(QStringLiteral("range.csv")));
         w.form()->menu_export_range->trigger();
+        QVERIFY(waitForFileWork(w));
     }
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.txt"))), saved.data());
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.csv"))), exported.data());

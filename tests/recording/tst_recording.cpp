@@ -104,6 +104,8 @@ QByteArray savedByWindow(MainWindow &w, const QString &fileName)
 {
     DialogAnswer answer(fileName);
     w.form()->menu_save->trigger();
+    if (!waitForFileWork(w))
+        return {};
     return readFile(fileName);
 }
 
@@ -884,7 +886,7 @@ void RecordingTest::recentRecordings()
                                    [](QPushButton *b) { return b->text() == "打开"; });
     QVERIFY(open != buttons.end());
     (*open)->click();
-    QCOMPARE(w.channelStore().count(ChannelU2), 40);
+    QTRY_COMPARE(w.channelStore().count(ChannelU2), 40);
 
     Recorder &recorder = MainWindowProbe::recorder(w);
     QStringList runs;
@@ -904,7 +906,7 @@ void RecordingTest::recentRecordings()
     // Choosing one opens it like File > Open.
     w.form()->btn_clear_data->click();
     items[2]->trigger();
-    QCOMPARE(w.channelStore().count(ChannelU1), 40);
+    QTRY_COMPARE(w.channelStore().count(ChannelU1), 40);
     QDir(recordingsFolder()).removeRecursively();
     QCOMPARE(listed(), QStringList{"（无）"});
 }

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "mainwindow/filework.h"
+#include "mainwindow/mainwindow.h"
+
 DialogAnswer::DialogAnswer(QString fileName, QString filter)
     : fileName(std::move(fileName)), filter(std::move(filter))
 {
@@ -46,4 +49,9 @@ void DialogAnswer::poll()
             box->reject();
         }
     }
+}
+
+bool waitForFileWork(MainWindow &window)
+{
+    return QTest::qWaitFor([&window] { return !window.fileWork().busy(); }, 60000);
 }

@@ -32,3 +32,9 @@ private:
     QTimer timer;
     QPointer<QFileDialog> answered;
 };
+
+class MainWindow;
+
+// Waits until the window's file work (open, save, export, picture) has ended
+// and its result is shown. False if it still runs after a minute.
+bool waitForFileWork(MainWindow &window);

@@ -1,0 +1,95 @@
+#include "mainwindow/filework.h"
+
+#include <QProgressDialog>
+#include <QWidget>
+
+FileWork::FileWork(QWidget *window) : window(window)
+{
+    showTimer.setSingleShot(true);
+    showTimer.setInterval(showDelayMs);
+    connect(&showTimer, &QTimer::timeout, this, &FileWork::showProgress);
+    updateTimer.setInterval(100);
+    connect(&updateTimer, &QTimer::timeout, this, &FileWork::updateProgress);
+}
+
+FileWork::~FileWork()
+{
+    inbox.detach(); // the thread's last post reaches nobody
+    if (control)
+        control->cancel();
+    if (thread.joinable())
+        thread.join();
+    delete dialog;
+}
+
+void FileWork::start(std::function<QString()> whatText, std::function<void(FileJobControl &)> work,
+                     std::function<void(bool)> whenDone)
+{
+    Q_ASSERT(!running);
+    running = true;
+    what = std::move(whatText);
+    done = std::move(whenDone);
+    control = std::make_shared<FileJobControl>();
+    thread = std::thread([this, work = std::move(work), control = control]() mutable {
+        work(*control);
+        work = nullptr; // what it held goes here, not on the GUI thread
+        inbox.post([this] { end(); });
+    });
+    showTimer.start();
+}
+
+void FileWork::cancel()
+{
+    if (!control)
+        return;
+    control->cancel();
+    if (dialog)
+        dialog->setLabelText(tr("正在取消……"));
+}
+
+void FileWork::showProgress()
+{
+    if (!dialog) {
+        dialog = new QProgressDialog(window);
+        dialog->setWindowModality(Qt::NonModal); // the window stays usable
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+        dialog->setMinimumDuration(0);
+        dialog->setRange(0, 100);
+        dialog->setMinimumWidth(360);
+        connect(dialog, &QProgressDialog::canceled, this, &FileWork::cancel);
+    }
+    dialog->setWindowTitle(tr("文件操作"));
+    dialog->setCancelButtonText(tr("取消"));
+    updateProgress();
+    dialog->show();
+    updateTimer.start();
+}
+
+void FileWork::updateProgress()
+{
+    if (!dialog || !control || control->cancelled())
+        return;
+    const int percent = control->percent();
+    dialog->setValue(percent);
+    dialog->setLabelText(tr("%1：%2 %").arg(what()).arg(percent));
+}
+
+// GUI thread, posted by the work's thread as its last act.
+void FileWork::end()
+{
+    thread.join();
+    showTimer.stop();
+    updateTimer.stop();
+    if (dialog)
+        dialog->hide();
+    const bool cancelled = control->cancelled();
+    const std::function<void(bool)> whenDone = std::move(done);
+    done = nullptr;
+    what = nullptr;
+    running = false;
+    control.reset();
+    if (whenDone)
+        whenDone(cancelled);
+    emit finished();
+}
