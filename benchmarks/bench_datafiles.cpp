@@ -3,12 +3,17 @@
 // answered programmatically), plus the bare format functions.
 // Goals on the reference machine: save <= 1 s, open into empty graphs <= 1 s,
 // open into graphs already holding the same points <= 1.5 x open into empty
-// graphs, CSV export <= 1 s.
+// graphs, CSV export <= 1 s. Then an hour kept whole (14.4 M points per
+// channel, generated here and deleted after; --quick leaves it out): open
+// <= 4 s with memory growing by at most 1.2 x its points, and the window
+// never paused over 100 ms during open, save or export.
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
+#include "datafiles/safefile.h"
 #include "channelpoints.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/memoryguard.h"
 #include "cputime.h"
 #include "dialoganswer.h"
 #include "userfolders.h"
@@ -21,6 +26,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <qcustomplot.h>
 
 #include <charconv>
@@ -51,25 +57,111 @@ struct Timing
 {
     double wall;
     double cpu;
+    double longestGapMs; // between two ticks of a 10 ms timer on the GUI thread
+    qint64 peakRss;      // resident bytes, sampled at each tick
 };
 
-// Seconds the command takes, dialog included.
+// Seconds the command takes until its result is shown, dialog included,
+// with the window's longest pause meanwhile.
 Timing timeCommand(MainWindow &window, const char *action, const QString &fileName)
 {
     DialogAnswer answer(fileName);
-    QElapsedTimer clock;
+    QElapsedTimer clock, sinceTick;
+    Timing t{0, 0, 0, processMemoryBytes()};
+    QTimer ticks;
+    ticks.setInterval(10);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        t.longestGapMs = std::max(t.longestGapMs, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.start();
+        t.peakRss = std::max(t.peakRss, processMemoryBytes());
+    });
     const double cpu = cpuSeconds();
     clock.start();
+    sinceTick.start();
+    ticks.start();
     window.findChild<QAction *>(action)->trigger();
-    return {clock.nsecsElapsed() / 1e9, cpuSeconds() - cpu};
+    waitForFileWork(window);
+    t.longestGapMs = std::max(t.longestGapMs, sinceTick.nsecsElapsed() / 1e6);
+    t.wall = clock.nsecsElapsed() / 1e9;
+    t.cpu = cpuSeconds() - cpu;
+    return t;
 }
 
 void report(const char *what, Timing t, double numbers, double goal)
 {
     std::printf("%-34s wall %6.3f s  cpu %6.3f s  %5.1f M numbers/s (cpu)  goal <= %.2f s: %s"
-                "  peak %.0f MiB\n",
-                what, t.wall, t.cpu, numbers / t.cpu / 1e6, goal,
-                t.wall <= goal ? "met" : (t.cpu <= goal ? "met in cpu time" : "MISSED"), peakMiB());
+                "  longest GUI pause %.0f ms (goal <= 100: %s)\n",
+                what, t.wall, t.cpu, numbers / t.cpu / 1e6, goal, t.wall <= goal ? "met" : "MISSED",
+                t.longestGapMs, t.longestGapMs <= 100 ? "met" : "MISSED");
+}
+
+// An hour kept whole at 4000 scans/s: each channel's points written straight
+// to the file, never all in memory, as a save would write them.
+bool writeHourFile(const QString &fileName, qint64 points)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QRandomGenerator rng(2);
+    std::vector<char> block(1 << 20);
+    std::size_t used = 0;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const QByteArray header = QByteArray(sectionName(Channel(c))) + "\r\n";
+        std::memcpy(block.data() + used, header.constData(), std::size_t(header.size()));
+        used += std::size_t(header.size());
+        for (qint64 i = 0; i < points; ++i) {
+            if (used + 2 * MaxDataNumberLength + 3 > block.size()) {
+                if (file.write(block.data(), qint64(used)) != qint64(used))
+                    return false;
+                used = 0;
+            }
+            char *o = block.data() + used;
+            o += formatDataNumber(double(i) * 0.00025, o);
+            *o++ = ' ';
+            o += formatDataNumber(rng.bounded(1000.0) - 500.0, o);
+            *o++ = '\r';
+            *o++ = '\n';
+            used = std::size_t(o - block.data());
+        }
+    }
+    // On the disk, as an hour-old recording is, not still being written back.
+    return file.write(block.data(), qint64(used)) == qint64(used) && syncFile(file);
+}
+
+// The hour-long recording: open into empty graphs, then save and export it,
+// each through the window; memory while it opens against what its points take.
+void hourLong(const QString &folder)
+{
+    constexpr qint64 points = 14400000;
+    const QString name = folder + "/hour.txt";
+    std::printf("\nOne hour kept whole: %lld points per channel, written by the benchmark ...\n",
+                static_cast<long long>(points));
+    if (!writeHourFile(name, points)) {
+        std::printf("could not write %s\n", qPrintable(name));
+        return;
+    }
+    std::printf("  file size %.0f MiB\n", QFileInfo(name).size() / 1048576.0);
+    const double numbers = 2.0 * ChannelCount * points;
+    MainWindow window;
+    window.show();
+    QApplication::processEvents();
+    const qint64 before = processMemoryBytes();
+    const Timing open = timeCommand(window, "menu_open_data", name);
+    report("open one hour into empty graphs", open, numbers, 4.0);
+    const qint64 after = processMemoryBytes();
+    const double pointBytes = double(ChannelCount) * points * sizeof(QCPGraphData);
+    std::printf("  resident before %.0f MiB, peak %.0f MiB, after %.0f MiB; points %.0f MiB; "
+                "peak growth / points = %.2f (goal <= 1.20: %s)\n",
+                before / 1048576.0, open.peakRss / 1048576.0, after / 1048576.0,
+                pointBytes / 1048576.0, (open.peakRss - before) / pointBytes,
+                (open.peakRss - before) <= 1.2 * pointBytes ? "met" : "MISSED");
+    QFile::remove(name);
+    const Timing save = timeCommand(window, "menu_save", folder + "/hour-saved.txt");
+    report("save one hour", save, numbers, 1e9);
+    QFile::remove(folder + "/hour-saved.txt");
+    const Timing exported = timeCommand(window, "menu_export", folder + "/hour.csv");
+    report("CSV export of one hour", exported, numbers, 1e9);
+    QFile::remove(folder + "/hour.csv");
 }
 
 } // namespace
@@ -190,5 +282,7 @@ int main(int argc, char **argv)
                 "points\n",
                 openFull.wall / openEmpty.wall, openFull.cpu / openEmpty.cpu,
                 window.channelGraph(0)->dataCount());
+    if (!app.arguments().contains(QStringLiteral("--quick")))
+        hourLong(dir.path());
     return 0;
 }

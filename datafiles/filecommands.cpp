@@ -93,7 +93,7 @@ QString shownName(const QString &fileName)
 // graphs keep them, sized once from the file and sorted; what was read.
 struct LoadedFile
 {
-    std::array<QVector<QCPGraphData>, ChannelCount> points;
+    OpenedPoints opened;
     DataFileContents report; // without its points
     QString readError;
 };
@@ -120,7 +120,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         },
         size, threads,
         [&](int c, qsizetype count) -> void * {
-            QVector<QCPGraphData> &points = loaded.points[std::size_t(c)];
+            QVector<QCPGraphData> &points = loaded.opened.points[std::size_t(c)];
             points.resize(count);
             held += qint64(count) * qint64(sizeof(QCPGraphData));
             control.setHeldBytes(held);
@@ -128,7 +128,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         },
         counts, &control);
     if (plain != PlainRead::Read) {
-        loaded.points = {};
+        loaded.opened = {};
         control.setHeldBytes(0);
     }
     if (plain == PlainRead::NotPlain || plain == PlainRead::ReadError) {
@@ -145,19 +145,17 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
             loaded.readError = file.errorString();
         for (std::size_t c = 0; c < ChannelCount; ++c) {
             PointList &list = loaded.report.points[c];
-            QVector<QCPGraphData> &points = loaded.points[c];
+            QVector<QCPGraphData> &points = loaded.opened.points[c];
             points.reserve(qsizetype(list.size()));
             for (const DataPoint &p : list)
                 points.append(QCPGraphData(p.key, p.value));
             PointList().swap(list);
         }
     }
-    if (control.cancelled()) {
-        loaded.points = {};
-        return;
-    }
-    for (QVector<QCPGraphData> &points : loaded.points)
-        ChannelStore::sortForMerge(points);
+    if (!control.cancelled())
+        ChannelStore::prepare(loaded.opened);
+    if (control.cancelled())
+        loaded.opened = {};
 }
 
 } // namespace
@@ -292,13 +290,13 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     QCustomPlot *plot = ui->customPlot_VIT;
     qsizetype read[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
-        read[c] = loaded.points[std::size_t(c)].size();
+        read[c] = loaded.opened.points[std::size_t(c)].size();
     const DataFileContents &contents = loaded.report;
     const ReadStop stop = contents.stop;
     const QString irregular = irregularLinesText(contents);
     // Whatever was read before a line that ends reading stays.
-    channels.merge(loaded.points);
-    loaded.points = {};
+    channels.merge(loaded.opened);
+    loaded.opened = {};
 
     plot->xAxis->setRange(0, 1);
     plot->xAxis->rescale(true); // visible graphs only

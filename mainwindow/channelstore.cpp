@@ -231,7 +231,7 @@ void ChannelData::merge(PointList &points)
     invalidateIndexFrom(mergeSorted(container->vector(), points.data(), qsizetype(points.size())));
 }
 
-void ChannelData::merge(QVector<QCPGraphData> &points)
+void ChannelData::merge(QVector<QCPGraphData> &points, Levels &summary)
 {
     if (points.isEmpty())
         return;
@@ -240,6 +240,10 @@ void ChannelData::merge(QVector<QCPGraphData> &points)
         container->clear(); // no room kept in front
         container->vector().swap(points);
         invalidateIndexFrom(0);
+        if (!summary.empty()) {
+            levels.swap(summary);
+            indexedCount = container->size();
+        }
         return;
     }
     invalidateIndexFrom(mergeSorted(container->vector(), points.constData(), points.size()));
@@ -339,7 +343,12 @@ void ChannelData::syncIndex() const
     if (indexedCount == count)
         return;
     indexedCount = count;
-    const QCPGraphData *data = container->points();
+    extendLevels(levels, container->points(), count);
+}
+
+void ChannelData::extendLevels(std::vector<std::vector<Extremes>> &levels,
+                               const QCPGraphData *data, qsizetype count)
+{
     if (levels.empty())
         levels.emplace_back();
     std::vector<Extremes> &base = levels[0];
@@ -539,16 +548,21 @@ void ChannelStore::merge(std::array<PointList, ChannelCount> &points)
         channels[std::size_t(c)]->merge(points[std::size_t(c)]);
 }
 
-void ChannelStore::merge(std::array<QVector<QCPGraphData>, ChannelCount> &points)
+void ChannelStore::merge(OpenedPoints &opened)
 {
-    for (int c = 0; c < ChannelCount; ++c)
-        channels[std::size_t(c)]->merge(points[std::size_t(c)]);
+    for (std::size_t c = 0; c < ChannelCount; ++c)
+        channels[c]->merge(opened.points[c], opened.summaries[c]);
 }
 
-void ChannelStore::sortForMerge(QVector<QCPGraphData> &points)
+void ChannelStore::prepare(OpenedPoints &opened)
 {
-    if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
-        std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
+    for (std::size_t c = 0; c < ChannelCount; ++c) {
+        QVector<QCPGraphData> &points = opened.points[c];
+        if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
+            std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
+        opened.summaries[c].clear();
+        ChannelData::extendLevels(opened.summaries[c], points.constData(), points.size());
+    }
 }
 
 void ChannelStore::clear()

@@ -73,6 +73,8 @@ public:
         double low;
         double high;
     };
+    // The summary: min/max per 64 points, then per 8 buckets, level upon level.
+    using Levels = std::vector<std::vector<Extremes>>;
 
     // Totals over a run of points, of the values with a number: their count,
     // sum and sum of squares, and the trapezoid area between each point and
@@ -136,11 +138,13 @@ private:
 
     void append(const QVector<double> &keys, const QVector<double> &values);
     void merge(PointList &points);
-    void merge(QVector<QCPGraphData> &points);
+    void merge(QVector<QCPGraphData> &points, Levels &summary);
     void clear();
     // Whether the points are shared with a snapshot too large to copy.
     bool held() const;
     void syncIndex() const;
+    // Adds the level-of-detail buckets of data[0, count) that levels lacks.
+    static void extendLevels(Levels &levels, const QCPGraphData *data, qsizetype count);
     // The prefix sums, built by the first measurement and extended by each
     // after it, so that drawing never pays for them.
     void syncSums() const;
@@ -153,7 +157,7 @@ private:
 
     QSharedPointer<ChannelPoints> container;
     // Settling and summarising happen in const readers, hence mutable.
-    mutable std::vector<std::vector<Extremes>> levels;
+    mutable Levels levels;
     // prefixes[b]: the totals of the points before bucket b.
     mutable std::vector<Totals> prefixes;
     mutable qsizetype indexedCount = 0;
@@ -165,6 +169,14 @@ private:
     mutable double waitingLastKey = 0; // the latest time with a number
     mutable bool waitingHasKey = false;
     mutable bool waitingSorted = true; // in time order, as live points come
+};
+
+// An opened file's points as the plot keeps them, and their summaries,
+// made ready off the GUI thread by ChannelStore::prepare().
+struct OpenedPoints
+{
+    std::array<QVector<QCPGraphData>, ChannelCount> points;
+    std::array<ChannelData::Levels, ChannelCount> summaries;
 };
 
 // The points the store held when it was taken, for a writer on another
@@ -204,11 +216,12 @@ public:
     void append(int c, const QVector<double> &keys, const QVector<double> &values);
     // An opened file's points, by the same rule; sorts the lists stably by time.
     void merge(std::array<PointList, ChannelCount> &points);
-    // The same for points in time order as the plot keeps them; into an
-    // empty channel they are taken over without a copy.
-    void merge(std::array<QVector<QCPGraphData>, ChannelCount> &points);
-    // Sorts points stably by time, NaN times last, as merge() takes them. Any thread.
-    static void sortForMerge(QVector<QCPGraphData> &points);
+    // The same for prepared points; into an empty channel they are taken
+    // over with their summary, without a copy.
+    void merge(OpenedPoints &opened);
+    // Sorts an opened file's points stably by time, NaN times last, and
+    // summarises them, as merge() takes them. Any thread.
+    static void prepare(OpenedPoints &opened);
     // Empties every channel and gives the memory back.
     void clear();
 
