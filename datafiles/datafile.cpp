@@ -320,16 +320,18 @@ int sectionOf(const char *begin, const char *end)
     return -1;
 }
 
-const char *withoutCr(const char *begin, const char *end)
+// The end of the line [begin, lf) without its CR; a line that no LF ends
+// (the device's last) keeps it, as the line-by-line reader keeps it.
+const char *withoutCr(const char *begin, const char *lf, const char *end)
 {
-    return (end != begin && end[-1] == '\r') ? end - 1 : end;
+    return (lf != end && lf != begin && lf[-1] == '\r') ? lf - 1 : lf;
 }
 
 // Hands lines(begin, end) runs of whole lines: those of the device whose first
 // byte lies in [from, to). The last line of the device may have no LF.
 template <typename Lines>
-PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, int weight,
-                     FileJobControl *control, Lines &&lines)
+PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, int weight, FileJobControl *control,
+                     Lines &&lines)
 {
     constexpr qint64 blockSize = 1 << 20;
     qint64 start = from;
@@ -396,7 +398,8 @@ PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, int weight,
 }
 
 // Runs job(k) for k in [0, threads), on this thread and threads - 1 others,
-// and gives the first result other than Read.
+// and gives the first result other than Read: one that made the others stop
+// (as cancelled) before theirs.
 template <typename Job> PlainRead inParallel(int threads, Job &&job)
 {
     std::vector<PlainRead> results(size_t(threads), PlainRead::Read);
@@ -407,10 +410,12 @@ template <typename Job> PlainRead inParallel(int threads, Job &&job)
     for (std::thread &t : others)
         t.join();
     for (PlainRead r : results) {
-        if (r != PlainRead::Read)
+        if (r != PlainRead::Read && r != PlainRead::Cancelled)
             return r;
     }
-    return PlainRead::Read;
+    return std::count(results.begin(), results.end(), PlainRead::Read) == threads
+               ? PlainRead::Read
+               : PlainRead::Cancelled;
 }
 
 // The first pass over a chunk: its sections and how many lines each holds.
@@ -434,7 +439,10 @@ PlainRead countLines(const char *begin, const char *end, std::vector<Segment> &s
             static_cast<const char *>(std::memchr(begin + at, '\n', size_t(end - begin) - at));
         if (!lineEnd)
             lineEnd = end;
-        const int channel = sectionOf(lineBegin, withoutCr(lineBegin, lineEnd));
+        const char *nameEnd = withoutCr(lineBegin, lineEnd, end);
+        if (nameEnd != lineBegin && nameEnd[-1] == ' ')
+            --nameEnd; // one space at the end adds no token
+        const int channel = sectionOf(lineBegin, nameEnd);
         if (channel < 0 || lineBegin < counted)
             return PlainRead::NotPlain;
         addLines(counted, lineBegin);
@@ -459,9 +467,10 @@ public:
     PlainRead lines(const char *begin, const char *end)
     {
         while (begin != end) {
-            const char *lf = static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
+            const char *lf =
+                static_cast<const char *>(std::memchr(begin, '\n', size_t(end - begin)));
             const char *lineEnd = lf ? lf : end;
-            if (!point(begin, withoutCr(begin, lineEnd)))
+            if (!point(begin, withoutCr(begin, lineEnd, end)))
                 return PlainRead::NotPlain;
             begin = lf ? lf + 1 : end;
         }
@@ -483,7 +492,8 @@ private:
 
     bool point(const char *begin, const char *end)
     {
-        const char *space1 = static_cast<const char *>(std::memchr(begin, ' ', size_t(end - begin)));
+        const char *space1 =
+            static_cast<const char *>(std::memchr(begin, ' ', size_t(end - begin)));
         if (!space1 || space1 + 1 == end) { // one token: a section name or the end
             if (next != segmentEnd || segment + 1 >= segments.size())
                 return false;
@@ -495,9 +505,9 @@ private:
         if ((space2 && space2 + 1 != end) || !target || next == segmentEnd)
             return false;
         bool keyOk, valueOk;
-        const DataPoint p{parseDataNumber(QByteArrayView(begin, space1 - begin), &keyOk),
-                          parseDataNumber(QByteArrayView(rest, (space2 ? space2 : end) - rest),
-                                          &valueOk)};
+        const DataPoint p{
+            parseDataNumber(QByteArrayView(begin, space1 - begin), &keyOk),
+            parseDataNumber(QByteArrayView(rest, (space2 ? space2 : end) - rest), &valueOk)};
         if (!keyOk || !valueOk || space1 == begin || rest == (space2 ? space2 : end))
             return false;
         std::memcpy(target + size_t(next) * sizeof(DataPoint), &p, sizeof p);
@@ -531,12 +541,12 @@ PlainRead readPlainDataFile(const std::function<std::unique_ptr<QIODevice>()> &o
         const std::unique_ptr<QIODevice> device = openDevice();
         if (!device)
             return PlainRead::ReadError;
-        const PlainRead result = forLinesIn(
-            *device, bounds[size_t(k)], bounds[size_t(k) + 1], weight, control,
-            [&](const char *begin, const char *end) {
-                return stopAll.load(std::memory_order_relaxed) ? PlainRead::Cancelled
-                                                               : lines(begin, end);
-            });
+        const PlainRead result =
+            forLinesIn(*device, bounds[size_t(k)], bounds[size_t(k) + 1], weight, control,
+                       [&](const char *begin, const char *end) {
+                           return stopAll.load(std::memory_order_relaxed) ? PlainRead::Cancelled
+                                                                          : lines(begin, end);
+                       });
         if (result != PlainRead::Read)
             stopAll.store(true, std::memory_order_relaxed);
         return result;

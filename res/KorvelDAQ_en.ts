@@ -476,6 +476,57 @@ The next start tries again.</translation>
         <source>测量结果已复制</source>
         <translation>Measurements copied</translation>
     </message>
+    <message>
+        <source>另一项文件操作还在进行。请等它完成，或在进度窗口中取消它。</source>
+        <translation>Another file operation is still running. Wait for it to finish, or cancel it in its progress window.</translation>
+    </message>
+    <message>
+        <source>文件操作还在进行。请等它完成，或在进度窗口中取消它，再退出。</source>
+        <translation>A file operation is still running. Wait for it to finish, or cancel it in its progress window, before you exit.</translation>
+    </message>
+    <message>
+        <source>正在导出 %1</source>
+        <translation>exporting %1</translation>
+    </message>
+    <message>
+        <source>正在保存 %1</source>
+        <translation>saving %1</translation>
+    </message>
+    <message>
+        <source>正在读取 %1</source>
+        <translation>reading %1</translation>
+    </message>
+    <message>
+        <source>已取消导出，%1 未改动</source>
+        <translation>Export cancelled; %1 is unchanged</translation>
+    </message>
+    <message>
+        <source>已取消保存，%1 未改动</source>
+        <translation>Save cancelled; %1 is unchanged</translation>
+    </message>
+    <message>
+        <source>已取消打开 %1，未读入任何点</source>
+        <translation>Opening %1 cancelled; no points were read in</translation>
+    </message>
+</context>
+<context>
+    <name>FileWork</name>
+    <message>
+        <source>正在取消……</source>
+        <translation>Cancelling ...</translation>
+    </message>
+    <message>
+        <source>文件操作</source>
+        <translation>File operation</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>%1：%2 %</source>
+        <translation>%1: %2 %</translation>
+    </message>
 </context>
 <context>
     <name>MeasureWindow</name>

@@ -1,10 +1,13 @@
 // libFuzzer target of the data-file reader. Besides not crashing it checks:
 //  - the reader gives the same over bytes and over a device read in pieces;
 //  - every token converts as QString::toDouble converts it;
-//  - what was read, written again and read back, is the same bit for bit.
+//  - what was read, written again and read back, is the same bit for bit;
+//  - the parallel reader takes exactly the files read to their end without
+//    an odd line, and reads them the same.
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
+#include "testdevices.h"
 
 #include <QBuffer>
 #include <QString>
@@ -59,6 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(samePoints(fromBytes, fromDevice) && fromBytes.stop == fromDevice.stop &&
               fromBytes.stopLine == fromDevice.stopLine,
           "bytes and device read differently");
+
+    DataFileContents parallel;
+    const PlainRead plain = readPlain(bytes, 1 + int(size % 3), parallel.points);
+    check(plain == (fromBytes.stop == ReadStop::EndOfData && fromBytes.irregularLines == 0
+                        ? PlainRead::Read
+                        : PlainRead::NotPlain),
+          "the parallel reader takes a file the reader finds odd, or leaves a plain one");
+    check(plain != PlainRead::Read || samePoints(parallel, fromBytes),
+          "the parallel reader reads differently");
 
     // Every piece between spaces and line ends, as a number.
     qsizetype start = 0;

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "datafiles/datafile.h"
+
+#include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
 
 #include <algorithm>
+#include <memory>
 
 // A write-only device that accepts `capacity` bytes and then fails every
 // write, like a disk that fills up; it counts the writes tried after that.
@@ -70,3 +74,25 @@ private:
     qint64 failAt;
     qint64 position = 0;
 };
+
+// The plain reader over bytes, `threads` devices of their own; the points
+// land in lists.
+inline PlainRead readPlain(const QByteArray &bytes, int threads,
+                           std::array<PointList, ChannelCount> &points)
+{
+    points = {};
+    std::array<qsizetype, ChannelCount> counts{};
+    return readPlainDataFile(
+        [&bytes]() -> std::unique_ptr<QIODevice> {
+            auto buffer = std::make_unique<QBuffer>();
+            buffer->setData(bytes);
+            buffer->open(QIODevice::ReadOnly);
+            return buffer;
+        },
+        bytes.size(), threads,
+        [&points](int c, qsizetype count) -> void * {
+            points[std::size_t(c)].resize(std::size_t(count));
+            return points[std::size_t(c)].data();
+        },
+        counts);
+}

@@ -22,6 +22,7 @@ using Channels = std::array<PointList, ChannelCount>;
 Q_DECLARE_METATYPE(PointList)
 Q_DECLARE_METATYPE(Channels)
 Q_DECLARE_METATYPE(ReadStop)
+Q_DECLARE_METATYPE(PlainRead)
 
 namespace {
 
@@ -433,6 +434,17 @@ void DataFormatTest::readDataFile()
     QCOMPARE(differences(fromDevice.points, points), QString());
     QCOMPARE(fromDevice.stop, stop);
     QCOMPARE(fromDevice.stopLine, qint64(stopLine));
+
+    // The parallel reader takes exactly the files read to their end without
+    // an odd line, and reads them the same, wherever the chunks are cut.
+    const bool plain = stop == ReadStop::EndOfData && fromBytes.irregularLines == 0;
+    for (int threads : {1, 2, 3, 7}) {
+        Channels parallel;
+        const PlainRead read = readPlain(bytes, threads, parallel);
+        QCOMPARE(read, plain ? PlainRead::Read : PlainRead::NotPlain);
+        if (plain)
+            QCOMPARE(differences(parallel, points), QString());
+    }
 }
 
 // Lines, CR LF pairs and numbers cut between two reads of a slow device.

@@ -8,15 +8,20 @@
 #include "diskfaults.h"
 #include "manualrun.h"
 #include "testfiles.h"
+#include "datafiles/filejob.h"
+#include "mainwindow/filework.h"
 #include "ui_mainwindow.h"
+#include "windowprobe.h"
 #include "windowtexts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -24,7 +29,10 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <cmath>
 
 #ifdef Q_OS_UNIX
@@ -56,6 +64,67 @@ void setPoints(ChannelStore &store, int c, const Points &points)
         lists[std::size_t(c)].push_back({p.first, p.second});
     store.clear();
     store.merge(lists);
+}
+
+// Holds the window's file work at its first progress step where when() holds
+// until released, so that a test acts while the work is under way, however
+// fast the machine.
+class FileWorkPause
+{
+public:
+    explicit FileWorkPause(std::function<bool(FileJobControl &)> when = {})
+    {
+        FileJobControl::setPauseHook([this, when](FileJobControl &control) {
+            if ((!when || when(control)) && !held.exchange(true)) {
+                reached.release();
+                go.acquire();
+            }
+        });
+    }
+    ~FileWorkPause()
+    {
+        release();
+        FileJobControl::setPauseHook({});
+    }
+    bool waitUntilHeld()
+    {
+        return QTest::qWaitFor([this] { return reached.tryAcquire(); }, 30000);
+    }
+    void release()
+    {
+        if (!released.exchange(true))
+            go.release();
+    }
+
+private:
+    QSemaphore reached, go;
+    std::atomic<bool> held{false}, released{false};
+};
+
+// n points of slowly changing values, 2.5 ms apart.
+Points ramp(int n, double from = 0)
+{
+    Points points;
+    for (int i = 0; i < n; ++i)
+        points.append({from + i * 0.0025, i % 997 * 0.5});
+    return points;
+}
+
+// Resident memory now and at its highest since the last reset (Linux).
+qint64 residentKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field)))
+                .trimmed()
+                .split(' ')
+                .value(0)
+                .toLongLong();
+    }
+    return -1;
 }
 
 } // namespace
@@ -93,6 +162,11 @@ private slots:
     void defaultExtension();
     void savePicture_data();
     void savePicture();
+    void cancelMidway_data();
+    void cancelMidway();
+    void duringSave_data();
+    void duringSave();
+    void openMemoryBound();
 
 private:
     QAction *action(const QString &name) const { return window->findChild<QAction *>(name); }
@@ -735,6 +809,158 @@ int runFileCommandsTest(int argc, char **argv)
 {
     FileCommandsTest test;
     return QTest::qExec(&test, argc, argv);
+}
+
+void FileCommandsTest::cancelMidway_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("cancelled");
+    QTest::newRow("open") << "menu_open_data"
+                          << "big.txt"
+                          << "已取消打开 ";
+    QTest::newRow("save") << "menu_save"
+                          << "old.txt"
+                          << "已取消保存，";
+    QTest::newRow("export") << "menu_export"
+                            << "old.csv"
+                            << "已取消导出，";
+}
+
+// Cancel in the progress dialog while the work is held midway: an open
+// merges nothing, a save or export leaves the old file and no other.
+void FileCommandsTest::cancelMidway()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, name);
+    QFETCH(QString, cancelled);
+    for (int c = 0; c < ChannelCount; ++c)
+        setPoints(store(), c, ramp(300000)); // several progress steps for every command
+    if (command == "menu_open_data")
+        run("menu_save", path(name));
+    else
+        QVERIFY(writeFile(path(name), "old\r\n"));
+    const QByteArray before = readFile(path(name));
+    const qsizetype held = store().totalCount();
+
+    FileWorkPause pause;
+    DialogAnswer answer(path(name));
+    action(command)->trigger();
+    QVERIFY(pause.waitUntilHeld());
+    QProgressDialog *progress = nullptr;
+    QTRY_VERIFY((progress = window->fileWork().progressDialog()) && progress->isVisible());
+    QVERIFY2(progress->labelText().contains(name + "："), qPrintable(progress->labelText()));
+    QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+    pause.release();
+    QVERIFY(waitForFileWork(*window));
+
+    QVERIFY(!progress->isVisible());
+    QCOMPARE(store().totalCount(), held);
+    QCOMPARE(readFile(path(name)), before);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    QCOMPARE(takeMessages(*window), QStringList());
+    QVERIFY2(statusMessage(*window).startsWith(cancelled), qPrintable(statusMessage(*window)));
+}
+
+void FileCommandsTest::duringSave_data()
+{
+    QTest::addColumn<bool>("clear");
+    QTest::newRow("blocks arrive") << false;
+    QTest::newRow("clear") << true;
+}
+
+// While a save runs the window goes on: blocks arrive and are drawn, or the
+// data is cleared; the language switches; a second file command and Exit
+// are refused with a message. The file holds exactly the points there were
+// when the save began. U1 holds too many points to copy while the save
+// reads them, so its new points wait; I's are few, so its new ones are drawn.
+void FileCommandsTest::duringSave()
+{
+    QFETCH(bool, clear);
+    const Points u1 = ramp(ChannelData::copyWhileSharedLimit + 1000);
+    setPoints(store(), ChannelU1, u1);
+    setPoints(store(), ChannelI, ramp(1000));
+    QBuffer expected;
+    expected.open(QIODevice::WriteOnly);
+    QVERIFY(writeDataFile(expected, store().views()));
+
+    FileWorkPause pause;
+    {
+        DialogAnswer answer(path("run.txt"));
+        action("menu_save")->trigger();
+    }
+    QVERIFY(pause.waitUntilHeld());
+    if (clear) {
+        window->form()->btn_clear_data->click();
+        QCOMPARE(store().totalCount(), 0);
+    } else {
+        const QVector<double> keys{10000, 10001}, values{1, 2};
+        store().append(ChannelU1, keys, values);
+        store().append(ChannelI, keys, values);
+        plot()->replot();
+        QCOMPARE(store().channel(ChannelU1).points().size(), u1.size()); // waits
+        QCOMPARE(store().channel(ChannelI).points().size(), 1002);       // drawn
+    }
+    QTRY_VERIFY(window->fileWork().progressDialog() &&
+                window->fileWork().progressDialog()->isVisible());
+    window->form()->actionLanguage->trigger();
+    QTRY_VERIFY(window->fileWork().progressDialog()->labelText().startsWith("saving run.txt: "));
+    window->form()->actionLanguage->trigger();
+    {
+        DialogAnswer answer(path("other.txt"));
+        action("menu_open_data")->trigger();
+        window->close();
+        QCOMPARE(answer.dialogs, 0);
+    }
+    QVERIFY(window->isVisible());
+    const QStringList refused = takeMessages(*window);
+    QCOMPARE(refused.size(), 2);
+    QVERIFY2(refused[0].startsWith("另一项文件操作还在进行") &&
+                 refused[1].startsWith("文件操作还在进行"),
+             qPrintable(refused.join('|')));
+
+    pause.release();
+    QVERIFY(waitForFileWork(*window));
+    QCOMPARE(readFile(path("run.txt")), expected.data());
+    plot()->replot();
+    QCOMPARE(store().channel(ChannelU1).points().size(), clear ? 0 : u1.size() + 2);
+    QCOMPARE(takeMessages(*window), QStringList());
+}
+
+// Opening takes little more memory than its points: the graphs get vectors
+// sized from the file once and take them over, and the memory guard counts
+// them while the file is read.
+void FileCommandsTest::openMemoryBound()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("peak resident memory is read from /proc");
+#endif
+    constexpr int n = 600000;
+    {
+        for (int c = 0; c < ChannelCount; ++c)
+            setPoints(store(), c, ramp(n));
+        run("menu_save", path("m.txt"));
+        store().clear();
+    }
+    FileWorkPause pause([](FileJobControl &control) { return control.heldBytes() > 0; });
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    QVERIFY(reset.open(QIODevice::WriteOnly) && reset.write("5") == 1); // peak := now
+    reset.close();
+    const qint64 before = residentKiB("VmRSS:");
+    {
+        DialogAnswer answer(path("m.txt"));
+        action("menu_open_data")->trigger();
+        QVERIFY(pause.waitUntilHeld());
+    }
+    const double pointKiB = ChannelCount * double(n) * sizeof(QCPGraphData) / 1024;
+    QVERIFY(MainWindowProbe::recordingMemory(*window).otherBytes >= qint64(pointKiB * 1024));
+    pause.release();
+    QVERIFY(waitForFileWork(*window));
+    QCOMPARE(store().totalCount(), ChannelCount * n);
+    const qint64 growth = residentKiB("VmHWM:") - before;
+    // Besides the points: the summary, two read buffers, the dialogs.
+    QVERIFY2(growth <= 1.2 * pointKiB + 16 * 1024,
+             qPrintable(QString("%1 KiB for %2 KiB of points").arg(growth).arg(pointKiB)));
 }
 
 #include "tst_filecommands.moc"
