@@ -13,8 +13,7 @@ class QIODevice;
 // every line; with no points at all the file is a single CR LF.
 // Returns false as soon as a write fails, or the control cancels; control,
 // if given, counts the rows written.
-bool writeCsvFile(QIODevice &device, const ChannelSet &channels,
-                  FileJobControl *control = nullptr);
+bool writeCsvFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control = nullptr);
 
 // The header line of the export, without its line end.
 QByteArray csvHeader(const ChannelSet &channels);

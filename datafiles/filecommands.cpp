@@ -200,8 +200,8 @@ void MainWindow::writeInBackground(const QString &fileName, std::function<QStrin
     files->start(
         std::move(what),
         [fileName, result, content = std::move(content)](FileJobControl &control) {
-            *result = writeFileSafely(fileName,
-                                      [&](QIODevice &file) { return content(file, control); });
+            *result =
+                writeFileSafely(fileName, [&](QIODevice &file) { return content(file, control); });
         },
         [result, done = std::move(done)](bool cancelled) { done(*result, cancelled); });
 }
@@ -214,8 +214,7 @@ void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
     auto shot = std::make_shared<ChannelSnapshot>(snapshotToWrite(range, counts));
     const QString name = QFileInfo(fileName).fileName();
     writeInBackground(
-        fileName,
-        [name, csv] { return (csv ? tr("正在导出 %1") : tr("正在保存 %1")).arg(name); },
+        fileName, [name, csv] { return (csv ? tr("正在导出 %1") : tr("正在保存 %1")).arg(name); },
         [shot, csv](QIODevice &file, FileJobControl &control) mutable {
             const ChannelSet views = shot->views();
             const bool ok =
@@ -232,8 +231,8 @@ void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
                 ui->statusbar->showMessage(
                     (csv ? tr("已取消导出，%1 未改动") : tr("已取消保存，%1 未改动")).arg(shown));
             else
-                showProblem((csv ? tr("无法导出 %1：%2") : tr("无法保存 %1：%2"))
-                                .arg(shown, result.error));
+                showProblem(
+                    (csv ? tr("无法导出 %1：%2") : tr("无法保存 %1：%2")).arg(shown, result.error));
         });
 }
 
@@ -272,17 +271,16 @@ void MainWindow::openDataFile(const QString &fileName)
     }
     auto loaded = std::make_shared<LoadedFile>();
     const QString name = QFileInfo(fileName).fileName();
-    files->start([name] { return tr("正在读取 %1").arg(name); },
-                 [fileName, loaded](FileJobControl &control) {
-                     loadDataFile(fileName, control, *loaded);
-                 },
-                 [this, fileName, loaded](bool cancelled) {
-                     if (cancelled)
-                         ui->statusbar->showMessage(
-                             tr("已取消打开 %1，未读入任何点").arg(shownName(fileName)));
-                     else
-                         showOpenedFile(fileName, *loaded);
-                 });
+    files->start(
+        [name] { return tr("正在读取 %1").arg(name); },
+        [fileName, loaded](FileJobControl &control) { loadDataFile(fileName, control, *loaded); },
+        [this, fileName, loaded](bool cancelled) {
+            if (cancelled)
+                ui->statusbar->showMessage(
+                    tr("已取消打开 %1，未读入任何点").arg(shownName(fileName)));
+            else
+                showOpenedFile(fileName, *loaded);
+        });
 }
 
 void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
@@ -318,9 +316,9 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     const QString why = stop == ReadStop::UnknownLine ? tr("这一行不是段名，读取到此为止")
                         : stop == ReadStop::NoSection ? tr("第一个段名之前有数据行，读取到此为止")
                                                       : tr("读取出错（%1）").arg(loaded.readError);
-    QString text = tr("%1 第 %2 行：%3。\n%4，此前读取的点已保留。")
-                       .arg(shownName(fileName), QLocale().toString(contents.stopLine), why,
-                            readText);
+    QString text =
+        tr("%1 第 %2 行：%3。\n%4，此前读取的点已保留。")
+            .arg(shownName(fileName), QLocale().toString(contents.stopLine), why, readText);
     if (!irregular.isEmpty())
         text += QLatin1Char('\n') + irregular;
     showProblem(text);

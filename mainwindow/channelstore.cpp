@@ -346,8 +346,8 @@ void ChannelData::syncIndex() const
     extendLevels(levels, container->points(), count);
 }
 
-void ChannelData::extendLevels(std::vector<std::vector<Extremes>> &levels,
-                               const QCPGraphData *data, qsizetype count)
+void ChannelData::extendLevels(std::vector<std::vector<Extremes>> &levels, const QCPGraphData *data,
+                               qsizetype count)
 {
     if (levels.empty())
         levels.emplace_back();

@@ -108,7 +108,7 @@ MainWindow::~MainWindow()
 {
     // No block may reach the window while it is torn down.
     daq.stop();
-    files.reset(); // cancelled, its thread joined; its end reaches nobody
+    files.reset();    // cancelled, its thread joined; its end reaches nobody
     recorder.reset(); // the recording is complete on disk before the window goes
     closeLog(dataLog);
     delete cursors; // its items go with the plot

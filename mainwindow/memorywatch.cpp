@@ -52,7 +52,7 @@ RecordingMemory MainWindow::recordingMemory() const
     use.maxPoints = kMaxGraphPoints;
     channels.addMemoryUse(use);
     use.otherBytes += recorder->queuedBytes(); // points the disk has not taken yet
-    use.otherBytes += files->heldBytes();       // a file being opened
+    use.otherBytes += files->heldBytes();      // a file being opened
     use.livePoints = livePointsKept;
     return use;
 }
