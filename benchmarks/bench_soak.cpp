@@ -211,6 +211,7 @@ int main(int argc, char **argv)
         {
             DialogAnswer answer(fileName);
             w.findChild<QAction *>(QStringLiteral("menu_open_data"))->trigger();
+            waitForFileWork(w);
         }
         recorded = w.channelGraph(0)->dataCount();
         std::printf("Opened a recording of %d points per graph, %s s (written in %.1f s, opened "

@@ -94,6 +94,7 @@ QString shownName(const QString &fileName)
 struct LoadedFile
 {
     OpenedPoints opened;
+    std::array<qsizetype, ChannelCount> read{}; // the file's own points
     DataFileContents report; // without its points
     QString readError;
 };
@@ -121,14 +122,17 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         size, threads,
         [&](int c, qsizetype count) -> void * {
             QVector<QCPGraphData> &points = loaded.opened.points[std::size_t(c)];
+            // Room for the points held too, which go among them.
+            const qsizetype room = count + loaded.opened.held.count(c);
+            points.reserve(room);
             points.resize(count);
-            held += qint64(count) * qint64(sizeof(QCPGraphData));
+            held += qint64(room) * qint64(sizeof(QCPGraphData));
             control.setHeldBytes(held);
             return points.data();
         },
         counts, &control);
     if (plain != PlainRead::Read) {
-        loaded.opened = {};
+        loaded.opened.points = {};
         control.setHeldBytes(0);
     }
     if (plain == PlainRead::NotPlain || plain == PlainRead::ReadError) {
@@ -146,12 +150,14 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         for (std::size_t c = 0; c < ChannelCount; ++c) {
             PointList &list = loaded.report.points[c];
             QVector<QCPGraphData> &points = loaded.opened.points[c];
-            points.reserve(qsizetype(list.size()));
+            points.reserve(qsizetype(list.size()) + loaded.opened.held.count(int(c)));
             for (const DataPoint &p : list)
                 points.append(QCPGraphData(p.key, p.value));
             PointList().swap(list);
         }
     }
+    for (std::size_t c = 0; c < ChannelCount; ++c)
+        loaded.read[c] = loaded.opened.points[c].size();
     if (!control.cancelled())
         ChannelStore::prepare(loaded.opened);
     if (control.cancelled())
@@ -270,16 +276,19 @@ void MainWindow::openDataFile(const QString &fileName)
         }
     }
     auto loaded = std::make_shared<LoadedFile>();
+    channels.beginOpen(loaded->opened);
     const QString name = QFileInfo(fileName).fileName();
     files->start(
         [name] { return tr("正在读取 %1").arg(name); },
         [fileName, loaded](FileJobControl &control) { loadDataFile(fileName, control, *loaded); },
         [this, fileName, loaded](bool cancelled) {
-            if (cancelled)
+            if (cancelled) {
+                channels.endOpen(nullptr);
                 ui->statusbar->showMessage(
                     tr("已取消打开 %1，未读入任何点").arg(shownName(fileName)));
-            else
+            } else {
                 showOpenedFile(fileName, *loaded);
+            }
         });
 }
 
@@ -288,12 +297,12 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     QCustomPlot *plot = ui->customPlot_VIT;
     qsizetype read[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
-        read[c] = loaded.opened.points[std::size_t(c)].size();
+        read[c] = loaded.read[std::size_t(c)];
     const DataFileContents &contents = loaded.report;
     const ReadStop stop = contents.stop;
     const QString irregular = irregularLinesText(contents);
     // Whatever was read before a line that ends reading stays.
-    channels.merge(loaded.opened);
+    channels.endOpen(&loaded.opened);
     loaded.opened = {};
 
     plot->xAxis->setRange(0, 1);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <limits>
 
 #include "acquisition/blockmath.h"
@@ -202,7 +204,7 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
 
 bool ChannelData::held() const
 {
-    return container->shared() && container->size() > copyWhileSharedLimit;
+    return pinned || (container->shared() && container->size() > copyWhileSharedLimit);
 }
 
 void ChannelData::settle() const
@@ -235,18 +237,23 @@ void ChannelData::merge(QVector<QCPGraphData> &points, Levels &summary)
 {
     if (points.isEmpty())
         return;
-    settle();
-    if (container->isEmpty() && waiting.isEmpty()) {
-        container->clear(); // no room kept in front
-        container->vector().swap(points);
-        invalidateIndexFrom(0);
-        if (!summary.empty()) {
-            levels.swap(summary);
-            indexedCount = container->size();
-        }
+    if (container->isEmpty()) {
+        replace(points, summary);
         return;
     }
+    settle();
     invalidateIndexFrom(mergeSorted(container->vector(), points.constData(), points.size()));
+}
+
+void ChannelData::replace(QVector<QCPGraphData> &points, Levels &summary)
+{
+    container->clear(); // no room kept in front
+    container->vector().swap(points);
+    invalidateIndexFrom(0);
+    if (!summary.empty()) {
+        levels.swap(summary);
+        indexedCount = container->size();
+    }
 }
 
 void ChannelData::clear()
@@ -548,10 +555,47 @@ void ChannelStore::merge(std::array<PointList, ChannelCount> &points)
         channels[std::size_t(c)]->merge(points[std::size_t(c)]);
 }
 
-void ChannelStore::merge(OpenedPoints &opened)
+void ChannelStore::beginOpen(OpenedPoints &opened)
 {
-    for (std::size_t c = 0; c < ChannelCount; ++c)
-        channels[c]->merge(opened.points[c], opened.summaries[c]);
+    opened.held = snapshot();
+    opened.clears = clears;
+    for (auto &c : channels)
+        c->pinned = true;
+}
+
+void ChannelStore::endOpen(OpenedPoints *opened)
+{
+    for (auto &c : channels)
+        c->pinned = false;
+    if (!opened)
+        return;
+    for (std::size_t c = 0; c < ChannelCount; ++c) {
+        QVector<QCPGraphData> &points = opened->points[c];
+        const qsizetype heldCount = opened->held.count(int(c));
+        if (heldCount > 0 && opened->clears == clears) {
+            if (!points.isEmpty())
+                channels[c]->replace(points, opened->summaries[c]);
+            continue;
+        }
+        if (heldCount > 0) { // cleared meanwhile: the points held then go again
+            const QCPGraphData *held = opened->held.vectors[c].constData() + opened->held.firsts[c];
+            const auto same = [](const QCPGraphData &a, const QCPGraphData &b) {
+                return std::memcmp(&a, &b, sizeof a) == 0;
+            };
+            // They come first among equal times, so each is the first match.
+            qsizetype kept = 0, k = 0;
+            for (const QCPGraphData &p : std::as_const(points)) {
+                if (k < heldCount && same(p, held[k]))
+                    ++k;
+                else
+                    points[kept++] = p;
+            }
+            points.resize(kept);
+            opened->summaries[c].clear();
+        }
+        channels[c]->merge(points, opened->summaries[c]);
+    }
+    opened->held = {};
 }
 
 void ChannelStore::prepare(OpenedPoints &opened)
@@ -560,6 +604,20 @@ void ChannelStore::prepare(OpenedPoints &opened)
         QVector<QCPGraphData> &points = opened.points[c];
         if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
             std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
+        const qsizetype heldCount = opened.held.count(int(c));
+        if (heldCount > 0 && !points.isEmpty()) {
+            // From the back: a file point goes after a held one at the same time.
+            const QCPGraphData *held = opened.held.vectors[c].constData() + opened.held.firsts[c];
+            qsizetype f = points.size() - 1;
+            points.resize(points.size() + heldCount);
+            QCPGraphData *out = points.data();
+            for (qsizetype k = heldCount - 1, w = points.size(); k >= 0;) {
+                if (f >= 0 && !keyBefore(out[f].key, held[k].key))
+                    out[--w] = out[f--];
+                else
+                    out[--w] = held[k--];
+            }
+        }
         opened.summaries[c].clear();
         ChannelData::extendLevels(opened.summaries[c], points.constData(), points.size());
     }
@@ -567,6 +625,7 @@ void ChannelStore::prepare(OpenedPoints &opened)
 
 void ChannelStore::clear()
 {
+    ++clears;
     for (auto &c : channels)
         c->clear();
     std::vector<CompensatedSum>().swap(energyPrefixes);

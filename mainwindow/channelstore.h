@@ -138,10 +138,15 @@ private:
 
     void append(const QVector<double> &keys, const QVector<double> &values);
     void merge(PointList &points);
+    // Into an empty channel the points and their summary are taken over,
+    // waiting points left to follow them.
     void merge(QVector<QCPGraphData> &points, Levels &summary);
+    void replace(QVector<QCPGraphData> &points, Levels &summary);
     void clear();
-    // Whether the points are shared with a snapshot too large to copy.
+    // Whether the points stay as they are for now: an open is under way, or
+    // a snapshot too large to copy shares them.
     bool held() const;
+    bool pinned = false;
     void syncIndex() const;
     // Adds the level-of-detail buckets of data[0, count) that levels lacks.
     static void extendLevels(Levels &levels, const QCPGraphData *data, qsizetype count);
@@ -171,14 +176,6 @@ private:
     mutable bool waitingSorted = true; // in time order, as live points come
 };
 
-// An opened file's points as the plot keeps them, and their summaries,
-// made ready off the GUI thread by ChannelStore::prepare().
-struct OpenedPoints
-{
-    std::array<QVector<QCPGraphData>, ChannelCount> points;
-    std::array<ChannelData::Levels, ChannelCount> summaries;
-};
-
 // The points the store held when it was taken, for a writer on another
 // thread: shares the store's point vectors (Qt's implicit sharing), which the
 // store leaves as they are while it exists, so taking it copies nothing.
@@ -194,6 +191,17 @@ private:
     std::array<QVector<QCPGraphData>, ChannelCount> vectors;
     std::array<qsizetype, ChannelCount> firsts{};
     std::array<qsizetype, ChannelCount> ends{};
+};
+
+// An opened file's points as the plot keeps them, made ready off the GUI
+// thread: the points held when the open began merged among them, and their
+// summaries.
+struct OpenedPoints
+{
+    std::array<QVector<QCPGraphData>, ChannelCount> points;
+    std::array<ChannelData::Levels, ChannelCount> summaries;
+    ChannelSnapshot held; // the points held when the open began
+    quint64 clears = 0;   // the store's clears by then
 };
 
 // The four channels' points (U1, I, T, U2) and their summaries: the one owner
@@ -216,12 +224,18 @@ public:
     void append(int c, const QVector<double> &keys, const QVector<double> &values);
     // An opened file's points, by the same rule; sorts the lists stably by time.
     void merge(std::array<PointList, ChannelCount> &points);
-    // The same for prepared points; into an empty channel they are taken
-    // over with their summary, without a copy.
-    void merge(OpenedPoints &opened);
-    // Sorts an opened file's points stably by time, NaN times last, and
-    // summarises them, as merge() takes them. Any thread.
+    // An open begins: the points held now go to opened, for prepare() to
+    // merge the file's among them off the GUI thread. Until endOpen() the
+    // points held stay as they are: live points wait, a clear still clears.
+    void beginOpen(OpenedPoints &opened);
+    // Worker: sorts the file's points stably by time (NaN times last), puts
+    // the points held at the open's beginning among them, the held ones first
+    // at equal times, and summarises them.
     static void prepare(OpenedPoints &opened);
+    // The open ends: the prepared points take the place of those held, with
+    // no copy; after a clear meanwhile the file's points alone are merged.
+    // Null: the open was cancelled, nothing changes.
+    void endOpen(OpenedPoints *opened);
     // Empties every channel and gives the memory back.
     void clear();
 
@@ -254,5 +268,6 @@ private:
     // Prefix sums of U1 * I over the leading points where both channels have
     // the same times: energyPrefixes[b] holds the terms before bucket b.
     mutable std::vector<CompensatedSum> energyPrefixes;
+    quint64 clears = 0;
     mutable qsizetype sameTimes = 0; // leading points whose times U1 and I share
 };

@@ -101,6 +101,17 @@ private:
     std::atomic<bool> held{false}, released{false};
 };
 
+// One point at a time, in time order, the points held first at equal times.
+Points mergedByTime(Points held, const Points &added)
+{
+    for (const auto &p : added) {
+        auto at = std::upper_bound(held.begin(), held.end(), p,
+                                   [](const auto &a, const auto &b) { return a.first < b.first; });
+        held.insert(at, p);
+    }
+    return held;
+}
+
 // n points of slowly changing values, 2.5 ms apart.
 Points ramp(int n, double from = 0)
 {
@@ -167,6 +178,8 @@ private slots:
     void duringSave_data();
     void duringSave();
     void openMemoryBound();
+    void openWhileBlocksArrive_data();
+    void openWhileBlocksArrive();
 
 private:
     QAction *action(const QString &name) const { return window->findChild<QAction *>(name); }
@@ -446,16 +459,7 @@ void FileCommandsTest::liveBlocksInsideARecording()
     window->processBlock(volts, volts, volts, volts, 25.0);
     QVERIFY(store().channel(ChannelU1).waitingCount() > 0);
 
-    // One point at a time, in time order, the points held first at equal times.
-    auto mergeOneByOne = [](Points held, const Points &added) {
-        for (const auto &p : added) {
-            auto at =
-                std::upper_bound(held.begin(), held.end(), p,
-                                 [](const auto &a, const auto &b) { return a.first < b.first; });
-            held.insert(at, p);
-        }
-        return held;
-    };
+    const auto mergeOneByOne = mergedByTime;
     Points live;
     for (int j = 1; j <= 100; ++j)
         live.append({j / 4000.0, 50.0});
@@ -961,6 +965,46 @@ void FileCommandsTest::openMemoryBound()
     // Besides the points: the summary, two read buffers, the dialogs.
     QVERIFY2(growth <= 1.2 * pointKiB + 16 * 1024,
              qPrintable(QString("%1 KiB for %2 KiB of points").arg(growth).arg(pointKiB)));
+}
+
+void FileCommandsTest::openWhileBlocksArrive_data()
+{
+    QTest::addColumn<bool>("clear");
+    QTest::newRow("blocks arrive") << false;
+    QTest::newRow("clear, then blocks") << true;
+}
+
+// The file's points are merged with those held when the open began, which
+// stay as they were meanwhile; blocks that arrive while it reads follow
+// them, and a clear meanwhile leaves the file's points alone.
+void FileCommandsTest::openWhileBlocksArrive()
+{
+    QFETCH(bool, clear);
+    Points file;
+    for (int i = 0; i < 1000; ++i)
+        file.append({i * 0.005, -i}); // every other time also a held one's
+    setPoints(store(), ChannelU1, file);
+    run("menu_save", path("f.txt"));
+    const Points held = ramp(1000);
+    setPoints(store(), ChannelU1, held);
+
+    FileWorkPause pause;
+    {
+        DialogAnswer answer(path("f.txt"));
+        action("menu_open_data")->trigger();
+    }
+    QVERIFY(pause.waitUntilHeld());
+    if (clear)
+        window->form()->btn_clear_data->click();
+    const Points live{{0.005, 7}, {1, 8}};
+    store().append(ChannelU1, {0.005, 1}, {7, 8});
+    plot()->replot();
+    QCOMPARE(store().channel(ChannelU1).points().size(), clear ? 0 : held.size());
+    pause.release();
+    QVERIFY(waitForFileWork(*window));
+    plot()->replot();
+    QCOMPARE(pointsOf(graph(ChannelU1)),
+             mergedByTime(mergedByTime(clear ? Points() : held, file), live));
 }
 
 #include "tst_filecommands.moc"
