@@ -160,8 +160,8 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         loaded.read[c] = loaded.opened.points[c].size();
     if (!control.cancelled())
         ChannelStore::prepare(loaded.opened);
-    if (control.cancelled())
-        loaded.opened = {};
+    if (control.cancelled()) // the points held are let go on the GUI thread
+        loaded.opened.points = {};
 }
 
 } // namespace
@@ -221,14 +221,13 @@ void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
     const QString name = QFileInfo(fileName).fileName();
     writeInBackground(
         fileName, [name, csv] { return (csv ? tr("正在导出 %1") : tr("正在保存 %1")).arg(name); },
-        [shot, csv](QIODevice &file, FileJobControl &control) mutable {
+        [shot, csv](QIODevice &file, FileJobControl &control) {
             const ChannelSet views = shot->views();
-            const bool ok =
-                csv ? writeCsvFile(file, views, &control) : writeDataFile(file, views, &control);
-            shot.reset(); // the store may change its points freely again
-            return ok;
+            return csv ? writeCsvFile(file, views, &control) : writeDataFile(file, views, &control);
         },
-        [this, fileName, counts, csv](const FileWriteResult &result, bool cancelled) {
+        // The snapshot goes on the GUI thread, after the writer's last read:
+        // only then may the store change the points in place again.
+        [this, fileName, counts, csv, shot](const FileWriteResult &result, bool cancelled) {
             const QString shown = shownName(fileName);
             if (result.ok)
                 ui->statusbar->showMessage(

@@ -59,8 +59,6 @@ void FileWork::showProgress()
         dialog->setMinimumWidth(360);
         connect(dialog, &QProgressDialog::canceled, this, &FileWork::cancel);
     }
-    dialog->setWindowTitle(tr("文件操作"));
-    dialog->setCancelButtonText(tr("取消"));
     updateProgress();
     dialog->show();
     updateTimer.start();
@@ -70,6 +68,11 @@ void FileWork::updateProgress()
 {
     if (!dialog || !control || control->cancelled())
         return;
+    // Texts follow the language, which may switch meanwhile.
+    if (dialog->windowTitle() != tr("文件操作")) {
+        dialog->setWindowTitle(tr("文件操作"));
+        dialog->setCancelButtonText(tr("取消"));
+    }
     const int percent = control->percent();
     dialog->setValue(percent);
     dialog->setLabelText(tr("%1：%2 %").arg(what()).arg(percent));
@@ -81,8 +84,13 @@ void FileWork::end()
     thread.join();
     showTimer.stop();
     updateTimer.stop();
-    if (dialog)
+    // A new dialog for each piece of work: a hidden one would show itself
+    // again when its own timer runs out.
+    if (dialog) {
         dialog->hide();
+        dialog->deleteLater();
+        dialog = nullptr;
+    }
     const bool cancelled = control->cancelled();
     const std::function<void(bool)> whenDone = std::move(done);
     done = nullptr;
