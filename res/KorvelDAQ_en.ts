@@ -486,15 +486,15 @@ The next start tries again.</translation>
     </message>
     <message>
         <source>正在导出 %1</source>
-        <translation>exporting %1</translation>
+        <translation>Exporting %1</translation>
     </message>
     <message>
         <source>正在保存 %1</source>
-        <translation>saving %1</translation>
+        <translation>Saving %1</translation>
     </message>
     <message>
         <source>正在读取 %1</source>
-        <translation>reading %1</translation>
+        <translation>Reading %1</translation>
     </message>
     <message>
         <source>已取消导出，%1 未改动</source>

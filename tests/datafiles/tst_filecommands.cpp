@@ -908,7 +908,7 @@ void FileCommandsTest::duringSave()
     QTRY_VERIFY(window->fileWork().progressDialog() &&
                 window->fileWork().progressDialog()->isVisible());
     window->form()->actionLanguage->trigger();
-    QTRY_VERIFY(window->fileWork().progressDialog()->labelText().startsWith("saving run.txt: "));
+    QTRY_VERIFY(window->fileWork().progressDialog()->labelText().startsWith("Saving run.txt: "));
     window->form()->actionLanguage->trigger();
     {
         DialogAnswer answer(path("other.txt"));
