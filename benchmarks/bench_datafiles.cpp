@@ -87,12 +87,15 @@ Timing timeCommand(MainWindow &window, const char *action, const QString &fileNa
     return t;
 }
 
+// goal 0: no goal for the time, only for the pause.
 void report(const char *what, Timing t, double numbers, double goal)
 {
-    std::printf("%-34s wall %6.3f s  cpu %6.3f s  %5.1f M numbers/s (cpu)  goal <= %.2f s: %s"
-                "  longest GUI pause %.0f ms (goal <= 100: %s)\n",
-                what, t.wall, t.cpu, numbers / t.cpu / 1e6, goal, t.wall <= goal ? "met" : "MISSED",
-                t.longestGapMs, t.longestGapMs <= 100 ? "met" : "MISSED");
+    std::printf("%-34s wall %6.3f s  cpu %6.3f s  %5.1f M numbers/s (cpu)", what, t.wall, t.cpu,
+                numbers / t.cpu / 1e6);
+    if (goal > 0)
+        std::printf("  goal <= %.2f s: %s", goal, t.wall <= goal ? "met" : "MISSED");
+    std::printf("  longest GUI pause %.0f ms (goal <= 100: %s)\n", t.longestGapMs,
+                t.longestGapMs <= 100 ? "met" : "MISSED");
 }
 
 // An hour kept whole at 4000 scans/s: each channel's points written straight
@@ -157,10 +160,10 @@ void hourLong(const QString &folder)
                 (open.peakRss - before) <= 1.2 * pointBytes ? "met" : "MISSED");
     QFile::remove(name);
     const Timing save = timeCommand(window, "menu_save", folder + "/hour-saved.txt");
-    report("save one hour", save, numbers, 1e9);
+    report("save one hour", save, numbers, 0);
     QFile::remove(folder + "/hour-saved.txt");
     const Timing exported = timeCommand(window, "menu_export", folder + "/hour.csv");
-    report("CSV export of one hour", exported, numbers, 1e9);
+    report("CSV export of one hour", exported, numbers, 0);
     QFile::remove(folder + "/hour.csv");
 }
 

@@ -577,11 +577,15 @@ PlainRead readPlainDataFile(const std::function<std::unique_ptr<QIODevice>()> &o
             }
         }
     }
+    // The rooms are taken on every thread: their first touch costs time too.
     std::array<char *, ChannelCount> rooms{};
-    for (int c = 0; c < ChannelCount; ++c) {
-        if (counts[size_t(c)] > 0)
-            rooms[size_t(c)] = static_cast<char *>(room(c, counts[size_t(c)]));
-    }
+    inParallel(threads, [&](int k) {
+        for (int c = k; c < ChannelCount; c += threads) {
+            if (counts[size_t(c)] > 0)
+                rooms[size_t(c)] = static_cast<char *>(room(c, counts[size_t(c)]));
+        }
+        return PlainRead::Read;
+    });
 
     stopAll = false;
     result = inParallel(threads, [&](int k) {

@@ -89,7 +89,8 @@ DataFileContents readDataFile(QByteArrayView bytes);
 
 // Where readPlainDataFile() puts channel c's points: room for count points,
 // each written as two doubles (time, value) in place. Called once per
-// channel that has points, before any point is written.
+// channel that has points, before any point is written, on any of the
+// reading threads (different channels at the same time).
 using PointRoom = std::function<void *(int channel, qsizetype count)>;
 
 enum class PlainRead {

@@ -23,13 +23,14 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <type_traits>
 
 namespace {
 
-// The wait cursor while a file is written or read.
+// The wait cursor while the picture is drawn.
 class WaitCursor
 {
 public:
@@ -95,7 +96,7 @@ struct LoadedFile
 {
     OpenedPoints opened;
     std::array<qsizetype, ChannelCount> read{}; // the file's own points
-    DataFileContents report; // without its points
+    DataFileContents report;                    // without its points
     QString readError;
 };
 
@@ -109,7 +110,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
                       std::is_trivially_copyable_v<QCPGraphData>,
                   "the reader writes (time, value) pairs in place");
     std::array<qsizetype, ChannelCount> counts{};
-    qint64 held = 0;
+    std::atomic<qint64> held{0};
     const qint64 size = QFileInfo(fileName).size();
     // A chunk of less than a few megabytes is not worth a thread.
     const int threads = int(std::clamp<qint64>(
@@ -126,8 +127,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
             const qsizetype room = count + loaded.opened.held.count(c);
             points.reserve(room);
             points.resize(count);
-            held += qint64(room) * qint64(sizeof(QCPGraphData));
-            control.setHeldBytes(held);
+            control.setHeldBytes(held += qint64(room) * qint64(sizeof(QCPGraphData)));
             return points.data();
         },
         counts, &control);
