@@ -334,6 +334,8 @@ PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, int weight, File
                      Lines &&lines)
 {
     constexpr qint64 blockSize = 1 << 20;
+    if (from >= to)
+        return PlainRead::Read; // more threads than bytes
     qint64 start = from;
     if (from > 0) { // the line holding byte from - 1 is the chunk before's
         if (!device.seek(from - 1))

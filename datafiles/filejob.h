@@ -10,8 +10,13 @@
 class FileJobControl
 {
 public:
-    // The size of the work, in the unit advance() counts.
-    void setTotal(qint64 units) { total.store(units, std::memory_order_relaxed); }
+    // The size of the work, in the unit advance() counts, none of it done
+    // yet (a reader that starts over counts from the beginning again).
+    void setTotal(qint64 units)
+    {
+        done.store(0, std::memory_order_relaxed);
+        total.store(units, std::memory_order_relaxed);
+    }
     // Counts units as done; false once the work is to stop, which it then
     // does at once. The pause point of the tests: the hook runs here.
     bool advance(qint64 units);
