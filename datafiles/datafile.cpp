@@ -8,16 +8,16 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
 namespace {
 
 const char *const sectionNames[ChannelCount] = {"U1_DATA", "I_DATA", "T_DATA", "U2_DATA"};
-
-constexpr char lineEnd[] = "\r\n";
 
 } // namespace
 
@@ -112,37 +112,124 @@ double parseDataNumber(QByteArrayView token, bool *ok)
     return value;
 }
 
-bool writeDataFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control)
+namespace {
+
+// A run of up to pieceSize lines of one channel; the first of a channel's
+// pieces begins with its section name.
+struct Piece
 {
-    BufferedWriter out(device);
-    if (control) {
-        qint64 all = 0;
-        for (const ChannelView &channel : channels)
-            all += channel.size();
-        control->setTotal(all);
+    int channel;
+    qsizetype from;
+    qsizetype to;
+};
+
+constexpr qsizetype pieceSize = progressMask + 1;
+
+} // namespace
+
+bool writeDataFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control,
+                   int threads)
+{
+    std::vector<Piece> pieces;
+    qint64 all = 0;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const qsizetype count = channels[c].size();
+        for (qsizetype from = 0; from < count; from += pieceSize)
+            pieces.push_back({c, from, std::min(count, from + pieceSize)});
+        all += count;
     }
-    for (int c = 0; c < ChannelCount && !out.failed(); ++c) {
-        const ChannelView &channel = channels[c];
-        const qsizetype count = channel.size();
-        if (count == 0)
-            continue;
-        out.append(sectionNames[c], qsizetype(std::strlen(sectionNames[c])));
-        out.append(lineEnd, 2);
-        for (qsizetype i = 0; i < count; ++i) {
-            if ((i & progressMask) == progressMask && control &&
-                !control->advance(progressMask + 1))
-                return false;
+    if (control)
+        control->setTotal(all);
+    const auto format = [&channels](const Piece &piece, std::vector<char> &text) {
+        const ChannelView &channel = channels[std::size_t(piece.channel)];
+        text.resize(std::size_t(piece.to - piece.from + 1) * (2 * MaxDataNumberLength + 3));
+        char *o = text.data();
+        if (piece.from == 0) {
+            const std::size_t length = std::strlen(sectionNames[piece.channel]);
+            std::memcpy(o, sectionNames[piece.channel], length);
+            o += length;
+            *o++ = '\r';
+            *o++ = '\n';
+        }
+        for (qsizetype i = piece.from; i < piece.to; ++i) {
             const DataPoint point = channel.at(i);
-            char *line = out.reserve(2 * MaxDataNumberLength + 3);
-            char *o = line + formatDataNumber(point.key, line);
+            o += formatDataNumber(point.key, o);
             *o++ = ' ';
             o += formatDataNumber(point.value, o);
             *o++ = '\r';
             *o++ = '\n';
-            out.commit(o - line);
         }
+        text.resize(std::size_t(o - text.data()));
+    };
+    const auto write = [&](const Piece &piece, const std::vector<char> &text) {
+        return writeFully(device, text.data(), qint64(text.size())) &&
+               (!control || control->advance(piece.to - piece.from));
+    };
+
+    if (threads <= 0)
+        threads = int(std::min(8u, std::max(1u, std::thread::hardware_concurrency())));
+    threads = int(std::min<std::size_t>(std::size_t(threads), pieces.size()));
+    if (threads <= 1) {
+        std::vector<char> text;
+        for (const Piece &piece : pieces) {
+            format(piece, text);
+            if (!write(piece, text))
+                return false;
+        }
+        return true;
     }
-    return out.flush();
+
+    // Formatting is the work: the pieces are formatted on `threads` threads
+    // into a ring of texts, which this thread writes in file order.
+    const std::size_t ringSize = std::size_t(2 * threads);
+    std::vector<std::vector<char>> texts(ringSize);
+    std::vector<char> ready(ringSize, 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t claimed = 0, written = 0;
+    bool stop = false;
+    std::vector<std::thread> formatters;
+    for (int t = 0; t < threads; ++t) {
+        formatters.emplace_back([&] {
+            for (;;) {
+                std::size_t p;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    // A slot is free again once its text was written.
+                    changed.wait(lock, [&] {
+                        return stop || claimed == pieces.size() || claimed < written + ringSize;
+                    });
+                    if (stop || claimed == pieces.size())
+                        return;
+                    p = claimed++;
+                }
+                format(pieces[p], texts[p % ringSize]);
+                {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    ready[p % ringSize] = 1;
+                }
+                changed.notify_all();
+            }
+        });
+    }
+    bool ok = true;
+    for (std::size_t p = 0; p < pieces.size() && ok; ++p) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return ready[p % ringSize] != 0; });
+        }
+        ok = write(pieces[p], texts[p % ringSize]);
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ready[p % ringSize] = 0;
+            written = p + 1;
+            stop = !ok;
+        }
+        changed.notify_all();
+    }
+    for (std::thread &formatter : formatters)
+        formatter.join();
+    return ok;
 }
 
 namespace {

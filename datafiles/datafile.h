@@ -36,9 +36,10 @@ double parseDataNumber(QByteArrayView token, bool *ok = nullptr);
 
 // Writes the channels' points. Returns false as soon as a write fails, or
 // the control cancels; the device then holds an unknown part of the file.
-// control, if given, counts the points written.
-bool writeDataFile(QIODevice &device, const ChannelSet &channels,
-                   FileJobControl *control = nullptr);
+// control, if given, counts the points written. Pieces of the file are
+// formatted on `threads` threads (0: one per core) and written in order.
+bool writeDataFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control = nullptr,
+                   int threads = 0);
 
 // Why reading ended.
 enum class ReadStop {

@@ -479,12 +479,24 @@ void DataFormatTest::roundTripIsBitExact()
     QRandomGenerator rng(42);
     Channels channels;
     for (int c = 0; c < ChannelCount; ++c) {
-        const int count = c == ChannelI ? 0 : 20000 + int(rng.bounded(20000));
+        // T spans several of the pieces the writer formats side by side.
+        const int count = c == ChannelI   ? 0
+                          : c == ChannelT ? 2 * 65536 + 7
+                                          : 20000 + int(rng.bounded(20000));
         for (int i = 0; i < count; ++i)
             channels[c].push_back({randomDouble(rng), randomDouble(rng)});
     }
     const QByteArray first = dataFileBytes(channels);
     QVERIFY(first.size() > 2 * (1 << 20));
+    for (int threads : {1, 3}) {
+        QBuffer pieces;
+        pieces.open(QIODevice::WriteOnly);
+        QVERIFY(::writeDataFile(pieces, viewsOf(channels), nullptr, threads));
+        QVERIFY2(pieces.data() == first, qPrintable(QString("%1 threads").arg(threads)));
+    }
+    Channels parallel;
+    QCOMPARE(readPlain(first, 3, parallel), PlainRead::Read);
+    QCOMPARE(differences(parallel, channels), QString());
 
     QBuffer buffer;
     buffer.setData(first);
