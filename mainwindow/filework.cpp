@@ -8,6 +8,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #elif defined(Q_OS_WIN)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
