@@ -37,9 +37,11 @@ double parseDataNumber(QByteArrayView token, bool *ok = nullptr);
 // Writes the channels' points. Returns false as soon as a write fails, or
 // the control cancels; the device then holds an unknown part of the file.
 // control, if given, counts the points written. Pieces of the file are
-// formatted on `threads` threads (0: one per core) and written in order.
+// formatted on `threads` threads (0: one per core) and written in order;
+// more than one only for views that may be read from several threads at
+// once (points in memory, not a reader that keeps a position).
 bool writeDataFile(QIODevice &device, const ChannelSet &channels, FileJobControl *control = nullptr,
-                   int threads = 0);
+                   int threads = 1);
 
 // Why reading ended.
 enum class ReadStop {

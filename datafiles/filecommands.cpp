@@ -223,7 +223,9 @@ void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
         fileName, [name, csv] { return (csv ? tr("正在导出 %1") : tr("正在保存 %1")).arg(name); },
         [shot, csv](QIODevice &file, FileJobControl &control) {
             const ChannelSet views = shot->views();
-            return csv ? writeCsvFile(file, views, &control) : writeDataFile(file, views, &control);
+            // Points in memory: formatted on every core.
+            return csv ? writeCsvFile(file, views, &control)
+                       : writeDataFile(file, views, &control, 0);
         },
         // The snapshot goes on the GUI thread, after the writer's last read:
         // only then may the store change the points in place again.
