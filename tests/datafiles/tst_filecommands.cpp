@@ -198,6 +198,15 @@ private:
         QVERIFY(!QGuiApplication::overrideCursor()); // wait cursor restored
     }
 
+    // Triggers the command, answers its dialog and waits until the pause
+    // holds its work.
+    bool startHeld(const QString &command, const QString &fileName, FileWorkPause &pause)
+    {
+        DialogAnswer answer(fileName);
+        action(command)->trigger();
+        return answer.dialogs == 1 && pause.waitUntilHeld();
+    }
+
     QString path(const QString &name) const { return dir->filePath(name); }
 
     MainWindow *window = nullptr;
@@ -848,9 +857,7 @@ void FileCommandsTest::cancelMidway()
     const qsizetype held = store().totalCount();
 
     FileWorkPause pause;
-    DialogAnswer answer(path(name));
-    action(command)->trigger();
-    QVERIFY(pause.waitUntilHeld());
+    QVERIFY(startHeld(command, path(name), pause));
     QPointer<QProgressDialog> progress;
     QTRY_VERIFY((progress = window->fileWork().progressDialog()) && progress->isVisible());
     QVERIFY2(progress->labelText().contains(name + "："), qPrintable(progress->labelText()));
@@ -889,11 +896,7 @@ void FileCommandsTest::duringSave()
     QVERIFY(writeDataFile(expected, store().views()));
 
     FileWorkPause pause;
-    {
-        DialogAnswer answer(path("run.txt"));
-        action("menu_save")->trigger();
-    }
-    QVERIFY(pause.waitUntilHeld());
+    QVERIFY(startHeld("menu_save", path("run.txt"), pause));
     if (clear) {
         window->form()->btn_clear_data->click();
         QCOMPARE(store().totalCount(), 0);
@@ -954,11 +957,7 @@ void FileCommandsTest::openMemoryBound()
     QVERIFY(reset.open(QIODevice::WriteOnly) && reset.write("5") == 1); // peak := now
     reset.close();
     const qint64 before = residentKiB("VmRSS:");
-    {
-        DialogAnswer answer(path("m.txt"));
-        action("menu_open_data")->trigger();
-        QVERIFY(pause.waitUntilHeld());
-    }
+    QVERIFY(startHeld("menu_open_data", path("m.txt"), pause));
     const double pointKiB = ChannelCount * double(n) * sizeof(QCPGraphData) / 1024;
     QVERIFY(MainWindowProbe::recordingMemory(*window).otherBytes >= qint64(pointKiB * 1024));
     pause.release();
@@ -992,11 +991,7 @@ void FileCommandsTest::openWhileBlocksArrive()
     setPoints(store(), ChannelU1, held);
 
     FileWorkPause pause;
-    {
-        DialogAnswer answer(path("f.txt"));
-        action("menu_open_data")->trigger();
-    }
-    QVERIFY(pause.waitUntilHeld());
+    QVERIFY(startHeld("menu_open_data", path("f.txt"), pause));
     if (clear)
         window->form()->btn_clear_data->click();
     const Points live{{0.005, 7}, {1, 8}};
