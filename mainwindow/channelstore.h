@@ -105,6 +105,10 @@ public:
     // one of them has no time; both without merging.
     std::optional<QCPRange> waitingKeys() const;
     bool waitingNanKey() const { return waitingHasNanKey; }
+    // The waiting points in the order they came, and whether that is time
+    // order; while file work holds the points, they are drawn from here.
+    const QVector<QCPGraphData> &waitingPoints() const { return waiting; }
+    bool waitingInOrder() const { return waitingSorted; }
 
     // The extremes of the values of the held points [from, to), from the
     // summary: a few hundred reads whatever the span.

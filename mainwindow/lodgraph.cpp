@@ -205,7 +205,13 @@ QCPRange LodGraph::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
     source->settle();
     if (inSignDomain != QCP::sdBoth || inKeyRange != QCPRange())
         return QCPGraph::getValueRange(foundRange, inSignDomain, inKeyRange);
-    const ChannelData::Extremes e = source->extremes(0, mDataContainer->size());
+    ChannelData::Extremes e = source->extremes(0, mDataContainer->size());
+    for (const QCPGraphData &p : source->waitingPoints()) { // only while held
+        if (!std::isnan(p.key) && !std::isnan(p.value)) {
+            e.low = std::min(e.low, p.value);
+            e.high = std::max(e.high, p.value);
+        }
+    }
     foundRange = e.low <= e.high;
     return foundRange ? QCPRange(e.low, e.high) : QCPRange();
 }
@@ -238,4 +244,85 @@ void LodGraph::draw(QCPPainter *painter)
 {
     source->settle();
     QCPGraph::draw(painter);
+    drawWaiting(painter);
+}
+
+// A line through the waiting points in view, joined to the last point held
+// where they follow it; more than one point per pixel column becomes the
+// column's first, lowest, highest and last value. NaN values break the line.
+void LodGraph::drawWaiting(QCPPainter *painter)
+{
+    const QVector<QCPGraphData> &waiting = source->waitingPoints();
+    QCPAxis *keyAxis = mKeyAxis.data();
+    if (waiting.isEmpty() || !keyAxis || !mValueAxis || mLineStyle == lsNone ||
+        mPen.style() == Qt::NoPen)
+        return;
+    QVector<QCPGraphData> sorted;
+    const QCPGraphData *begin = waiting.constData();
+    if (!source->waitingInOrder()) {
+        sorted = waiting;
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const QCPGraphData &a, const QCPGraphData &b) {
+                             return a.key < b.key || (!std::isnan(a.key) && std::isnan(b.key));
+                         });
+        begin = sorted.constData();
+    }
+    // NaN times come last and are never drawn.
+    const QCPGraphData *end = std::partition_point(
+        begin, begin + waiting.size(), [](const QCPGraphData &p) { return !std::isnan(p.key); });
+    const QCPRange view = keyAxis->range();
+    const auto below = [](const QCPGraphData &p, double key) { return p.key < key; };
+    const QCPGraphData *from = std::lower_bound(begin, end, view.lower, below);
+    const QCPGraphData *to = std::lower_bound(from, end, view.upper, below);
+    if (from != begin)
+        --from;
+    if (to != end)
+        ++to;
+    if (from == to)
+        return;
+
+    QVector<QPointF> line;
+    const ChannelPoints &held = source->points();
+    if (from == begin && !held.isEmpty()) {
+        const QCPGraphData &last = held.points()[held.size() - 1];
+        if (!std::isnan(last.key) && !std::isnan(last.value) && last.key <= begin->key)
+            line.append(coordsToPixels(last.key, last.value));
+    }
+    applyDefaultAntialiasingHint(painter);
+    painter->setPen(mPen);
+    painter->setBrush(Qt::NoBrush);
+    const auto flush = [&] {
+        if (line.size() > 1)
+            painter->drawPolyline(line.constData(), int(line.size()));
+        line.clear();
+    };
+    int column = INT_MIN;
+    QPointF low, high, last;
+    for (const QCPGraphData *p = from; p != to; ++p) {
+        if (std::isnan(p->value)) {
+            if (column != INT_MIN)
+                line << low << high << last;
+            column = INT_MIN;
+            flush();
+            continue;
+        }
+        const QPointF point = coordsToPixels(p->key, p->value);
+        const int x = truncatedPixel(point.x());
+        if (x == column) {
+            if (point.y() < low.y())
+                low = point;
+            if (point.y() > high.y())
+                high = point;
+            last = point;
+            continue;
+        }
+        if (column != INT_MIN)
+            line << low << high << last;
+        column = x;
+        line << point;
+        low = high = last = point;
+    }
+    if (column != INT_MIN)
+        line << low << high << last;
+    flush();
 }

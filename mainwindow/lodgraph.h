@@ -17,7 +17,8 @@ class ChannelData;
 //
 // The channel's live points that wait to be merged are merged by whatever
 // reads the graph by index: drawing, the value range, selection and the
-// point count. The time range counts them without merging.
+// point count. The time range counts them without merging. While file work
+// holds the points, the waiting ones are drawn and ranged as they are.
 class LodGraph : public QCPGraph
 {
     Q_OBJECT
@@ -43,5 +44,9 @@ protected:
                               const QCPGraphDataContainer::const_iterator &end) const override;
 
 private:
+    // Live points that stay waiting while file work holds the channel's
+    // points (an open, or a save sharing a long channel), drawn after them.
+    void drawWaiting(QCPPainter *painter);
+
     std::shared_ptr<const ChannelData> source;
 };

@@ -209,6 +209,26 @@ private:
 
     QString path(const QString &name) const { return dir->filePath(name); }
 
+    // Pixels drawn in channel c's colour with the axes on these ranges.
+    int pixelsOf(int c, const QCPRange &keys, const QCPRange &values) const
+    {
+        plot()->xAxis->setRange(keys);
+        plot()->yAxis->setRange(values);
+        const QImage image = plot()->toPixmap().toImage();
+        const QColor pen = graph(c)->pen().color();
+        const QRect inside = plot()->axisRect()->rect().adjusted(2, 2, -2, -2);
+        int n = 0;
+        for (int y = inside.top(); y <= inside.bottom(); ++y) {
+            for (int x = inside.left(); x <= inside.right(); ++x) {
+                const QColor p = image.pixelColor(x, y);
+                n += qAbs(p.red() - pen.red()) + qAbs(p.green() - pen.green()) +
+                         qAbs(p.blue() - pen.blue()) <
+                     60;
+            }
+        }
+        return n;
+    }
+
     MainWindow *window = nullptr;
     QTemporaryDir *dir = nullptr;
     QString startDir;
@@ -907,6 +927,7 @@ void FileCommandsTest::duringSave()
         plot()->replot();
         QCOMPARE(store().channel(ChannelU1).points().size(), u1.size()); // waits
         QCOMPARE(store().channel(ChannelI).points().size(), 1002);       // drawn
+        QVERIFY(pixelsOf(ChannelU1, {9990, 10010}, {0, 3}) > 0);         // waiting, drawn too
     }
     QTRY_VERIFY(window->fileWork().progressDialog() &&
                 window->fileWork().progressDialog()->isVisible());
@@ -998,6 +1019,7 @@ void FileCommandsTest::openWhileBlocksArrive()
     store().append(ChannelU1, {0.005, 1}, {7, 8});
     plot()->replot();
     QCOMPARE(store().channel(ChannelU1).points().size(), clear ? 0 : held.size());
+    QVERIFY(pixelsOf(ChannelU1, {0.5, 1}, {7, 8.2}) > 0); // the live line, drawn while it waits
     pause.release();
     QVERIFY(waitForFileWork(*window));
     plot()->replot();
