@@ -124,7 +124,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         [&](int c, qsizetype count) -> void * {
             QVector<QCPGraphData> &points = loaded.opened.points[std::size_t(c)];
             // Room for the points held too, which go among them.
-            const qsizetype room = count + loaded.opened.held.count(c);
+            const qsizetype room = ChannelStore::roomFor(count + loaded.opened.held.count(c));
             points.reserve(room);
             points.resize(count);
             control.setHeldBytes(held += qint64(room) * qint64(sizeof(QCPGraphData)));
@@ -150,7 +150,8 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         for (std::size_t c = 0; c < ChannelCount; ++c) {
             PointList &list = loaded.report.points[c];
             QVector<QCPGraphData> &points = loaded.opened.points[c];
-            points.reserve(qsizetype(list.size()) + loaded.opened.held.count(int(c)));
+            points.reserve(
+                ChannelStore::roomFor(qsizetype(list.size()) + loaded.opened.held.count(int(c))));
             for (const DataPoint &p : list)
                 points.append(QCPGraphData(p.key, p.value));
             PointList().swap(list);

@@ -232,6 +232,14 @@ public:
     // merge the file's among them off the GUI thread. Until endOpen() the
     // points held stay as they are: live points wait, a clear still clears.
     void beginOpen(OpenedPoints &opened);
+    // The room to take for an opened channel of this many points: live
+    // points that follow it go into the room left over rather than moving the
+    // whole channel into new memory at the first redraw. Room never touched
+    // costs no memory.
+    static qsizetype roomFor(qsizetype points)
+    {
+        return points + std::max<qsizetype>(points / 8, 1 << 16);
+    }
     // Worker: sorts the file's points stably by time (NaN times last), puts
     // the points held at the open's beginning among them, the held ones first
     // at equal times, and summarises them.
