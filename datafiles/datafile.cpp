@@ -319,13 +319,13 @@ public:
             contents.firstIrregular.push_back({lineNumber, why});
     }
 
-    // Bytes the points read so far take.
-    qint64 pointBytes() const
+    // Bytes the points read so far take, and a line being gathered.
+    qint64 heldBytes() const
     {
         qint64 points = 0;
         for (const PointList &list : contents.points)
             points += qint64(list.size());
-        return points * qint64(sizeof(DataPoint));
+        return points * qint64(sizeof(DataPoint)) + pending.capacity();
     }
 
     // Records why reading ends; `line` is the line being handled.
@@ -410,7 +410,7 @@ DataFileContents readDataFile(QIODevice &device, FileJobControl *control)
         }
         const bool go = parser.feed(block.get(), got);
         if (control)
-            control->setHeldBytes(parser.pointBytes());
+            control->setHeldBytes(parser.heldBytes());
         if (!go)
             break;
     }
@@ -455,15 +455,16 @@ const char *withoutCr(const char *begin, const char *lf, const char *end)
 }
 
 // Hands lines(begin, end) runs of whole lines: those of the device whose first
-// byte lies in [from, to). The last line of the device may have no LF. Linear
-// in the bytes read, however long the lines: each byte is searched for an LF
-// once and moved at most once. Every read counts its bytes of [from, to),
-// weight units each, and looks at the cancel and at stop (another chunk failed).
+// byte lies in [from, to). The last line of the device may have no LF; one
+// longer than MaxPlainLine makes the file NotPlain. Linear in the bytes read: each
+// byte is searched for an LF once and moved at most once. Every read counts
+// its bytes of [from, to), weight units each, and looks at the cancel and at
+// stop (another chunk failed).
 template <typename Lines>
 PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, qint64 weight,
                      FileJobControl *control, const std::atomic<bool> &stop, Lines &&lines)
 {
-    constexpr size_t blockSize = 1 << 20;
+    constexpr size_t blockSize = MaxPlainLine;
     if (from >= to)
         return PlainRead::Read; // more threads than bytes
     // The line holding byte from - 1 is the chunk before's: ours begin after
@@ -472,14 +473,12 @@ PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, qint64 weight,
     qint64 bufferStart = seeking ? from - 1 : 0; // file position of buffer[0]
     if (!device.seek(bufferStart))
         return PlainRead::ReadError;
-    std::vector<char> buffer(blockSize);
+    const std::unique_ptr<char[]> buffer(new char[2 * blockSize]);
     size_t kept = 0; // buffer[0, kept): the start of a line, no LF in it
     for (;;) {
         if (stop.load(std::memory_order_relaxed))
             return PlainRead::Cancelled;
-        if (buffer.size() < kept + blockSize) // a line longer than a block
-            buffer.resize(std::max(2 * buffer.size(), kept + blockSize));
-        char *const data = buffer.data();
+        char *const data = buffer.get();
         const qint64 got = device.read(data + kept, qint64(blockSize));
         if (got < 0)
             return PlainRead::ReadError;
@@ -490,6 +489,11 @@ PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, qint64 weight,
         if (got == 0) // the device's end: what is left is its last line
             return seeking || kept == 0 ? PlainRead::Read : lines(data, data + kept);
         const size_t filled = kept + size_t(got);
+        if (kept > 0) { // the line begun before: too long, where it ends or not yet
+            const void *lf = std::memchr(data + kept, '\n', size_t(got));
+            if ((lf ? size_t(static_cast<const char *>(lf) - data) + 1 : filled) > blockSize)
+                return PlainRead::NotPlain;
+        }
 
         size_t begin = 0; // of our first line in the buffer
         if (seeking) {

@@ -102,7 +102,8 @@ struct DataFileContents
 // selects the channel for the point lines after it; a line that cannot be
 // placed ends reading and the points read until then are kept.
 // control, if given, counts the bytes read and holds the bytes the points
-// take so far; a cancel ends reading as a read error does.
+// (and a long line being gathered) take so far; a cancel ends reading as a
+// read error does.
 DataFileContents readDataFile(QIODevice &device, FileJobControl *control = nullptr);
 DataFileContents readDataFile(QByteArrayView bytes);
 
@@ -119,13 +120,15 @@ enum class PlainRead {
     ReadError, // a device reported an error
 };
 
+// The longest line readPlainDataFile() reads, LF included.
+constexpr qsizetype MaxPlainLine = 1 << 20;
+
 // Reads a plain data file, one whose lines are all section names or two
-// numbers and whose first line is a section name, to the same points as
-// readDataFile(), at the speed of parsing: a first pass counts each
-// section's lines so that every point goes straight to its place, a second
-// parses them. Both passes split the file among `threads` threads, each
-// reading through a device of its own from openDevice(), positioned
-// anywhere; the time taken is linear in size, whatever the lines, and a
+// numbers and whose first line is a section name, none longer than
+// MaxPlainLine, to the same points as readDataFile(), at the speed of parsing: a first pass counts
+// each section's lines so that every point goes straight to its place, a second parses them. Both
+// passes split the file among `threads` threads, each reading through a device of its own from
+// openDevice(), positioned anywhere; the time taken is linear in size, whatever the lines, and a
 // cancel or a failed chunk stops every thread within a block read.
 // control, if given, counts the work of both passes, each byte weighted by
 // what its pass costs; counts: the points per channel.

@@ -153,12 +153,14 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
             return;
         }
         control.setTotal(file.size());
-        loaded.report = readDataFile(file, &control); // counts its lists as held
+        loaded.report = readDataFile(file, &control); // counts its points as held
         if (loaded.report.stop == ReadStop::ReadError)
             loaded.readError = file.errorString();
         // Channel by channel into the graphs' vectors, each list let go once
         // copied; the memory guard counts what both hold meanwhile.
-        qint64 lists = control.heldBytes(), vectors = 0;
+        qint64 lists = 0, vectors = 0;
+        for (const PointList &list : loaded.report.points)
+            lists += qint64(list.size() * sizeof(DataPoint));
         for (std::size_t c = 0; c < ChannelCount; ++c) {
             PointList &list = loaded.report.points[c];
             QVector<QCPGraphData> &points = loaded.opened.points[c];
