@@ -456,10 +456,10 @@ const char *withoutCr(const char *begin, const char *lf, const char *end)
 
 // Hands lines(begin, end) runs of whole lines: those of the device whose first
 // byte lies in [from, to). The last line of the device may have no LF; one
-// longer than MaxPlainLine makes the file NotPlain. Linear in the bytes read: each
-// byte is searched for an LF once and moved at most once. Every read counts
-// its bytes of [from, to), weight units each, and looks at the cancel and at
-// stop (another chunk failed).
+// longer than MaxPlainLine makes the file NotPlain. Linear in the bytes read:
+// each byte is searched for an LF once and moved at most once. Every read
+// counts its bytes of [from, to), weight units each, and looks at the cancel
+// and at stop (another chunk failed).
 template <typename Lines>
 PlainRead forLinesIn(QIODevice &device, qint64 from, qint64 to, qint64 weight,
                      FileJobControl *control, const std::atomic<bool> &stop, Lines &&lines)

@@ -125,13 +125,14 @@ constexpr qsizetype MaxPlainLine = 1 << 20;
 
 // Reads a plain data file, one whose lines are all section names or two
 // numbers and whose first line is a section name, none longer than
-// MaxPlainLine, to the same points as readDataFile(), at the speed of parsing: a first pass counts
-// each section's lines so that every point goes straight to its place, a second parses them. Both
-// passes split the file among `threads` threads, each reading through a device of its own from
-// openDevice(), positioned anywhere; the time taken is linear in size, whatever the lines, and a
-// cancel or a failed chunk stops every thread within a block read.
-// control, if given, counts the work of both passes, each byte weighted by
-// what its pass costs; counts: the points per channel.
+// MaxPlainLine, to the same points as readDataFile(), at the speed of
+// parsing: a first pass counts each section's lines so that every point goes
+// straight to its place, a second parses them. Both passes split the file
+// among `threads` threads, each reading through a device of its own from
+// openDevice(), positioned anywhere. The time taken grows with size alone,
+// whatever the lines hold, and a cancel or a failed chunk stops every thread
+// within a block read. control, if given, counts the work of both passes,
+// each byte weighted by what its pass costs; counts: the points per channel.
 PlainRead readPlainDataFile(const std::function<std::unique_ptr<QIODevice>()> &openDevice,
                             qint64 size, int threads, const PointRoom &room,
                             std::array<qsizetype, ChannelCount> &counts,

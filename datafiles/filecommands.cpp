@@ -88,9 +88,10 @@ QString shownName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-// count points in a vector of room points, not yet written: the reader
-// writes every one of them, so the memory is first touched there, not zeroed
-// before as resize() would. QCPGraphData is plain data (Q_PRIMITIVE_TYPE).
+// A vector of count points, with room for `room`, whose points are not yet
+// written: the reader writes every one, so the memory is first touched there
+// instead of being zeroed before as resize() would. QCPGraphData is plain
+// data (Q_PRIMITIVE_TYPE).
 QVector<QCPGraphData> unwrittenPoints(qsizetype count, qsizetype room)
 {
     auto [header, data] = QTypedArrayData<QCPGraphData>::allocate(room);
