@@ -10,6 +10,7 @@
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
+#include "datafiles/filejob.h"
 #include "datafiles/safefile.h"
 #include "channelpoints.h"
 #include "mainwindow/mainwindow.h"
@@ -29,10 +30,13 @@
 #include <QTimer>
 #include <qcustomplot.h>
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #endif
@@ -132,8 +136,9 @@ bool writeHourFile(const QString &fileName, qint64 points)
 }
 
 // The hour-long recording: open into empty graphs, then save and export it,
-// each through the window; memory while it opens against what its points take.
-void hourLong(const QString &folder)
+// each through the window; memory while it opens against what its points
+// take, and its CPU time against the calibration's for as many numbers.
+void hourLong(const QString &folder, double calibrationPerNumber)
 {
     constexpr qint64 points = 14400000;
     const QString name = folder + "/hour.txt";
@@ -151,6 +156,10 @@ void hourLong(const QString &folder)
     const qint64 before = processMemoryBytes();
     const Timing open = timeCommand(window, "menu_open_data", name);
     report("open one hour into empty graphs", open, numbers, 4.0);
+    const double ratio = open.cpu / (calibrationPerNumber * numbers);
+    std::printf("  cpu / calibration's std::from_chars for as many numbers = %.2f (goal <= 2.00: "
+                "%s); longest GUI pause %.0f ms\n",
+                ratio, ratio <= 2 ? "met" : "MISSED", open.longestGapMs);
     const qint64 after = processMemoryBytes();
     const double pointBytes = double(ChannelCount) * points * sizeof(QCPGraphData);
     std::printf("  resident before %.0f MiB, peak %.0f MiB, after %.0f MiB; points %.0f MiB; "
@@ -167,6 +176,71 @@ void hourLong(const QString &folder)
     QFile::remove(folder + "/hour.csv");
 }
 
+// Files with a long stretch without LF (CR line ends only; zeros where a
+// write was cut short), in memory: both readers in turn, as an open reads
+// them, at two sizes (the time should grow with the size, not its square),
+// and how long after a cancel halfway through the reading stops.
+void longStretches()
+{
+    for (const bool zeros : {false, true}) {
+        for (const int mib : {32, 128}) {
+            QByteArray bytes;
+            if (zeros)
+                bytes = "U1_DATA\r\n0 1.5\r\n0.00025 1" + QByteArray(qsizetype(mib) << 20, '\0') +
+                        "\r\n0.0005 2\r\n";
+            else
+                bytes =
+                    "U1_DATA\r" + QByteArray("0.00025 1.5\r").repeated((qsizetype(mib) << 20) / 12);
+            qint64 uncancelled = 0; // ns
+            for (const bool cancel : {false, true}) {
+                FileJobControl control;
+                QElapsedTimer clock;
+                clock.start();
+                std::atomic<qint64> cancelledAt{-1};
+                std::thread canceller;
+                if (cancel)
+                    canceller = std::thread([&] {
+                        std::this_thread::sleep_for(std::chrono::nanoseconds(uncancelled / 2));
+                        cancelledAt = clock.nsecsElapsed();
+                        control.cancel();
+                    });
+                std::array<std::vector<char>, ChannelCount> rooms;
+                std::array<qsizetype, ChannelCount> counts{};
+                const PlainRead plain = readPlainDataFile(
+                    [&bytes]() -> std::unique_ptr<QIODevice> {
+                        auto buffer = std::make_unique<QBuffer>();
+                        buffer->setData(bytes);
+                        buffer->open(QIODevice::ReadOnly);
+                        return buffer;
+                    },
+                    bytes.size(), 2,
+                    [&rooms](int c, qsizetype count) -> void * {
+                        rooms[std::size_t(c)].resize(std::size_t(count) * sizeof(DataPoint));
+                        return rooms[std::size_t(c)].data();
+                    },
+                    counts, &control);
+                if (plain == PlainRead::NotPlain) {
+                    QBuffer buffer(&bytes);
+                    buffer.open(QIODevice::ReadOnly);
+                    control.setTotal(bytes.size());
+                    readDataFile(buffer, &control);
+                }
+                const qint64 ended = clock.nsecsElapsed();
+                if (canceller.joinable())
+                    canceller.join();
+                uncancelled = ended;
+                if (cancel)
+                    std::printf("  cancelled halfway: stopped %.1f ms later\n",
+                                (ended - cancelledAt) / 1e6);
+                else
+                    std::printf("%-34s %4d MiB: %6.3f s\n",
+                                zeros ? "a line cut short, then zeros" : "CR line ends only", mib,
+                                ended / 1e9);
+            }
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -179,6 +253,7 @@ int main(int argc, char **argv)
     const QString dataName = dir.filePath("bench.txt");
     const QString csvName = dir.filePath("bench.csv");
     const double numbers = 2.0 * ChannelCount * pointsPerChannel;
+    double calibrationPerNumber = 0; // CPU seconds
 
     std::printf("Data files: %d points per channel, 4 channels, times 2.5 ms apart, values with "
                 "17 significant digits\n",
@@ -232,6 +307,7 @@ int main(int argc, char **argv)
                 ++count;
             }
             took = cpuSeconds() - cpu;
+            calibrationPerNumber = took / double(count);
             std::printf("calibration: std::from_chars   cpu %6.3f s  %5.1f M numbers/s  (%lld "
                         "numbers, sum %g)\n",
                         took, count / took / 1e6, static_cast<long long>(count), sum);
@@ -255,6 +331,7 @@ int main(int argc, char **argv)
             std::printf("read back %zu points of U2, expected %d\n", contents.points[3].size(),
                         pointsPerChannel);
     }
+    longStretches();
     std::printf("peak memory after the in-memory runs: %.0f MiB\n\n", peakMiB());
 
     MainWindow window;
@@ -286,6 +363,6 @@ int main(int argc, char **argv)
                 openFull.wall / openEmpty.wall, openFull.cpu / openEmpty.cpu,
                 window.channelGraph(0)->dataCount());
     if (!app.arguments().contains(QStringLiteral("--quick")))
-        hourLong(dir.path());
+        hourLong(dir.path(), calibrationPerNumber);
     return 0;
 }

@@ -29,10 +29,20 @@ constexpr int MaxDataNumberLength = 32;
 int formatDataNumber(double number, char *out);
 QByteArray formatDataNumber(double number);
 
+// What a token holds, as far as the reader is concerned.
+enum class NumberForm {
+    Number,     // a number (nan and inf spelt out included)
+    NotANumber, // read as 0
+    TooLarge,   // a number beyond the largest double, read as infinity
+    TooSmall,   // a number nearer 0 than the smallest double, read as 0
+};
+
 // Converts one token as QString::fromUtf8(token).toDouble() does (white space
 // around it ignored, anything that is no number gives 0), with a fast path
-// for plain decimal tokens. ok, if given, says whether it was a number.
+// for plain decimal tokens. ok, if given, says whether it was a number (one
+// too large counts as one); form, what it held.
 double parseDataNumber(QByteArrayView token, bool *ok = nullptr);
+double parseDataNumber(QByteArrayView token, NumberForm &form);
 
 // Writes the channels' points. Returns false as soon as a write fails, or
 // the control cancels; the device then holds an unknown part of the file.
@@ -57,7 +67,10 @@ enum class Irregularity {
     NotANumber, // a token that is no number, read as 0
     EmptyToken, // an empty token (two spaces, a space first), read as 0
     TokenCount, // a line of zero or three or more tokens in a section, skipped
+    TooLarge,   // a number beyond the largest double, read as infinity
+    TooSmall,   // a number nearer 0 than the smallest double, read as 0
 };
+constexpr int IrregularityCount = 5;
 
 struct IrregularLine
 {
@@ -76,8 +89,11 @@ struct DataFileContents
     ReadStop stop = ReadStop::EndOfData;
     // 1-based number of the line that ended reading; 0 for EndOfData.
     qint64 stopLine = 0;
-    // Irregular lines: how many, and the first MaxIrregularListed of them.
+    // Irregular lines: how many, how many of each kind (by Irregularity; a
+    // line counts once, as the kind it is listed as), and the first
+    // MaxIrregularListed of them.
     qint64 irregularLines = 0;
+    std::array<qint64, IrregularityCount> irregularKinds{};
     std::vector<IrregularLine> firstIrregular;
 };
 
@@ -85,8 +101,9 @@ struct DataFileContents
 // CR LF line ends, the last line with or without a line end. A header line
 // selects the channel for the point lines after it; a line that cannot be
 // placed ends reading and the points read until then are kept.
-// control, if given, counts the bytes read; a cancel ends reading as a read
-// error does.
+// control, if given, counts the bytes read and holds the bytes the points
+// (and a long line being gathered) take so far; a cancel ends reading as a
+// read error does.
 DataFileContents readDataFile(QIODevice &device, FileJobControl *control = nullptr);
 DataFileContents readDataFile(QByteArrayView bytes);
 
@@ -103,14 +120,19 @@ enum class PlainRead {
     ReadError, // a device reported an error
 };
 
+// The longest line readPlainDataFile() reads, LF included.
+constexpr qsizetype MaxPlainLine = 1 << 20;
+
 // Reads a plain data file, one whose lines are all section names or two
-// numbers and whose first line is a section name, to the same points as
-// readDataFile(), at the speed of parsing: a first pass counts each
-// section's lines so that every point goes straight to its place, a second
-// parses them. Both passes split the file among `threads` threads, each
-// reading through a device of its own from openDevice(), positioned
-// anywhere. control, if given, counts bytes out of 5/4 of size. counts: the
-// points per channel.
+// numbers and whose first line is a section name, none longer than
+// MaxPlainLine, to the same points as readDataFile(), at the speed of
+// parsing: a first pass counts each section's lines so that every point goes
+// straight to its place, a second parses them. Both passes split the file
+// among `threads` threads, each reading through a device of its own from
+// openDevice(), positioned anywhere. The time taken grows with size alone,
+// whatever the lines hold, and a cancel or a failed chunk stops every thread
+// within a block read. control, if given, counts the work of both passes,
+// each byte weighted by what its pass costs; counts: the points per channel.
 PlainRead readPlainDataFile(const std::function<std::unique_ptr<QIODevice>()> &openDevice,
                             qint64 size, int threads, const PointRoom &room,
                             std::array<qsizetype, ChannelCount> &counts,

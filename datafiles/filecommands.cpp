@@ -88,6 +88,17 @@ QString shownName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+// A vector of count points, with room for `room`, whose points are not yet
+// written: the reader writes every one, so the memory is first touched there
+// instead of being zeroed before as resize() would. QCPGraphData is plain
+// data (Q_PRIMITIVE_TYPE).
+QVector<QCPGraphData> unwrittenPoints(qsizetype count, qsizetype room)
+{
+    auto [header, data] = QTypedArrayData<QCPGraphData>::allocate(room);
+    Q_CHECK_PTR(header);
+    return QVector<QCPGraphData>(QArrayDataPointer<QCPGraphData>(header, data, count));
+}
+
 } // namespace
 
 // The file the open command reads on the file worker: the points as the
@@ -125,8 +136,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
             QVector<QCPGraphData> &points = loaded.opened.points[std::size_t(c)];
             // Room for the points held too, which go among them.
             const qsizetype room = ChannelStore::roomFor(count + loaded.opened.held.count(c));
-            points.reserve(room);
-            points.resize(count);
+            points = unwrittenPoints(count, room);
             control.setHeldBytes(held += qint64(room) * qint64(sizeof(QCPGraphData)));
             return points.data();
         },
@@ -144,17 +154,26 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
             return;
         }
         control.setTotal(file.size());
-        loaded.report = readDataFile(file, &control);
+        loaded.report = readDataFile(file, &control); // counts its points as held
         if (loaded.report.stop == ReadStop::ReadError)
             loaded.readError = file.errorString();
+        // Channel by channel into the graphs' vectors, each list let go once
+        // copied; the memory guard counts what both hold meanwhile.
+        qint64 lists = 0, vectors = 0;
+        for (const PointList &list : loaded.report.points)
+            lists += qint64(list.size() * sizeof(DataPoint));
         for (std::size_t c = 0; c < ChannelCount; ++c) {
             PointList &list = loaded.report.points[c];
             QVector<QCPGraphData> &points = loaded.opened.points[c];
             points.reserve(
                 ChannelStore::roomFor(qsizetype(list.size()) + loaded.opened.held.count(int(c))));
+            vectors += points.capacity() * qint64(sizeof(QCPGraphData));
+            control.setHeldBytes(lists + vectors);
             for (const DataPoint &p : list)
                 points.append(QCPGraphData(p.key, p.value));
+            lists -= qint64(list.size() * sizeof(DataPoint));
             PointList().swap(list);
+            control.setHeldBytes(lists + vectors);
         }
     }
     for (std::size_t c = 0; c < ChannelCount; ++c)
@@ -335,21 +354,33 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     showProblem(text);
 }
 
-// The irregular lines of a file as the open command reports them; empty for
+// The irregular lines of a file as the open command reports them: how many
+// of each kind and what reading did with them, then the first few; empty for
 // a clean file.
 QString MainWindow::irregularLinesText(const DataFileContents &contents) const
 {
     if (contents.irregularLines == 0)
         return {};
     const QLocale locale;
-    QStringList lines{
-        tr("%1 行不规则，按以往的方式读取：").arg(locale.toString(contents.irregularLines))};
-    for (const IrregularLine &l : contents.firstIrregular) {
-        const QString why = l.why == Irregularity::NotANumber   ? tr("不是数字，按 0 读取")
-                            : l.why == Irregularity::EmptyToken ? tr("空字段，按 0 读取")
-                                                                : tr("字段数不对，已跳过");
-        lines << tr("第 %1 行：%2").arg(locale.toString(l.line), why);
+    const auto done = [](Irregularity why) {
+        switch (why) {
+        case Irregularity::NotANumber: return tr("字段不是数字，读作 0");
+        case Irregularity::EmptyToken: return tr("字段为空，读作 0");
+        case Irregularity::TokenCount: return tr("字段数不对，整行跳过");
+        case Irregularity::TooLarge: return tr("数值超出范围，读作无穷大");
+        case Irregularity::TooSmall: return tr("数值超出范围，读作 0");
+        }
+        return QString();
+    };
+    QStringList kinds;
+    for (int k = 0; k < IrregularityCount; ++k) {
+        if (const qint64 n = contents.irregularKinds[std::size_t(k)])
+            kinds << tr("%1 行%2").arg(locale.toString(n), done(Irregularity(k)));
     }
+    QStringList lines{tr("%1 行不合格式，其中 %2。")
+                          .arg(locale.toString(contents.irregularLines), kinds.join(tr("；")))};
+    for (const IrregularLine &l : contents.firstIrregular)
+        lines << tr("第 %1 行：%2").arg(locale.toString(l.line), done(l.why));
     if (contents.irregularLines > qint64(contents.firstIrregular.size()))
         lines << tr("……还有 %1 行")
                      .arg(locale.toString(contents.irregularLines -

@@ -1,5 +1,6 @@
 #include "mainwindow/filework.h"
 
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QWidget>
 
@@ -78,6 +79,10 @@ void FileWork::showProgress()
 {
     if (!dialog) {
         dialog = new QProgressDialog(window);
+        // The label says the share done; the bar shows it without a number.
+        auto *bar = new QProgressBar(dialog);
+        bar->setTextVisible(false);
+        dialog->setBar(bar);
         dialog->setWindowModality(Qt::NonModal); // the window stays usable
         dialog->setAutoClose(false);
         dialog->setAutoReset(false);

@@ -279,20 +279,36 @@ The data in memory is not affected.</translation>
 %3.</translation>
     </message>
     <message>
-        <source>%1 行不规则，按以往的方式读取：</source>
-        <translation>%1 irregular lines, read as always:</translation>
+        <source>%1 行不合格式，其中 %2。</source>
+        <translation>%1 lines do not follow the format: %2.</translation>
     </message>
     <message>
-        <source>不是数字，按 0 读取</source>
-        <translation>not a number, read as 0</translation>
+        <source>%1 行%2</source>
+        <translation>%2 (%1 lines)</translation>
     </message>
     <message>
-        <source>空字段，按 0 读取</source>
+        <source>；</source>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>字段不是数字，读作 0</source>
+        <translation>a field that is no number, read as 0</translation>
+    </message>
+    <message>
+        <source>字段为空，读作 0</source>
         <translation>an empty field, read as 0</translation>
     </message>
     <message>
-        <source>字段数不对，已跳过</source>
-        <translation>wrong number of fields, skipped</translation>
+        <source>字段数不对，整行跳过</source>
+        <translation>the wrong number of fields, the line skipped</translation>
+    </message>
+    <message>
+        <source>数值超出范围，读作无穷大</source>
+        <translation>a number beyond the range, read as infinity</translation>
+    </message>
+    <message>
+        <source>数值超出范围，读作 0</source>
+        <translation>a number too close to 0 for the range, read as 0</translation>
     </message>
     <message>
         <source>第 %1 行：%2</source>

@@ -3,7 +3,7 @@
 //  - every token converts as QString::toDouble converts it;
 //  - what was read, written again and read back, is the same bit for bit;
 //  - the parallel reader takes exactly the files read to their end without
-//    an odd line, and reads them the same.
+//    an odd line (nor one too long for it), and reads them the same.
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
@@ -12,6 +12,7 @@
 #include <QBuffer>
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -63,9 +64,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               fromBytes.stopLine == fromDevice.stopLine,
           "bytes and device read differently");
 
+    qsizetype longest = 0; // line, LF included
+    for (qsizetype from = 0; from < bytes.size();) {
+        const qsizetype lf = bytes.indexOf('\n', from);
+        const qsizetype end = lf < 0 ? bytes.size() : lf + 1;
+        longest = std::max(longest, end - from);
+        from = end;
+    }
     DataFileContents parallel;
     const PlainRead plain = readPlain(bytes, 1 + int(size % 3), parallel.points);
-    check(plain == (fromBytes.stop == ReadStop::EndOfData && fromBytes.irregularLines == 0
+    check(plain == (fromBytes.stop == ReadStop::EndOfData && fromBytes.irregularLines == 0 &&
+                            longest <= MaxPlainLine
                         ? PlainRead::Read
                         : PlainRead::NotPlain),
           "the parallel reader takes a file the reader finds odd, or leaves a plain one");

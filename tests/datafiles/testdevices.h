@@ -78,7 +78,8 @@ private:
 // The plain reader over bytes, `threads` devices of their own; the points
 // land in lists.
 inline PlainRead readPlain(const QByteArray &bytes, int threads,
-                           std::array<PointList, ChannelCount> &points)
+                           std::array<PointList, ChannelCount> &points,
+                           FileJobControl *control = nullptr)
 {
     points = {};
     std::array<qsizetype, ChannelCount> counts{};
@@ -94,5 +95,5 @@ inline PlainRead readPlain(const QByteArray &bytes, int threads,
             points[std::size_t(c)].resize(std::size_t(count));
             return points[std::size_t(c)].data();
         },
-        counts);
+        counts, control);
 }

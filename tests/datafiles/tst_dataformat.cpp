@@ -2,6 +2,7 @@
 
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
+#include "datafiles/filejob.h"
 #include "testdevices.h"
 
 #include <QBuffer>
@@ -414,6 +415,15 @@ void DataFormatTest::readDataFile_data()
     QTest::newRow("CR inside a line")
         << QByteArray("U1_DATA\n1\r2 3\n") << Channels{{PointList{DataPoint{0, 3}}, {}, {}, {}}}
         << ReadStop::EndOfData << 0;
+
+    // Long stretches without LF, several blocks of the readers
+    QTest::newRow("CR line ends only: one line")
+        << "U1_DATA\r" + QByteArray("0.00025 1.5\r").repeated(300000) << none << ReadStop::NoSection
+        << 1;
+    QTest::newRow("zeros after a write cut short")
+        << "U1_DATA\r\n0 1.5\r\n0.00025 1" + QByteArray(3 << 20, '\0') + "\r\n0.0005 2\r\n"
+        << Channels{{PointList{{0, 1.5}, {0.00025, 0}, {0.0005, 2}}, {}, {}, {}}}
+        << ReadStop::EndOfData << 0;
 }
 
 void DataFormatTest::readDataFile()
@@ -445,6 +455,21 @@ void DataFormatTest::readDataFile()
         if (plain)
             QCOMPARE(differences(parallel, points), QString());
     }
+
+    // A cancel at the first block read stops every thread there, whatever
+    // the lines; the progress has moved.
+    FileJobControl control;
+    qint64 steps = 0;
+    FileJobControl::setPauseHook([&steps](FileJobControl &c) {
+        ++steps;
+        c.cancel();
+    });
+    Channels parallel;
+    const PlainRead read = readPlain(bytes, 2, parallel, &control);
+    FileJobControl::setPauseHook({});
+    QCOMPARE(read, bytes.isEmpty() ? PlainRead::Read : PlainRead::Cancelled);
+    QVERIFY(steps <= 2);
+    QVERIFY(bytes.isEmpty() || control.percent() > 0);
 }
 
 // Lines, CR LF pairs and numbers cut between two reads of a slow device.
