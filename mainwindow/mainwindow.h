@@ -157,8 +157,10 @@ private:
     void setUpRecording();
     QString recordingStatusText() const;
     void recordingFailed(const QString &dataFile, const QString &reason);
-    void recordingRecovered(const QString &dataFile);
+    void recordingRecovered(const QString &dataFile, qint64 points, bool endedAtExit,
+                            const QString &exitReason);
     void recoveryFailed(const QString &dataFile, const QString &reason);
+    void journalKept(const QString &keptPath);
     void translatePlotTexts();
     void setZoomMode(bool on, bool selectAgain);
     void onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange);
