@@ -130,6 +130,7 @@ private:
         MinNotBelowMax,
         MaxNotAboveMin,
         RangeTooWide,
+        BeyondPlot,
         NotASampleRate
     };
 
