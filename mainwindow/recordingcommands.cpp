@@ -116,8 +116,8 @@ void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)
 
 void MainWindow::journalKept(const QString &keptPath)
 {
-    logRecordingError(daq.errorLog, u"    recording journal unreadable, kept\uFF1A ", keptPath,
-                      QString());
+    logRecordingError(daq.errorLog, u"    recording journal kept\uFF1A ", keptPath,
+                      QStringLiteral("no readable point"));
     showProblem(tr("上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：\n%1")
                     .arg(QDir::toNativeSeparators(keptPath)));
 }
