@@ -5,7 +5,8 @@
 
 namespace {
 
-// Slices of about a second hold the last block of a burst of up to a second;
+// Slices of about a second hold the last block of a burst (at most the
+// card's buffer, a quarter second) even when it comes late;
 // short windows still get eight of them, enough to fit and judge a line.
 constexpr double longestSlice = 1.0;
 constexpr qint64 fewestSlices = 8;

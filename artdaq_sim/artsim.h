@@ -39,7 +39,9 @@ ARTDAQ_API void ArtSim_SetOverrunAfter(int blocks);
 /* Every-N callbacks come in bursts: the callback thread waits until this many
  * blocks are in, then calls the callback once per block, back to back (1:
  * each block as it comes). A burst of more blocks than the buffer holds
- * overruns before it is delivered. */
+ * overruns before it is delivered, and one that fills it leaves the reader a
+ * single scan period: leave a block of the buffer free (at most 9 blocks of
+ * 100 in the program's 1000 scans at real speed). */
 ARTDAQ_API void ArtSim_SetBurst(int blocks);
 
 /* Reads store as count the number of scans instead of the number of values

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr char headerBytes[JournalHeaderSize] = {'K', 'O', 'R', 'V', 'E', 'L', 'J', '1'};
+// The header of a journal ended at Exit: its last byte is the errno.
+constexpr char endedBytes[JournalHeaderSize - 1] = {'K', 'O', 'R', 'V', 'E', 'L', 'X'};
 constexpr qint64 payloadSize = 40; // key and four values
 
 // CRC-32 as zip and PNG use it (reflected 0xEDB88320).
@@ -140,6 +142,17 @@ bool journalRecordIntact(const char *record)
     return crc32(record, payloadSize) == qFromLittleEndian<quint32>(record + payloadSize);
 }
 
+bool markJournalEndedAtExit(const QString &journalPath, int systemError)
+{
+    QFile journal(journalPath);
+    char header[JournalHeaderSize];
+    std::memcpy(header, endedBytes, sizeof endedBytes);
+    header[JournalHeaderSize - 1] = char(systemError > 0 && systemError < 256 ? systemError : 0);
+    // Overwritten in place: it takes no new room on the disk.
+    return journal.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) &&
+           journal.write(header, JournalHeaderSize) == JournalHeaderSize && syncFile(journal);
+}
+
 AssemblyResult assembleRecording(const QString &journalPath, const QString &dataPath,
                                  qint64 maxPoints, std::atomic<qint64> *progress)
 {
@@ -150,12 +163,13 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
         return result;
     }
     char header[JournalHeaderSize];
-    if (journal.read(header, JournalHeaderSize) != JournalHeaderSize ||
-        std::memcmp(header, headerBytes, JournalHeaderSize) != 0) {
-        result.ok = true; // not one intact point
-        return result;
-    }
-    qint64 records = (journal.size() - JournalHeaderSize) / JournalRecordSize;
+    const bool wholeHeader = journal.read(header, JournalHeaderSize) == JournalHeaderSize;
+    result.endedAtExit = wholeHeader && std::memcmp(header, endedBytes, sizeof endedBytes) == 0;
+    if (result.endedAtExit)
+        result.exitError = quint8(header[JournalHeaderSize - 1]);
+    result.empty = journal.size() == JournalHeaderSize &&
+                   (result.endedAtExit || std::memcmp(header, headerBytes, JournalHeaderSize) == 0);
+    qint64 records = std::max<qint64>(0, journal.size() - JournalHeaderSize) / JournalRecordSize;
     if (maxPoints >= 0)
         records = std::min(records, maxPoints);
 
@@ -196,5 +210,6 @@ AssemblyResult assembleRecording(const QString &journalPath, const QString &data
     result.ok = written.ok;
     result.bytes = written.bytes;
     result.error = written.error;
+    result.systemError = written.systemError;
     return result;
 }

@@ -35,8 +35,10 @@ constexpr auto syncInterval = std::chrono::milliseconds(500);
 constexpr auto housekeepingInterval = std::chrono::seconds(60);
 // Larger batches are written at once.
 constexpr qsizetype writeChunk = 1 << 20;
-// Points the writer may fall behind by (30 s of every sample kept) before
-// the recording is given up; acquisition and the graphs go on.
+// How far behind the writer may fall, in the points' own time, before the
+// recording is given up; acquisition and the graphs go on. The bound in
+// points (30 s of every sample kept) holds whatever the keys do.
+constexpr double maxLagSeconds = 30;
 constexpr qint64 maxQueuedPoints = 30 * 4000;
 // Bytes a queued point takes: its five doubles in the lists.
 constexpr qint64 queuedPointBytes = 5 * sizeof(double);
@@ -95,12 +97,13 @@ private:
 
 struct Recorder::Report
 {
-    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed } kind;
-    QString dataFile;
-    QString reason;
+    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed, Kept } kind;
+    QString dataFile; // Kept: the journal's new name
+    QString reason;   // Recovered: the reason the disk gave at Exit
     qint64 points = 0;
     int recording = 0;        // Started: how many recordings the writer had finished before
     bool journalDead = false; // Failed: nothing more goes into this recording's journal
+    bool endedAtExit = false; // Recovered: left by a normal Exit
 };
 
 struct Recorder::Private
@@ -144,6 +147,7 @@ struct Recorder::Private
         QString dataPath;
         qint64 points;
         std::shared_ptr<QLockFile> lock;
+        int systemError; // of the last failed assembly
     };
 
     Private(QString folder, qint64 limit, Recorder *owner)
@@ -175,8 +179,9 @@ struct Recorder::Private
     void catchUpWhilePaused();
     // Assembler thread.
     bool assembleProven(const QString &journalPath, const QString &dataPath, qint64 points,
-                        Proof &proven, bool reportFailure);
+                        Proof &proven, bool reportFailure, int *systemError = nullptr);
     void retryUnfinished();
+    void markUnfinishedEnded();
     void keepFolderInLimit();
 
     const QString folder;
@@ -189,8 +194,9 @@ struct Recorder::Private
     std::vector<Item> items;
     bool commandWaiting = false;
     bool quitting = false;
-    qint64 queuedPoints = 0; // handed over, not yet written
-    bool dropping = false;   // the writer fell too far behind: points are dropped
+    qint64 queuedPoints = 0;       // handed over, not yet written
+    std::deque<double> queuedKeys; // the first key of each of those blocks
+    bool dropping = false;         // the writer fell too far behind: points are dropped
 
     // Bytes the workers moved to the disk, to tell a slow disk from one that
     // does not answer.
@@ -208,7 +214,8 @@ struct Recorder::Private
     Clock::time_point lastSync;
     Clock::time_point lastHousekeeping;
     int finished = 0;
-    bool paused = false; // acquisition stopped: the data file is to be kept complete
+    bool paused = false;  // acquisition stopped: the data file is to be kept complete
+    bool exiting = false; // the recorder goes: this batch is the last
 
     // Assembler thread only.
     std::vector<Unfinished> unfinished;
@@ -265,10 +272,13 @@ void Recorder::recoverLeftovers()
     Private *p = d.get();
     d->assembler->post([p] {
         for (const RecoveredRecording &r : recoverRecordings(p->folder)) {
-            if (r.error.isEmpty())
-                p->postReport({Report::Recovered, r.dataPath, {}, r.points});
-            else
+            if (!r.error.isEmpty())
                 p->postReport({Report::RecoveryFailed, r.dataPath, r.error, 0});
+            else if (!r.keptPath.isEmpty())
+                p->postReport({Report::Kept, r.keptPath, {}, 0});
+            else
+                p->postReport({Report::Recovered, r.dataPath, r.exitReason, r.points, 0, false,
+                               r.endedAtExit});
         }
         p->keepFolderInLimit();
     });
@@ -287,8 +297,12 @@ void Recorder::add(RecordedBlock block)
         const std::lock_guard<std::mutex> lock(d->mutex);
         if (d->dropping)
             return;
-        if (d->queuedPoints + n <= maxQueuedPoints) {
+        const bool behind = n > 0 && !d->queuedKeys.empty() &&
+                            block.keys[n - 1] - d->queuedKeys.front() > maxLagSeconds;
+        if (!behind && d->queuedPoints + n <= maxQueuedPoints) {
             d->queuedPoints += n;
+            if (n > 0)
+                d->queuedKeys.push_back(block.keys[0]);
             d->items.push_back({Private::Item::Block, std::move(block), {}, {}});
             return;
         }
@@ -378,8 +392,11 @@ void Recorder::deliver(const Report &r)
             assemblyFailed = false; // the data file is whole again
         emit recordingAssembled(r.dataFile, r.points);
         break;
-    case Report::Recovered: emit recordingRecovered(r.dataFile, r.points); break;
+    case Report::Recovered:
+        emit recordingRecovered(r.dataFile, r.points, r.endedAtExit, r.reason);
+        break;
     case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
+    case Report::Kept: emit journalKept(r.dataFile); break;
     }
 }
 
@@ -396,9 +413,12 @@ void Recorder::Private::writerLoop()
             commandWaiting = false;
             quit = quitting;
         }
+        exiting = quit;
         qint64 handled = 0;
+        qsizetype blocks = 0;
         for (Item &item : batch) {
             handled += item.block.size();
+            blocks += item.block.size() > 0;
             handle(item);
         }
         batch.clear();
@@ -407,6 +427,7 @@ void Recorder::Private::writerLoop()
         {
             const std::lock_guard<std::mutex> lock(mutex);
             queuedPoints -= handled;
+            queuedKeys.erase(queuedKeys.begin(), queuedKeys.begin() + blocks);
         }
         const Clock::time_point now = Clock::now();
         if (unsynced && now - lastSync >= syncInterval)
@@ -446,6 +467,8 @@ void Recorder::Private::handle(Item &item)
         paused = false;
         assemble(true);
         ++finished;
+        if (exiting)
+            assembler->post([this] { markUnfinishedEnded(); });
         return;
     case Item::Barrier:
         catchUpWhilePaused();
@@ -545,13 +568,15 @@ void Recorder::Private::assemble(bool endRecording)
                          points = current.written, proven = current.proven,
                          lock = endRecording ? current.lock : nullptr,
                          reportFailure = !current.failed] {
-            const bool ok = assembleProven(journalPath, dataPath, points, *proven, reportFailure);
+            int systemError = 0;
+            const bool ok =
+                assembleProven(journalPath, dataPath, points, *proven, reportFailure, &systemError);
             if (lock) {
                 if (ok) {
                     QFile::remove(journalPath);
                     lock->unlock();
                 } else {
-                    unfinished.push_back({journalPath, dataPath, points, lock});
+                    unfinished.push_back({journalPath, dataPath, points, lock, systemError});
                 }
                 retryUnfinished();
             }
@@ -576,12 +601,15 @@ void Recorder::Private::catchUpWhilePaused()
 // Assembler thread: makes the data file hold the journal's first `points`
 // points, unless it was proven to and still has the size it had then.
 bool Recorder::Private::assembleProven(const QString &journalPath, const QString &dataPath,
-                                       qint64 points, Proof &proven, bool reportFailure)
+                                       qint64 points, Proof &proven, bool reportFailure,
+                                       int *systemError)
 {
     if (proven.points == points && QFileInfo(dataPath).size() == proven.bytes)
         return true;
     const AssemblyResult result = assembleRecording(journalPath, dataPath, points, &progress);
     if (!result.ok) {
+        if (systemError)
+            *systemError = result.systemError;
         if (reportFailure)
             postReport({Report::Failed, dataPath, result.error, 0});
         return false;
@@ -597,7 +625,8 @@ void Recorder::Private::retryUnfinished()
 {
     for (auto it = unfinished.begin(); it != unfinished.end();) {
         Proof none;
-        if (assembleProven(it->journalPath, it->dataPath, it->points, none, false)) {
+        if (assembleProven(it->journalPath, it->dataPath, it->points, none, false,
+                           &it->systemError)) {
             QFile::remove(it->journalPath);
             it->lock->unlock();
             it = unfinished.erase(it);
@@ -605,6 +634,14 @@ void Recorder::Private::retryUnfinished()
             ++it;
         }
     }
+}
+
+// Assembler thread, at Exit: the journals still unproven were no crash, and
+// the next start is to say so.
+void Recorder::Private::markUnfinishedEnded()
+{
+    for (const Unfinished &u : unfinished)
+        markJournalEndedAtExit(u.journalPath, u.systemError);
 }
 
 // Assembler thread. Recordings with a journal (the running one, and those

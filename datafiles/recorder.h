@@ -19,8 +19,9 @@
 // One recording lasts from the first begin() or add() until finish(). A
 // failure to write stops the recording, never the caller: the points handed
 // over after it are dropped and recordingFailed() says why. So does a writer
-// that falls more than 30 s of points behind (a disk that hangs). A journal
-// is removed only once its data file is proven complete.
+// that falls more than 30 s behind, in the points' own time (a disk that
+// hangs). A journal is removed only once its data file is proven complete;
+// one left at Exit because the disk refused its data file is marked so.
 //
 // The public functions and the signals belong to the thread that created
 // the recorder (the GUI thread); the signals come from its event loop, as
@@ -67,9 +68,14 @@ signals:
     // the system's text.
     void recordingFailed(const QString &dataFile, const QString &reason);
     void recordingAssembled(const QString &dataFile, qint64 points);
-    void recordingRecovered(const QString &dataFile, qint64 points);
+    // endedAtExit: no crash, the disk refused the data file at Exit, for
+    // exitReason (the system's text, empty when unknown).
+    void recordingRecovered(const QString &dataFile, qint64 points, bool endedAtExit,
+                            const QString &exitReason);
     // A journal left by a crash could not be assembled; it stays for the next try.
     void recoveryFailed(const QString &dataFile, const QString &reason);
+    // A journal left behind held no intact point; it was kept as keptPath.
+    void journalKept(const QString &keptPath);
 
 private:
     struct Report;

@@ -144,8 +144,24 @@ std::vector<RecoveredRecording> recoverRecordings(const QString &folder)
             recovered.push_back(r);
             continue;
         }
+        if (assembled.points == 0 && !assembled.empty) {
+            // Unreadable, not empty: whatever it holds is not thrown away.
+            QFile journal(journalPath);
+            QString kept = journalPath + QStringLiteral(".damaged");
+            for (int n = 2; QFileInfo::exists(kept); ++n)
+                kept = journalPath + QStringLiteral(".damaged-%1").arg(n);
+            if (journal.rename(kept))
+                r.keptPath = kept;
+            else
+                r.error = journal.errorString();
+            recovered.push_back(r);
+            continue;
+        }
         QFile::remove(journalPath);
         r.points = assembled.points;
+        r.endedAtExit = assembled.endedAtExit;
+        if (assembled.exitError > 0)
+            r.exitReason = qt_error_string(assembled.exitError);
         if (r.points > 0)
             recovered.push_back(r);
     }

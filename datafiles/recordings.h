@@ -48,12 +48,18 @@ struct RecoveredRecording
 {
     QString dataPath;
     qint64 points = 0;
-    QString error; // empty when the data file was written
+    QString error;            // empty when the data file was written
+    bool endedAtExit = false; // no crash: the disk refused the data file at Exit
+    QString exitReason;       // the system's reason then, if known
+    QString keptPath;         // nothing could be read: the journal was kept under this name
 };
 
 // Assembles every journal in the folder that no running process holds, then
-// removes it once its data file is proven complete. A journal without a single intact point is
-// removed and not reported; one that cannot be assembled stays for the next attempt.
+// removes it once its data file is proven complete. An empty journal (a run
+// that recorded nothing) is removed and not reported; one whose bytes hold
+// no intact point is never removed but kept under another name
+// ("….journal.damaged"), which no later recovery takes up again; one that
+// cannot be assembled stays for the next attempt.
 std::vector<RecoveredRecording> recoverRecordings(const QString &folder);
 
 // A finished recording, as the recent-recordings list shows it.

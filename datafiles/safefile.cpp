@@ -23,6 +23,9 @@ namespace {
 
 // How many of the last bytes are read back to prove the file.
 constexpr qint64 provenTail = 4096;
+// With a watcher: bytes written between forced syncs. Even a slow disk takes
+// them in a second or two.
+constexpr qint64 syncChunk = qint64(8) << 20;
 
 // Hands every write straight to the temporary file and remembers how much
 // went in and how it ended, so that nothing waits in a buffer whose failed
@@ -38,6 +41,7 @@ public:
     qint64 bytes = 0;
     QByteArray tail; // the last provenTail bytes written
     bool failed = false;
+    int errorCode = 0;
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
@@ -45,14 +49,21 @@ protected:
     {
         if (failed)
             return -1;
-        if (!writeFully(file, data, size)) {
-            failed = true;
-            setErrorString(failureText(file, errno));
-            return -1;
-        }
+        errno = 0;
+        if (!writeFully(file, data, size))
+            return fail();
         bytes += size;
-        if (progress)
+        if (progress) {
             progress->fetch_add(size, std::memory_order_relaxed);
+            unsynced += size;
+            if (unsynced >= syncChunk) {
+                unsynced = 0;
+                errno = 0;
+                if (!syncFile(file))
+                    return fail();
+                progress->fetch_add(1, std::memory_order_relaxed);
+            }
+        }
         const qint64 keep = std::min(size, provenTail);
         tail.append(data + size - keep, keep);
         if (tail.size() > provenTail)
@@ -61,8 +72,17 @@ protected:
     }
 
 private:
+    qint64 fail()
+    {
+        failed = true;
+        errorCode = errno;
+        setErrorString(failureText(file, errno));
+        return -1;
+    }
+
     QSaveFile &file;
     std::atomic<qint64> *progress;
+    qint64 unsynced = 0;
 };
 
 QString notProvenText()
@@ -115,24 +135,30 @@ FileWriteResult writeFileSafely(const QString &fileName,
 {
     FileWriteResult result;
     // A failure always carries a reason, so it is never taken for success.
-    const auto fail = [&result](const QString &reason) {
+    const auto fail = [&result](const QString &reason, int code = 0) {
         result.error = reason.isEmpty() ? notProvenText() : reason;
+        result.systemError = code;
         return result;
     };
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(failureText(file, errno));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        const int code = errno;
+        return fail(failureText(file, code), code);
+    }
     ProvingDevice device(file, progress);
     errno = 0;
     const bool written = content(device) && !device.failed;
     if (!written || !syncFile(file)) {
+        const int code = device.failed ? device.errorCode : errno;
         const QString reason = device.failed ? device.errorString() : failureText(file, errno);
         file.cancelWriting();
-        return fail(reason);
+        return fail(reason, code);
     }
     errno = 0;
-    if (!file.commit())
-        return fail(failureText(file, errno));
+    if (!file.commit()) {
+        const int code = errno;
+        return fail(failureText(file, code), code);
+    }
     syncFolder(QFileInfo(fileName).absolutePath()); // the new name, where the system needs it
     QString unproven;
     if (!holdsWritten(fileName, device.bytes, device.tail, unproven))

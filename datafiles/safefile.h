@@ -14,8 +14,9 @@ class QIODevice;
 struct FileWriteResult
 {
     bool ok = false;
-    qint64 bytes = 0; // written and proven
-    QString error;    // the system's reason for a failure
+    qint64 bytes = 0;    // written and proven
+    QString error;       // the system's reason for a failure
+    int systemError = 0; // its error code (errno), 0 when the system gave none
 };
 
 // Writes fileName through a temporary file beside it. content() writes
@@ -24,7 +25,9 @@ struct FileWriteResult
 // flushed and forced onto the disk, and the replaced file is then proven to
 // hold exactly what was written (its size and its last bytes). On any
 // failure the previous file stays as it was and no temporary file remains.
-// progress, if given, counts the bytes as they reach the file (any thread).
+// progress, if given, counts the bytes as they reach the file (any thread);
+// then the file is also forced onto the disk every few megabytes, so that a
+// watcher sees a slow disk move instead of one long final sync.
 FileWriteResult writeFileSafely(const QString &fileName,
                                 const std::function<bool(QIODevice &)> &content,
                                 std::atomic<qint64> *progress = nullptr);

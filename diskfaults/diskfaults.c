@@ -12,7 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
-enum Op { OpNone, OpWrite, OpSync, OpRename, OpOpen };
+enum Op { OpNone, OpWrite, OpSync, OpRename, OpOpen, OpSlowSync };
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 static int armed; /* the op; read without the lock on the fast path */
@@ -20,6 +20,7 @@ static char within[1024], except[1024];
 static long long remaining;
 static int failWith, hang;
 static long injected;
+static long long unsynced; /* slowsync: bytes written since the last sync */
 
 void korvel_fault_arm(const char *op, const char *in, const char *ex, long long afterBytes,
                       int error, int hangs)
@@ -31,12 +32,14 @@ void korvel_fault_arm(const char *op, const char *in, const char *ex, long long 
     failWith = error;
     hang = hangs;
     injected = 0;
+    unsynced = 0;
     __atomic_store_n(&armed,
-                     !strcmp(op, "write")    ? OpWrite
-                     : !strcmp(op, "sync")   ? OpSync
-                     : !strcmp(op, "rename") ? OpRename
-                     : !strcmp(op, "open")   ? OpOpen
-                                             : OpNone,
+                     !strcmp(op, "write")      ? OpWrite
+                     : !strcmp(op, "sync")     ? OpSync
+                     : !strcmp(op, "rename")   ? OpRename
+                     : !strcmp(op, "open")     ? OpOpen
+                     : !strcmp(op, "slowsync") ? OpSlowSync
+                                               : OpNone,
                      __ATOMIC_RELEASE);
     pthread_mutex_unlock(&lock);
 }
@@ -112,6 +115,29 @@ static int inject(int op, int fd, const char *path, size_t *count)
     return fail ? -1 : 0;
 }
 
+/* slowsync: counts what a write adds, or makes a sync take its time. */
+static void slowDown(int fd, ssize_t written, int syncing)
+{
+    if (__atomic_load_n(&armed, __ATOMIC_ACQUIRE) != OpSlowSync)
+        return;
+    const int savedErrno = errno;
+    pthread_mutex_lock(&lock);
+    long long wait = 0;
+    if (__atomic_load_n(&armed, __ATOMIC_RELAXED) == OpSlowSync && fdMatches(fd)) {
+        if (!syncing && written > 0) {
+            unsynced += written;
+        } else if (syncing && remaining > 0) {
+            wait = unsynced * 1000000000LL / remaining;
+            unsynced = 0;
+        }
+    }
+    pthread_mutex_unlock(&lock);
+    const struct timespec pause = {(time_t)(wait / 1000000000LL), (long)(wait % 1000000000LL)};
+    if (wait > 0)
+        nanosleep(&pause, NULL);
+    errno = savedErrno;
+}
+
 ssize_t write(int fd, const void *data, size_t count)
 {
     static ssize_t (*next)(int, const void *, size_t);
@@ -119,7 +145,9 @@ ssize_t write(int fd, const void *data, size_t count)
         next = real("write");
     if (inject(OpWrite, fd, NULL, &count))
         return -1;
-    return next(fd, data, count);
+    const ssize_t written = next(fd, data, count);
+    slowDown(fd, written, 0);
+    return written;
 }
 
 int fsync(int fd)
@@ -127,6 +155,7 @@ int fsync(int fd)
     static int (*next)(int);
     if (!next)
         next = real("fsync");
+    slowDown(fd, 0, 1);
     return inject(OpSync, fd, NULL, NULL) ? -1 : next(fd);
 }
 
@@ -135,6 +164,7 @@ int fdatasync(int fd)
     static int (*next)(int);
     if (!next)
         next = real("fdatasync");
+    slowDown(fd, 0, 1);
     return inject(OpSync, fd, NULL, NULL) ? -1 : next(fd);
 }
 

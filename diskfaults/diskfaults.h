@@ -15,7 +15,9 @@ extern "C" {
 // is cut short there, as on a disk that fills), "sync" (fsync, fdatasync),
 // "rename" (rename, renameat, renameat2, linkat, on the new name) or "open"
 // (opening for writing). With hang set the call waits until the fault is
-// cleared instead of failing.
+// cleared instead of failing. "slowsync" fails nothing: a healthy but slow
+// disk, whose fsync of such files takes as long as the bytes written to them
+// since the last one need at afterBytes bytes a second.
 void korvel_fault_arm(const char *op, const char *within, const char *except, long long afterBytes,
                       int error, int hang);
 void korvel_fault_clear(void);

@@ -130,6 +130,7 @@ private:
         MinNotBelowMax,
         MaxNotAboveMin,
         RangeTooWide,
+        BeyondPlot,
         NotASampleRate
     };
 
@@ -157,8 +158,10 @@ private:
     void setUpRecording();
     QString recordingStatusText() const;
     void recordingFailed(const QString &dataFile, const QString &reason);
-    void recordingRecovered(const QString &dataFile);
+    void recordingRecovered(const QString &dataFile, qint64 points, bool endedAtExit,
+                            const QString &exitReason);
     void recoveryFailed(const QString &dataFile, const QString &reason);
+    void journalKept(const QString &keptPath);
     void translatePlotTexts();
     void setZoomMode(bool on, bool selectAgain);
     void onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange);

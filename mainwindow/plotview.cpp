@@ -13,6 +13,20 @@
 #include "mainwindow/plotoverlay.h"
 #include "ui_mainwindow.h"
 
+namespace {
+
+// Fixed decimals, but exponent form for a value they would run off the box
+// with or round to zero.
+QString readoutNumber(const QLocale &locale, double value, int decimals)
+{
+    const double magnitude = std::abs(value);
+    if (value != 0 && (magnitude >= 1e9 || magnitude < 0.5 * std::pow(10.0, -decimals)))
+        return locale.toString(value, 'e', 3);
+    return locale.toString(value, 'f', decimals);
+}
+
+} // namespace
+
 void MainWindow::onPlotMouseMove(QMouseEvent *event)
 {
     cursorPos = event->position();
@@ -65,7 +79,7 @@ QString MainWindow::readoutText(double key) const
             continue;
         const std::optional<QCPGraphData> point = channels.channel(c.channel).nearestPoint(key);
         const QString value = point && !std::isnan(point->value)
-                                  ? locale.toString(point->value * c.scale, 'f', c.decimals) +
+                                  ? readoutNumber(locale, point->value * c.scale, c.decimals) +
                                         QLatin1Char(' ') + c.unit
                                   : QStringLiteral("–");
         lines << c.name + QStringLiteral("  ") + value;

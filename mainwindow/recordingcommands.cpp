@@ -43,6 +43,7 @@ void MainWindow::setUpRecording()
     connect(recorder.get(), &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
     connect(recorder.get(), &Recorder::recordingRecovered, this, &MainWindow::recordingRecovered);
     connect(recorder.get(), &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
+    connect(recorder.get(), &Recorder::journalKept, this, &MainWindow::journalKept);
     recorder->recoverLeftovers();
 }
 
@@ -67,10 +68,19 @@ void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
     updateRecordingStatus();
 }
 
-void MainWindow::recordingRecovered(const QString &dataFile)
+void MainWindow::recordingRecovered(const QString &dataFile, qint64, bool endedAtExit,
+                                    const QString &exitReason)
 {
-    QMessageBox *box = showNotice(
-        tr("上次运行没有正常结束，它的录制已恢复到：\n%1").arg(QDir::toNativeSeparators(dataFile)));
+    const QString shown = QDir::toNativeSeparators(dataFile);
+    // A journal the last Exit left because the disk refused its data file
+    // was no crash.
+    const QString text =
+        !endedAtExit ? tr("上次运行没有正常结束，它的录制已恢复到：\n%1").arg(shown)
+        : exitReason.isEmpty()
+            ? tr("上次退出时磁盘拒绝写入录制的数据文件。录制现已恢复到：\n%1").arg(shown)
+            : tr("上次退出时磁盘拒绝写入录制的数据文件（%1）。录制现已恢复到：\n%2")
+                  .arg(exitReason, shown);
+    QMessageBox *box = showNotice(text);
     QPushButton *open = box->addButton(tr("打开"), QMessageBox::ActionRole);
     connect(open, &QPushButton::clicked, this, [this, dataFile] { openDataFile(dataFile); });
 }
@@ -102,6 +112,14 @@ void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)
     logRecordingError(daq.errorLog, u"    recording recovery error\uFF1A ", dataFile, reason);
     showProblem(tr("上次运行留下的录制无法恢复到 %1：%2\n下次启动时会再试一次。")
                     .arg(QDir::toNativeSeparators(dataFile), reason));
+}
+
+void MainWindow::journalKept(const QString &keptPath)
+{
+    logRecordingError(daq.errorLog, u"    recording journal kept\uFF1A ", keptPath,
+                      QStringLiteral("no readable point"));
+    showProblem(tr("上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：\n%1")
+                    .arg(QDir::toNativeSeparators(keptPath)));
 }
 
 void MainWindow::on_menu_open_recordings_triggered()

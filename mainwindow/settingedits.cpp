@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QToolTip>
+#include <cmath>
 #include <locale>
+#include <qcustomplot.h>
 #include <sstream>
 
 #include "acquisition/blockmath.h"
@@ -19,6 +21,16 @@ namespace {
 
 // Background of a field whose text is not in force.
 const QColor refusedBase(255, 214, 214);
+
+// Whether the plot can show the mapped temperature of every input within
+// ±10 V: its ranges end at QCPRange::maxRange, which a fit also needs for
+// the span, and the readout shows ten times the value.
+bool temperatureScaleShowable(double minTemp, double maxTemp)
+{
+    const TemperatureScale scale = temperatureScale(minTemp, maxTemp);
+    const double limit = QCPRange::maxRange / 10;
+    return std::abs(scaleT(-10, scale)) < limit && std::abs(scaleT(10, scale)) < limit;
+}
 
 } // namespace
 
@@ -41,7 +53,8 @@ void MainWindow::applyTemperatureLimits(QLineEdit *edited)
     const double newMin = typedMin.value_or(minTemp);
     const double newMax = typedMax.value_or(maxTemp);
 
-    if (newMin < newMax && temperatureScaleFinite(newMin, newMax)) {
+    const bool finite = temperatureScaleFinite(newMin, newMax);
+    if (newMin < newMax && finite && temperatureScaleShowable(newMin, newMax)) {
         if (newMin != minTemp) {
             minTemp = newMin;
             logTemperature(" set the min temp: ", minTemp);
@@ -56,15 +69,16 @@ void MainWindow::applyTemperatureLimits(QLineEdit *edited)
                    edited == ui->edit_maxtemp);
         return;
     }
-    // The order is wrong, or the range too wide for the numbers: the field
-    // just finished is refused, nothing changes.
+    // The order is wrong, or the range too wide for the numbers or the plot:
+    // the field just finished is refused, nothing changes.
     const bool minEdited = edited == ui->edit_mintemp;
     const bool typed = minEdited ? typedMin.has_value() : typedMax.has_value();
     setRefusal(edited,
                !typed ? Refusal::NotANumber
                : !(newMin < newMax)
                    ? (minEdited ? Refusal::MinNotBelowMax : Refusal::MaxNotAboveMin)
-                   : Refusal::RangeTooWide,
+               : !finite ? Refusal::RangeTooWide
+                         : Refusal::BeyondPlot,
                true);
 }
 
@@ -124,6 +138,9 @@ QString MainWindow::refusalHint(QLineEdit *edit, Refusal why) const
             .arg(typedOr(ui->edit_mintemp, minTemp), locale.toString(maxTemp));
     case Refusal::RangeTooWide:
         return tr("温度范围太大，换算后的温度会溢出。仍使用 %1 到 %2。")
+            .arg(locale.toString(minTemp), locale.toString(maxTemp));
+    case Refusal::BeyondPlot:
+        return tr("温度范围太大，换算后的温度超出图表能显示的范围。仍使用 %1 到 %2。")
             .arg(locale.toString(minTemp), locale.toString(maxTemp));
     case Refusal::NotASampleRate:
         return tr("采样频率只能是 1、10、100 或 1000。仍使用 %1。")

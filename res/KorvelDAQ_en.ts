@@ -333,6 +333,10 @@ The data in memory is not affected.</translation>
         <translation>The temperature range is too wide: the temperatures would overflow. %1 to %2 stays in force.</translation>
     </message>
     <message>
+        <source>温度范围太大，换算后的温度超出图表能显示的范围。仍使用 %1 到 %2。</source>
+        <translation>The temperature range is too wide: the temperatures would leave the plot&apos;s range. %1 to %2 stays in force.</translation>
+    </message>
+    <message>
         <source>采集卡的时钟偏差 %1%：每秒 %2 次扫描，而不是 %3 次。
 时间轴仍按采集卡的时钟，数据不变；请用 daqcheck 检查采集卡。</source>
         <translation>The card&apos;s clock is off by %1%: %2 scans per second instead of %3.
@@ -360,6 +364,24 @@ Acquisition goes on; the data in memory is not affected.</translation>
         <source>上次运行没有正常结束，它的录制已恢复到：
 %1</source>
         <translation>The last run did not end normally. Its recording was recovered to:
+%1</translation>
+    </message>
+    <message>
+        <source>上次退出时磁盘拒绝写入录制的数据文件。录制现已恢复到：
+%1</source>
+        <translation>At the last exit the disk refused the recording&apos;s data file. The recording has now been recovered to:
+%1</translation>
+    </message>
+    <message>
+        <source>上次退出时磁盘拒绝写入录制的数据文件（%1）。录制现已恢复到：
+%2</source>
+        <translation>At the last exit the disk refused the recording&apos;s data file (%1). The recording has now been recovered to:
+%2</translation>
+    </message>
+    <message>
+        <source>上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：
+%1</source>
+        <translation>The recording journal the last run left holds no readable point. It was not deleted but kept as:
 %1</translation>
     </message>
     <message>

@@ -369,6 +369,7 @@ private slots:
         QTest::newRow("real time") << 1.0 << 1;
         QTest::newRow("16 times fast") << 16.0 << 1;
         QTest::newRow("bursts of 8") << 1.0 << 8;
+        QTest::newRow("bursts of 9, the most the buffer takes") << 1.0 << 9;
         QTest::newRow("16 times fast, bursts of 40") << 16.0 << 40;
     }
     void keysOnTheCardClock()

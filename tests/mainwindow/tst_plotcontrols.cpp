@@ -425,6 +425,10 @@ void TestPlotControls::readout_data()
     QTest::newRow("after every point")
         << 3.8 << "3" << QStringList{"U1  40.00 V", "I  2.50 A", "T  125.0 °C"};
     QTest::newRow("hidden channels left out") << 0.2 << "12" << QStringList{"U1  10.00 V", "U2  –"};
+    // At 20 s: values too large or too small for fixed decimals.
+    QTest::newRow("exponent form")
+        << 20.0 << ""
+        << QStringList{"U1  1.000e+300 V", "I  -1.000e-07 A", "T  4.000e+249 °C", "U2  –"};
 }
 
 // Hovering shows the line and the values of the point nearest in time of
@@ -438,10 +442,13 @@ void TestPlotControls::readout()
     mergePoints(store, {{0, 10}, {1, 20}, {2, 30}, {3, 40}}, {0});
     mergePoints(store, {{0.5, 1.25}, {2.5, 2.5}}, {1});
     mergePoints(store, {{1, 12.5}}, {2});
+    mergePoints(store, {{20, 1e300}}, {0});
+    mergePoints(store, {{20, -1e-7}}, {1});
+    mergePoints(store, {{20, 4e248}}, {2});
     const char *boxes[] = {"checkBox_uv1", "checkBox_ui", "checkBox_temperature", "checkBox_uv2"};
     for (QChar c : hidden)
         w->findChild<QCheckBox *>(QLatin1String(boxes[c.digitValue()]))->setChecked(false);
-    plot->xAxis->setRange(-1, 4);
+    plot->xAxis->setRange(key < 10 ? -1 : 18, key < 10 ? 4 : 23);
     plot->replot();
 
     QWindow *window = w->windowHandle();
@@ -732,8 +739,9 @@ void TestPlotControls::temperatureNumbers_data()
         {" set the min temp: 100", " set the max temp: 300"}, 100, 300);
     row("corrected after a refusal", {"max:abc", "max:3700"}, {" set the max temp: 3700"}, 400,
         3700);
-    row("wide but finite", {"max:1e308", "max:3600"},
-        {" set the max temp: 1e+308", " set the max temp: 3600"}, 400, 3600);
+    row("wide, within the plot's range", {"max:1e240", "max:3600"},
+        {" set the max temp: 1e+240", " set the max temp: 3600"}, 400, 3600);
+    row("beyond the plot's range", {"max:1e308"}, {}, 400, 3600, "max");
     row("a range that overflows", {"min:-1e308", "max:1e308"}, {}, 400, 3600, "min max");
 }
 

@@ -50,13 +50,14 @@ using Channels = std::array<PointList, ChannelCount>;
 
 namespace {
 
-// Block b of n points: live-like keys, values of every kind a channel holds.
-RecordedBlock makeBlock(int b, int n)
+// Block b of n points, one kept of every `keep` scans: live-like keys,
+// values of every kind a channel holds.
+RecordedBlock makeBlock(int b, int n, int keep = 1)
 {
     RecordedBlock block;
     for (int j = 0; j < n; ++j) {
         const int k = b * n + j + 1;
-        block.keys.append(k / 4000.0);
+        block.keys.append(k * keep / 4000.0);
         block.values[0].append(50.0 * std::sin(0.01 * k) + 250);
         block.values[1].append(k % 17 == 0 ? 0.0 : 100.0 / (k + 3));
         block.values[2].append(k % 29 == 0 ? std::numeric_limits<double>::quiet_NaN()
@@ -150,8 +151,10 @@ private slots:
     void failureLeavesAcquisitionRunning();
     void assemblyFaultSweep();
     void recoveryFaultSweep();
+    void hungDiskHoldsUpNothing_data();
     void hungDiskHoldsUpNothing();
     void twoInstancesRecoverOnce();
+    void stopOnAFailingDisk_data();
     void stopOnAFailingDisk();
     void blocksQueuedAtStop_data();
     void blocksQueuedAtStop();
@@ -189,12 +192,16 @@ void RecordingTest::damagedJournal_data()
     QTest::newRow("zeros appended (power cut)") << -1 << QByteArray(4096, '\0') << -1 << 50;
     QTest::newRow("damaged point in the middle")
         << -1 << QByteArray() << header + 30 * record + 9 << 30;
-    QTest::newRow("damaged header") << -1 << QByteArray() << 2 << 0;
+    QTest::newRow("damaged header") << -1 << QByteArray() << 2 << 50;
+    QTest::newRow("damaged header, garbage after it") << header << garbage << 2 << 0;
     QTest::newRow("cut inside the header") << 5 << QByteArray() << -1 << 0;
+    QTest::newRow("no point yet") << header << QByteArray() << -1 << 0;
 }
 
 // Every whole point before the damage reaches the data file, exactly as
-// Save writes those points; with none, no data file is written.
+// Save writes those points; with none, no data file is written. Recovery
+// removes only a journal that holds nothing; one with bytes but no point
+// is kept under another name and reported, and not taken up again.
 void RecordingTest::damagedJournal()
 {
     QFETCH(int, cutAt);
@@ -220,6 +227,13 @@ void RecordingTest::damagedJournal()
     const AssemblyResult result = assembleRecording(path("r.journal"), path("r.txt"));
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.points, qint64(kept));
+    QVERIFY(QDir().mkpath(path("left")) &&
+            writeFile(path("left/KorvelDAQ-20261201-080000.journal"), journal));
+    const std::vector<RecoveredRecording> recovered = recoverRecordings(path("left"));
+    QCOMPARE(QDir(path("left")).entryList({"*.journal"}, QDir::Files), QStringList());
+    QCOMPARE(recovered.size(), size_t(journal != journalHeader()));
+    if (kept == 0 && !recovered.empty())
+        QCOMPARE(readFile(recovered[0].keptPath), journal);
     if (kept == 0) {
         QVERIFY(!QFile::exists(path("r.txt")));
         return;
@@ -725,21 +739,49 @@ void RecordingTest::recoveryFaultSweep()
     QVERIFY(tally.report("recovery", int(faults.size())));
 }
 
-// A disk that stops answering: the writer's queue stays bounded and the
-// recording is reported failed at once; Exit does not wait for the disk.
+void RecordingTest::hungDiskHoldsUpNothing_data()
+{
+    QTest::addColumn<int>("keepEvery");   // scans per point kept
+    QTest::addColumn<qint64>("syncRate"); // bytes a second of a slow disk; 0: the disk hangs
+    QTest::newRow("hangs, every sample kept") << 1 << qint64(0);
+    QTest::newRow("hangs, every 10th kept") << 10 << qint64(0);
+    QTest::newRow("slow but healthy at Exit") << 1 << qint64(3 << 20);
+}
+
+// A disk that stops answering: the writer's queue stays within 30 s of
+// points and the recording is reported failed at once; Exit does not wait
+// for the disk. One that is only slow to sync the data file is waited for.
 void RecordingTest::hungDiskHoldsUpNothing()
 {
     REQUIRE_DISK_FAULTS();
+    QFETCH(int, keepEvery);
+    QFETCH(qint64, syncRate);
     auto recorder = std::make_unique<Recorder>(dir->path(), qint64(1) << 40);
     QSignalSpy failed(recorder.get(), &Recorder::recordingFailed);
     recorder->begin(QDateTime::currentDateTime());
     recorder->waitUntilWritten();
+    if (syncRate > 0) {
+        Channels all;
+        for (int b = 0; b < 200; ++b) {
+            recorder->add(makeBlock(b, 1000));
+            appendTo(all, makeBlock(b, 1000));
+            if (b % 20 == 19)
+                recorder->waitUntilWritten();
+        }
+        QVERIFY(savedBytes(all).size() > 5 * syncRate); // one sync outlasts Exit's patience
+        korvel_fault_arm("slowsync", qPrintable(dir->path()), ".journal", syncRate, 0, 0);
+        recorder.reset();
+        korvel_fault_clear();
+        QCOMPARE(QDir(dir->path()).entryList({"*.journal"}, QDir::Files), QStringList());
+        QCOMPARE(failed.size(), 0);
+        return;
+    }
     korvel_fault_arm("write", qPrintable(dir->path()), "", 0, 0, 1); // hangs
-    for (int b = 0; b < 2000 && failed.isEmpty(); ++b)
-        recorder->add(makeBlock(b, 100));
+    for (int b = 0; b < 20000 && failed.isEmpty(); ++b)
+        recorder->add(makeBlock(b, 100 / keepEvery, keepEvery));
     QCOMPARE(failed.size(), 1);
     QVERIFY(recorder->currentFailed());
-    QVERIFY(recorder->queuedBytes() <= 30 * 4000 * 5 * 8);
+    QVERIFY(recorder->queuedBytes() <= (30 * 4000 / keepEvery + 100) * 5 * 8);
     QElapsedTimer exit;
     exit.start();
     recorder.reset();
@@ -773,29 +815,50 @@ void RecordingTest::twoInstancesRecoverOnce()
     QCOMPARE(QDir(dir->path()).entryList({"*.journal"}, QDir::Files), QStringList());
 }
 
+void RecordingTest::stopOnAFailingDisk_data()
+{
+    QTest::addColumn<bool>("atExit");
+    QTest::newRow("at Stop") << false;
+    QTest::newRow("at Exit") << true;
+}
+
 // A stop whose assembly fails says no more that acquisition goes on (the
-// card's last blocks after Stop: blocksQueuedAtStop).
+// card's last blocks after Stop: blocksQueuedAtStop). A recording that Exit
+// could not assemble is recovered at the next start, which says that the
+// disk refused it at Exit and why, not that the program crashed.
 void RecordingTest::stopOnAFailingDisk()
 {
     REQUIRE_DISK_FAULTS();
+    QFETCH(bool, atExit);
+    QDir(recordingsFolder()).removeRecursively();
     ArtSim_Reset();
     ArtSim_SetManualClock(1);
-    MainWindow w;
-    Recorder &recorder = MainWindowProbe::recorder(w);
-    enterText(w.form()->edit_sample, QStringLiteral("1000"));
-    w.form()->btn_clear_data->click();
-    w.form()->btn_start_collect->click();
+    auto w = std::make_unique<MainWindow>();
+    Recorder &recorder = MainWindowProbe::recorder(*w);
+    enterText(w->form()->edit_sample, QStringLiteral("1000"));
+    w->form()->btn_clear_data->click();
+    w->form()->btn_start_collect->click();
     pump(300);
     recorder.waitUntilWritten();
+    const QString dataFile = QDir::toNativeSeparators(recorder.currentFile());
     korvel_fault_arm("write", qPrintable(recordingsFolder()), ".journal", 0, ENOSPC, 0);
-    w.form()->btn_stop_collect->click();
-    recorder.waitUntilWritten();
+    if (atExit) {
+        w.reset();
+    } else {
+        w->form()->btn_stop_collect->click();
+        recorder.waitUntilWritten();
+    }
     korvel_fault_clear();
-    const QStringList shown = takeMessages(w);
+    if (atExit)
+        w = std::make_unique<MainWindow>(); // the next start
+    QTRY_VERIFY(w->findChild<QMessageBox *>());
+    const QStringList shown = takeMessages(*w);
     QCOMPARE(shown.size(), 1);
-    QVERIFY2(
-        shown[0].endsWith(qt_error_string(ENOSPC) + QStringLiteral("\n内存中的数据不受影响。")),
-        qPrintable(shown[0]));
+    const QString end =
+        atExit
+            ? QStringLiteral("（%1）。录制现已恢复到：\n%2").arg(qt_error_string(ENOSPC), dataFile)
+            : qt_error_string(ENOSPC) + QStringLiteral("\n内存中的数据不受影响。");
+    QVERIFY2(shown[0].endsWith(end), qPrintable(shown[0]));
 }
 
 void RecordingTest::blocksQueuedAtStop_data()
