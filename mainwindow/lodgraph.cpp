@@ -243,7 +243,18 @@ QCPDataSelection LodGraph::selectTestRect(const QRectF &rect, bool onlySelectabl
 void LodGraph::draw(QCPPainter *painter)
 {
     source->settle();
+    // Where more points fall on the screen than there are pixel columns, the
+    // line is a band of short vertical strokes; smoothing their edges adds
+    // little to the picture and triples the cost of drawing it.
+    const bool smooth = mAntialiased;
+    if (QCPAxis *keyAxis = mKeyAxis.data()) {
+        const QCPRange view = keyAxis->range();
+        const auto first = mDataContainer->findBegin(view.lower, false);
+        const auto last = mDataContainer->findEnd(view.upper, false);
+        mAntialiased = smooth && last - first <= 2 * keyAxis->axisRect()->width();
+    }
     QCPGraph::draw(painter);
+    mAntialiased = smooth;
     drawWaiting(painter);
 }
 

@@ -389,7 +389,7 @@ void TestLodGraph::imageMatchesPlainGraph_data()
 }
 
 // Four channels drawn with 3 px pens look the same with and without the
-// index.
+// index, which draws a view this dense without smoothing the edges.
 void TestLodGraph::imageMatchesPlainGraph()
 {
     QFETCH(bool, fastPolylines);
@@ -411,6 +411,7 @@ void TestLodGraph::imageMatchesPlainGraph()
                 mergeInto(store, c, points);
             else
                 graph->data()->set(points, true);
+            graph->setAntialiased(variant == 0); // dense views are drawn unsmoothed
         }
         plot.xAxis->setRange(-10, 380);
         plot.yAxis->setRange(-50, 500);
@@ -430,7 +431,7 @@ void TestLodGraph::imageMatchesPlainGraph()
                 ++different;
         }
     }
-    QVERIFY2(inked > 20000, "the curves were not drawn");
+    QVERIFY2(inked > 15000, "the curves were not drawn");
     QVERIFY2(different <= images[0].width() * images[0].height() / 2000,
              qPrintable(QStringLiteral("%1 pixels differ").arg(different)));
 }
