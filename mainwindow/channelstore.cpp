@@ -1,10 +1,12 @@
 #include "mainwindow/channelstore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <utility>
 #include <limits>
+#include <thread>
 
 #include "acquisition/blockmath.h"
 #include "mainwindow/lodgraph.h"
@@ -96,6 +98,10 @@ constexpr qsizetype waitingMinimum = 1 << 14;
 // values from largeRoot on. Below largeTerm, 2^63 terms cannot overflow.
 constexpr double largeTerm = 0x1p900;
 constexpr double largeRoot = 0x1p450;
+// Times below this make with values below largeRoot no area term from largeTerm on.
+constexpr double largeTime = 0x1p448;
+// And U1 and I below this, no energy term.
+constexpr double largePowerRoot = 0x1p225;
 constexpr int largeShift = 1100;
 
 // a * b * 2^-largeShift for finite factors whose product may overflow.
@@ -259,9 +265,20 @@ void extendEnergy(EnergySums &prefixes, qsizetype &sameTimes, const QCPGraphData
         prefixes.push_back({});
     for (std::size_t b = prefixes.size() - 1; b < std::size_t(sameTimes >> baseShift); ++b) {
         WideSum sum = prefixes.back();
-        for (qsizetype k = std::max<qsizetype>(1, qsizetype(b << baseShift));
-             k < qsizetype((b + 1) << baseShift); ++k)
-            addEnergyTerm(sum, u, i, k);
+        const qsizetype first = std::max<qsizetype>(1, qsizetype(b << baseShift));
+        const qsizetype end = qsizetype((b + 1) << baseShift);
+        // As in ChannelData::extendSums: ordinary sizes go straight in.
+        bool ordinary = true;
+        for (qsizetype k = first - 1; k < end; ++k)
+            ordinary &= std::abs(u[k].value) < largePowerRoot &&
+                        std::abs(i[k].value) < largePowerRoot && std::abs(i[k].key) < largeTime;
+        for (qsizetype k = first; k < end; ++k) {
+            if (ordinary)
+                sum.small.add((i[k].key - i[k - 1].key) * (u[k - 1].value * i[k - 1].value * 0.5 +
+                                                           u[k].value * i[k].value * 0.5));
+            else
+                addEnergyTerm(sum, u, i, k);
+        }
         prefixes.push_back(sum);
     }
 }
@@ -663,8 +680,26 @@ void ChannelData::extendSums(Sums &prefixes, const QCPGraphData *data, qsizetype
     }
     for (std::size_t b = prefixes.size() - 1; b < complete; ++b) {
         Totals totals = prefixes.back();
-        for (qsizetype k = qsizetype(b << baseShift); k < qsizetype((b + 1) << baseShift); ++k)
-            addTerms(totals, data, k);
+        const qsizetype first = qsizetype(b << baseShift), end = first + baseSize;
+        // Values and times of ordinary size, as nearly always: no term is
+        // large, infinite or without a number, so each goes straight into
+        // the ordinary sums, as WideSum would put it.
+        bool ordinary = true;
+        for (qsizetype k = first; k < end; ++k)
+            ordinary &= std::abs(data[k].value) < largeRoot && std::abs(data[k].key) < largeTime;
+        if (!ordinary) {
+            for (qsizetype k = first; k < end; ++k)
+                addTerms(totals, data, k);
+        } else {
+            addTerms(totals, data, first); // joined to the bucket before
+            totals.counted += baseSize - 1;
+            for (qsizetype k = first + 1; k < end; ++k) {
+                const double v = data[k].value, p = data[k - 1].value;
+                totals.values.small.add(v);
+                totals.squares.small.add(v * v);
+                totals.area.small.add((data[k].key - data[k - 1].key) * (p * 0.5 + v * 0.5));
+            }
+        }
         prefixes.push_back(totals);
     }
 }
@@ -838,7 +873,7 @@ void ChannelStore::endOpen(OpenedPoints *opened)
 
 void ChannelStore::prepare(OpenedPoints &opened)
 {
-    for (std::size_t c = 0; c < ChannelCount; ++c) {
+    const auto prepareChannel = [&opened](std::size_t c) {
         QVector<QCPGraphData> &points = opened.points[c];
         if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
             std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
@@ -860,7 +895,21 @@ void ChannelStore::prepare(OpenedPoints &opened)
         ChannelData::extendLevels(opened.summaries[c], points.constData(), points.size());
         opened.sums[c].release();
         ChannelData::extendSums(opened.sums[c], points.constData(), points.size());
-    }
+    };
+    // The channels on as many cores as there are: each is a few passes over
+    // its points.
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t c; (c = next++) < ChannelCount;)
+            prepareChannel(c);
+    };
+    std::vector<std::thread> helpers;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned k = 1; k < std::min<unsigned>(cores, ChannelCount); ++k)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
     const QVector<QCPGraphData> &u = opened.points[ChannelU1], &i = opened.points[ChannelI];
     opened.energy.release();
     opened.sameTimes = 0;

@@ -451,6 +451,11 @@ void TestMeasurement::inTheWindow()
     QCOMPARE(u1.value(7).toDouble(), m.channels[ChannelU1].mean);
     QCOMPARE(u1.value(9).toLongLong(), m.channels[ChannelU1].points);
     QCOMPARE(lines[9].split(QLatin1Char('\t')).value(1).toDouble(), m.charge);
+    // Its message goes with the table, and again with a clear.
+    const QString copied = w.statusBar()->currentMessage();
+    QVERIFY(!copied.isEmpty());
+    table->close();
+    QCOMPARE(w.statusBar()->currentMessage(), QString());
 
     // Save and export of the range: the bytes of a file holding just those points.
     QTemporaryDir dir;
@@ -478,8 +483,11 @@ void TestMeasurement::inTheWindow()
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.txt"))), saved.data());
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.csv"))), exported.data());
 
+    w.form()->menu_copy_measurements->trigger();
+    QCOMPARE(w.statusBar()->currentMessage(), copied);
     w.form()->btn_clear_data->click();
     QVERIFY(!w.form()->menu_cursors->isChecked() && !table->isVisible());
+    QVERIFY(w.statusBar()->currentMessage() != copied);
 }
 
 int runMeasurementTests(int argc, char **argv)
