@@ -154,6 +154,8 @@ public:
         WideSum squares;
         WideSum area;
     };
+    // Totals as the prefix sums keep them: the ordinary sums, and apart the
+    // excess, which few channels ever have.
     struct OrdinaryTotals
     {
         qint64 counted;
