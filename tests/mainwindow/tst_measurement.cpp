@@ -15,6 +15,7 @@
 #include "mainwindow/channelstore.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/measurement.h"
+#include "mainwindow/measurewindow.h"
 #include "mainwindow/memoryguard.h"
 #include "ui_mainwindow.h"
 
@@ -456,6 +457,14 @@ void TestMeasurement::inTheWindow()
     QVERIFY(!copied.isEmpty());
     table->close();
     QCOMPARE(w.statusBar()->currentMessage(), QString());
+    // An infinite maximum shows as such, and its tool tip says why.
+    Measurement infinite = m;
+    infinite.channels[ChannelI].high = INFINITY;
+    infinite.channels[ChannelI].infinite = 1;
+    auto *figures = qobject_cast<MeasureWindow *>(table);
+    figures->setMeasurement(infinite, {true, true, true, true});
+    QCOMPARE(figures->table()->item(8, ChannelI)->text(), QStringLiteral("∞"));
+    QVERIFY(!figures->table()->item(8, ChannelI)->toolTip().isEmpty());
 
     // Save and export of the range: the bytes of a file holding just those points.
     QTemporaryDir dir;
