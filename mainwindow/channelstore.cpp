@@ -1,14 +1,86 @@
 #include "mainwindow/channelstore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <utility>
 #include <limits>
+#include <thread>
 
 #include "acquisition/blockmath.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/memoryguard.h"
+
+namespace {
+
+// A prefix sum's ordinary part and its excess, and back.
+void split(const WideSum &sum, CompensatedSum &ordinary, WideSum::Excess &excess)
+{
+    ordinary = sum.small;
+    excess = sum.excess;
+}
+
+void split(const ChannelData::Totals &totals, ChannelData::OrdinaryTotals &ordinary,
+           ChannelData::ExcessTotals &excess)
+{
+    ordinary = {totals.counted, totals.values.small, totals.squares.small, totals.area.small};
+    excess = {totals.values.excess, totals.squares.excess, totals.area.excess};
+}
+
+bool none(const WideSum::Excess &excess)
+{
+    return excess.empty();
+}
+
+bool none(const ChannelData::ExcessTotals &excess)
+{
+    return excess.values.empty() && excess.squares.empty() && excess.area.empty();
+}
+
+WideSum join(const CompensatedSum &ordinary, const WideSum::Excess &excess)
+{
+    return WideSum{ordinary, excess};
+}
+
+ChannelData::Totals join(const ChannelData::OrdinaryTotals &ordinary,
+                         const ChannelData::ExcessTotals &excess)
+{
+    return {ordinary.counted,
+            {ordinary.values, excess.values},
+            {ordinary.squares, excess.squares},
+            {ordinary.area, excess.area}};
+}
+
+} // namespace
+
+template <typename Full, typename Ordinary, typename Excess>
+Full PrefixSums<Full, Ordinary, Excess>::operator[](std::size_t b) const
+{
+    return join(ordinary[b], excess.empty() ? Excess{} : excess[b]);
+}
+
+template <typename Full, typename Ordinary, typename Excess>
+void PrefixSums<Full, Ordinary, Excess>::push_back(const Full &sums)
+{
+    Ordinary o;
+    Excess e;
+    split(sums, o, e);
+    if (excess.empty() && !none(e))
+        excess.resize(ordinary.size()); // the sums before had none
+    ordinary.push_back(o);
+    if (!excess.empty())
+        excess.push_back(e);
+}
+
+template <typename Full, typename Ordinary, typename Excess>
+void PrefixSums<Full, Ordinary, Excess>::truncate(std::size_t count)
+{
+    if (ordinary.size() > count)
+        ordinary.resize(count);
+    if (excess.size() > count)
+        excess.resize(count);
+}
 
 namespace {
 
@@ -20,6 +92,25 @@ constexpr int levelSize = 1 << levelShift;
 // an eighth of the points held (or this many), so that merging costs a few
 // moves per point even when nothing reads the channel.
 constexpr qsizetype waitingMinimum = 1 << 14;
+
+// WideSum: terms from largeTerm on go into its second sum times
+// 2^-largeShift, which no number of them can overflow; so do the squares of
+// values from largeRoot on. Below largeTerm, 2^63 terms cannot overflow.
+constexpr double largeTerm = 0x1p900;
+constexpr double largeRoot = 0x1p450;
+// Times below this make with values below largeRoot no area term from largeTerm on.
+constexpr double largeTime = 0x1p448;
+// And U1 and I below this, no energy term.
+constexpr double largePowerRoot = 0x1p225;
+constexpr int largeShift = 1100;
+
+// a * b * 2^-largeShift for finite factors whose product may overflow.
+double scaledProduct(double a, double b)
+{
+    int ea = 0, eb = 0;
+    const double ma = std::frexp(a, &ea), mb = std::frexp(b, &eb);
+    return std::ldexp(ma * mb, ea + eb - largeShift);
+}
 
 // Time order with NaN times after all others, so that sorting stays defined.
 bool keyBefore(double a, double b)
@@ -129,13 +220,67 @@ void addTerms(ChannelData::Totals &totals, const QCPGraphData *data, qsizetype k
         return;
     ++totals.counted;
     totals.values.add(v);
-    totals.squares.add(v * v);
+    totals.squares.addSquare(v);
     if (k == 0)
         return;
     const QCPGraphData &p = data[k - 1];
     const double dt = data[k].key - p.key;
     if (!std::isnan(p.value) && !std::isnan(dt))
-        totals.area.add(dt * (p.value + v) * 0.5);
+        totals.area.addProduct(dt, p.value * 0.5 + v * 0.5);
+}
+
+// The trapezoid of U1 * I between two points, (u0, i0) dt before (u1, i1);
+// nothing where a value or the time has no number.
+void addEnergy(WideSum &sum, double dt, double u0, double i0, double u1, double i1)
+{
+    if (std::isnan(dt) || std::isnan(u0) || std::isnan(i0) || std::isnan(u1) || std::isnan(i1))
+        return;
+    const double p0 = u0 * i0, p1 = u1 * i1;
+    if (std::isfinite(p0) && std::isfinite(p1)) {
+        sum.addProduct(dt, p0 * 0.5 + p1 * 0.5);
+        return;
+    }
+    if (std::isfinite(u0) && std::isfinite(i0) && std::isfinite(u1) && std::isfinite(i1)) {
+        // Finite values whose power overflows: scaled.
+        sum.addScaled(dt * (scaledProduct(u0, i0) * 0.5 + scaledProduct(u1, i1) * 0.5));
+        return;
+    }
+    sum.add(dt * (p0 * 0.5 + p1 * 0.5));
+}
+
+// The energy term of point k: the trapezoid of U1 * I from point k - 1.
+void addEnergyTerm(WideSum &sum, const QCPGraphData *u, const QCPGraphData *i, qsizetype k)
+{
+    addEnergy(sum, i[k].key - i[k - 1].key, u[k - 1].value, i[k - 1].value, u[k].value, i[k].value);
+}
+
+// Extends the run of leading points where U1 and I share their times, and
+// the energy prefix sums of the complete buckets within it.
+void extendEnergy(EnergySums &prefixes, qsizetype &sameTimes, const QCPGraphData *u,
+                  const QCPGraphData *i, qsizetype count)
+{
+    while (sameTimes < count && u[sameTimes].key == i[sameTimes].key)
+        ++sameTimes;
+    if (prefixes.empty())
+        prefixes.push_back({});
+    for (std::size_t b = prefixes.size() - 1; b < std::size_t(sameTimes >> baseShift); ++b) {
+        WideSum sum = prefixes.back();
+        const qsizetype first = std::max<qsizetype>(1, qsizetype(b << baseShift));
+        const qsizetype end = qsizetype((b + 1) << baseShift);
+        // As in ChannelData::extendSums: ordinary sizes go straight in.
+        bool ordinary = true;
+        for (qsizetype k = first - 1; k < end; ++k)
+            ordinary &= std::abs(u[k].value) < largePowerRoot &&
+                        std::abs(i[k].value) < largePowerRoot && std::abs(i[k].key) < largeTime;
+        for (qsizetype k = first; k < end; ++k) {
+            if (ordinary)
+                sum.small.add((i[k].key - i[k - 1].key) * (u[k - 1].value * i[k - 1].value * 0.5 +
+                                                           u[k].value * i[k].value * 0.5));
+            else
+                addEnergyTerm(sum, u, i, k);
+        }
+        prefixes.push_back(sum);
+    }
 }
 
 void subtract(ChannelData::Totals &totals, const ChannelData::Totals &other)
@@ -154,15 +299,93 @@ void add(ChannelData::Totals &totals, const ChannelData::Totals &other)
     totals.area.add(other.area);
 }
 
-// The energy term of point k: the trapezoid of U1 * I from point k - 1.
-double energyTerm(const QCPGraphData *u, const QCPGraphData *i, qsizetype k)
+} // namespace
+
+void WideSum::add(double x)
 {
-    const double dt = i[k].key - i[k - 1].key;
-    const double term = dt * (u[k - 1].value * i[k - 1].value + u[k].value * i[k].value) * 0.5;
-    return std::isnan(term) ? 0.0 : term;
+    if (std::abs(x) < largeTerm) {
+        small.add(x);
+    } else if (std::isfinite(x)) {
+        excess.large.add(std::ldexp(x, -largeShift));
+    } else {
+        excess.above += !(x < 0); // NaN counts as both
+        excess.below += !(x > 0);
+    }
 }
 
-} // namespace
+void WideSum::addSquare(double x)
+{
+    if (std::abs(x) < largeRoot) {
+        small.add(x * x);
+    } else if (std::isfinite(x)) {
+        const double scaled = std::ldexp(x, -largeShift / 2);
+        excess.large.add(scaled * scaled);
+    } else {
+        ++excess.above;
+    }
+}
+
+void WideSum::addProduct(double a, double b)
+{
+    const double x = a * b;
+    if (std::abs(x) < largeTerm)
+        small.add(x);
+    else if (std::isfinite(x) || !std::isfinite(a) || !std::isfinite(b))
+        add(x);
+    else
+        excess.large.add(scaledProduct(a, b));
+}
+
+void WideSum::addScaled(double x)
+{
+    if (std::isfinite(x))
+        excess.large.add(x);
+    else
+        add(x);
+}
+
+void WideSum::add(const WideSum &other)
+{
+    small.add(other.small);
+    excess.large.add(other.excess.large);
+    excess.above += other.excess.above;
+    excess.below += other.excess.below;
+}
+
+void WideSum::subtract(const WideSum &other)
+{
+    small.subtract(other.small);
+    excess.large.subtract(other.excess.large);
+    excess.above -= other.excess.above;
+    excess.below -= other.excess.below;
+}
+
+double WideSum::value(double divisor) const
+{
+    if (excess.above > 0 || excess.below > 0) {
+        if (excess.above > 0 && excess.below > 0)
+            return std::numeric_limits<double>::quiet_NaN();
+        return excess.above > 0 ? std::numeric_limits<double>::infinity()
+                                : -std::numeric_limits<double>::infinity();
+    }
+    const double l = excess.large.value();
+    if (l == 0)
+        return small.value() / divisor;
+    return std::ldexp(l / divisor + std::ldexp(small.value() / divisor, -largeShift), largeShift);
+}
+
+double WideSum::root(double divisor) const
+{
+    if (excess.above > 0)
+        return std::numeric_limits<double>::infinity();
+    const double l = excess.large.value();
+    if (l == 0) {
+        const double meanSquare = small.value() / divisor;
+        return meanSquare < 0 ? 0.0 : std::sqrt(meanSquare); // a rounding below 0
+    }
+    return std::ldexp(std::sqrt(l / divisor + std::ldexp(small.value() / divisor, -largeShift)),
+                      largeShift / 2);
+}
 
 ChannelData::ChannelData() : container(QSharedPointer<ChannelPoints>::create()) {}
 
@@ -233,19 +456,19 @@ void ChannelData::merge(PointList &points)
     invalidateIndexFrom(mergeSorted(container->vector(), points.data(), qsizetype(points.size())));
 }
 
-void ChannelData::merge(QVector<QCPGraphData> &points, Levels &summary)
+void ChannelData::merge(QVector<QCPGraphData> &points, Levels &summary, Sums &sums)
 {
     if (points.isEmpty())
         return;
     if (container->isEmpty()) {
-        replace(points, summary);
+        replace(points, summary, sums);
         return;
     }
     settle();
     invalidateIndexFrom(mergeSorted(container->vector(), points.constData(), points.size()));
 }
 
-void ChannelData::replace(QVector<QCPGraphData> &points, Levels &summary)
+void ChannelData::replace(QVector<QCPGraphData> &points, Levels &summary, Sums &sums)
 {
     container->clear(); // no room kept in front
     container->vector().swap(points);
@@ -254,6 +477,8 @@ void ChannelData::replace(QVector<QCPGraphData> &points, Levels &summary)
         levels.swap(summary);
         indexedCount = container->size();
     }
+    if (!sums.empty())
+        prefixes.swap(sums);
 }
 
 void ChannelData::clear()
@@ -267,7 +492,7 @@ void ChannelData::clear()
     container->clear();
     container->squeeze(true, true);
     std::vector<std::vector<Extremes>>().swap(levels);
-    std::vector<Totals>().swap(prefixes);
+    prefixes.release();
     indexedCount = 0;
     changedFrom = 0;
 }
@@ -323,7 +548,7 @@ std::size_t ChannelData::sideBytes() const
                         std::size_t(waiting.capacity()) * sizeof(QCPGraphData);
     for (const auto &level : levels)
         bytes += level.capacity() * sizeof(Extremes);
-    return bytes + prefixes.capacity() * sizeof(Totals);
+    return bytes + prefixes.bytes();
 }
 
 // The points from position on changed: the buckets that reach there are
@@ -331,8 +556,7 @@ std::size_t ChannelData::sideBytes() const
 void ChannelData::invalidateIndexFrom(qsizetype position) const
 {
     std::size_t buckets = std::size_t(std::max<qsizetype>(0, position)) >> baseShift;
-    if (prefixes.size() > buckets + 1)
-        prefixes.resize(buckets + 1);
+    prefixes.truncate(buckets + 1);
     changedFrom = std::min(changedFrom, position);
     for (std::vector<Extremes> &level : levels) {
         if (level.size() > buckets)
@@ -440,18 +664,42 @@ ChannelData::Extremes ChannelData::extremes(int from, int to) const
     }
 }
 
-void ChannelData::syncSums() const
+void ChannelData::syncSums(qsizetype limit) const
 {
-    const std::size_t complete = std::size_t(container->size()) >> baseShift;
-    const QCPGraphData *data = container->points();
+    const qsizetype summed = qsizetype(std::max<std::size_t>(prefixes.size(), 1) - 1) << baseShift;
+    if (container->size() - summed <= limit)
+        extendSums(prefixes, container->points(), container->size());
+}
+
+void ChannelData::extendSums(Sums &prefixes, const QCPGraphData *data, qsizetype count)
+{
+    const std::size_t complete = std::size_t(count) >> baseShift;
     if (prefixes.empty()) {
         prefixes.reserve(complete + 1);
-        prefixes.emplace_back();
+        prefixes.push_back({});
     }
     for (std::size_t b = prefixes.size() - 1; b < complete; ++b) {
         Totals totals = prefixes.back();
-        for (qsizetype k = qsizetype(b << baseShift); k < qsizetype((b + 1) << baseShift); ++k)
-            addTerms(totals, data, k);
+        const qsizetype first = qsizetype(b << baseShift), end = first + baseSize;
+        // Values and times of ordinary size, as nearly always: no term is
+        // large, infinite or without a number, so each goes straight into
+        // the ordinary sums, as WideSum would put it.
+        bool ordinary = true;
+        for (qsizetype k = first; k < end; ++k)
+            ordinary &= std::abs(data[k].value) < largeRoot && std::abs(data[k].key) < largeTime;
+        if (!ordinary) {
+            for (qsizetype k = first; k < end; ++k)
+                addTerms(totals, data, k);
+        } else {
+            addTerms(totals, data, first); // joined to the bucket before
+            totals.counted += baseSize - 1;
+            for (qsizetype k = first + 1; k < end; ++k) {
+                const double v = data[k].value, p = data[k - 1].value;
+                totals.values.small.add(v);
+                totals.squares.small.add(v * v);
+                totals.area.small.add((data[k].key - data[k - 1].key) * (p * 0.5 + v * 0.5));
+            }
+        }
         prefixes.push_back(totals);
     }
 }
@@ -546,7 +794,14 @@ void ChannelStore::append(const KeptSamples &kept)
 
 void ChannelStore::append(int c, const QVector<double> &keys, const QVector<double> &values)
 {
+    const ChannelData &data = *channels[std::size_t(c)];
     channels[std::size_t(c)]->append(keys, values);
+    // The measurement's sums follow the live points at the cost of the block,
+    // so that no measurement has to build them at once.
+    const qsizetype limit = 4 * keys.size() + 2 * waitingMinimum;
+    data.syncSums(limit);
+    if (c == ChannelU1 || c == ChannelI)
+        syncEnergy(limit);
 }
 
 void ChannelStore::merge(std::array<PointList, ChannelCount> &points)
@@ -569,12 +824,17 @@ void ChannelStore::endOpen(OpenedPoints *opened)
         c->pinned = false;
     if (!opened)
         return;
+    const std::array<int, 2> powerChannels{ChannelU1, ChannelI};
+    std::array<const QCPGraphData *, 2> prepared{};
+    for (std::size_t k = 0; k < 2; ++k)
+        prepared[k] = opened->points[std::size_t(powerChannels[k])].constData();
+    const bool sameClears = opened->clears == clears;
     for (std::size_t c = 0; c < ChannelCount; ++c) {
         QVector<QCPGraphData> &points = opened->points[c];
         const qsizetype heldCount = opened->held.count(int(c));
         if (heldCount > 0 && opened->clears == clears) {
             if (!points.isEmpty())
-                channels[c]->replace(points, opened->summaries[c]);
+                channels[c]->replace(points, opened->summaries[c], opened->sums[c]);
             continue;
         }
         if (heldCount > 0) { // cleared meanwhile: the points held then go again
@@ -592,15 +852,28 @@ void ChannelStore::endOpen(OpenedPoints *opened)
             }
             points.resize(kept);
             opened->summaries[c].clear();
+            opened->sums[c].release();
         }
-        channels[c]->merge(points, opened->summaries[c]);
+        channels[c]->merge(points, opened->summaries[c], opened->sums[c]);
+    }
+    // Where U1 and I are now the prepared points, so are their energy sums.
+    bool takenOver = sameClears;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const ChannelPoints &points = *channels[std::size_t(powerChannels[k])]->container;
+        takenOver = takenOver && (points.isEmpty() || points.points() == prepared[k]);
+    }
+    if (takenOver) {
+        channel(ChannelU1).takeChangedFrom();
+        channel(ChannelI).takeChangedFrom();
+        energyPrefixes.swap(opened->energy);
+        sameTimes = opened->sameTimes;
     }
     opened->held = {};
 }
 
 void ChannelStore::prepare(OpenedPoints &opened)
 {
-    for (std::size_t c = 0; c < ChannelCount; ++c) {
+    const auto prepareChannel = [&opened](std::size_t c) {
         QVector<QCPGraphData> &points = opened.points[c];
         if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
             std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
@@ -620,7 +893,28 @@ void ChannelStore::prepare(OpenedPoints &opened)
         }
         opened.summaries[c].clear();
         ChannelData::extendLevels(opened.summaries[c], points.constData(), points.size());
-    }
+        opened.sums[c].release();
+        ChannelData::extendSums(opened.sums[c], points.constData(), points.size());
+    };
+    // The channels on as many cores as there are: each is a few passes over
+    // its points.
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t c; (c = next++) < ChannelCount;)
+            prepareChannel(c);
+    };
+    std::vector<std::thread> helpers;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned k = 1; k < std::min<unsigned>(cores, ChannelCount); ++k)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    const QVector<QCPGraphData> &u = opened.points[ChannelU1], &i = opened.points[ChannelI];
+    opened.energy.release();
+    opened.sameTimes = 0;
+    extendEnergy(opened.energy, opened.sameTimes, u.constData(), i.constData(),
+                 std::min(u.size(), i.size()));
 }
 
 void ChannelStore::clear()
@@ -628,48 +922,38 @@ void ChannelStore::clear()
     ++clears;
     for (auto &c : channels)
         c->clear();
-    std::vector<CompensatedSum>().swap(energyPrefixes);
+    energyPrefixes.release();
     sameTimes = 0;
 }
 
 // Follows the points U1 and I hold: drops the sums from where either changed,
 // extends the run of shared times and adds the buckets complete within it.
-void ChannelStore::syncEnergy() const
+void ChannelStore::syncEnergy(qsizetype limit) const
+{
+    const ChannelData &u = channel(ChannelU1);
+    const ChannelData &i = channel(ChannelI);
+    sameTimes = std::min({sameTimes, u.takeChangedFrom(), i.takeChangedFrom()});
+    const std::size_t valid = std::size_t(sameTimes >> baseShift) + 1;
+    energyPrefixes.truncate(valid);
+    const qsizetype n = std::min(u.points().size(), i.points().size());
+    const qsizetype summed = qsizetype(std::max<std::size_t>(energyPrefixes.size(), 1) - 1)
+                             << baseShift;
+    if (n - summed <= limit)
+        extendEnergy(energyPrefixes, sameTimes, u.points().points(), i.points().points(), n);
+}
+
+double ChannelStore::energy(qsizetype from, qsizetype to) const
 {
     const ChannelData &u = channel(ChannelU1);
     const ChannelData &i = channel(ChannelI);
     u.settle();
     i.settle();
-    sameTimes = std::min({sameTimes, u.takeChangedFrom(), i.takeChangedFrom()});
-    const std::size_t valid = std::size_t(sameTimes >> baseShift) + 1;
-    if (energyPrefixes.size() > valid)
-        energyPrefixes.resize(valid);
-    const QCPGraphData *up = u.points().points();
-    const QCPGraphData *ip = i.points().points();
-    const qsizetype n = std::min(u.points().size(), i.points().size());
-    while (sameTimes < n && up[sameTimes].key == ip[sameTimes].key)
-        ++sameTimes;
-    if (energyPrefixes.empty())
-        energyPrefixes.emplace_back();
-    for (std::size_t b = energyPrefixes.size() - 1; b < std::size_t(sameTimes >> baseShift); ++b) {
-        CompensatedSum sum = energyPrefixes.back();
-        for (qsizetype k = std::max<qsizetype>(1, qsizetype(b << baseShift));
-             k < qsizetype((b + 1) << baseShift); ++k)
-            sum.add(energyTerm(up, ip, k));
-        energyPrefixes.push_back(sum);
-    }
-}
-
-double ChannelStore::energy(qsizetype from, qsizetype to) const
-{
     syncEnergy();
-    const ChannelData &u = channel(ChannelU1);
-    const ChannelData &i = channel(ChannelI);
     const QCPGraphData *up = u.points().points();
     const QCPGraphData *ip = i.points().points();
     from = std::max<qsizetype>(from, 0);
     to = std::min<qsizetype>(to, i.points().size());
-    CompensatedSum sum;
+    WideSum sum;
     if (from >= to)
         return 0;
     if (to <= sameTimes) {
@@ -679,15 +963,15 @@ double ChannelStore::energy(qsizetype from, qsizetype to) const
         const qsizetype alignedTo = to & ~qsizetype(baseSize - 1);
         if (alignedFrom >= alignedTo) {
             for (qsizetype k = first; k < to; ++k)
-                sum.add(energyTerm(up, ip, k));
+                addEnergyTerm(sum, up, ip, k);
             return sum.value();
         }
         for (qsizetype k = first; k < alignedFrom; ++k)
-            sum.add(energyTerm(up, ip, k));
+            addEnergyTerm(sum, up, ip, k);
         sum.add(energyPrefixes[std::size_t(alignedTo >> baseShift)]);
         sum.subtract(energyPrefixes[std::size_t(alignedFrom >> baseShift)]);
         for (qsizetype k = alignedTo; k < to; ++k)
-            sum.add(energyTerm(up, ip, k));
+            addEnergyTerm(sum, up, ip, k);
         return sum.value();
     }
     // Different times (an opened file): U1 interpolated at each of I's times,
@@ -695,19 +979,17 @@ double ChannelStore::energy(qsizetype from, qsizetype to) const
     const QCPGraphData *uEnd = timedEnd(up, up + u.points().size());
     const QCPGraphData *at = std::partition_point(
         up, uEnd, [key = ip[from].key](const QCPGraphData &p) { return p.key < key; });
-    double lastKey = 0, lastPower = std::numeric_limits<double>::quiet_NaN();
+    double lastKey = 0, lastU = 0, lastI = 0;
     for (qsizetype k = from; k < to; ++k) {
         const double key = ip[k].key;
         while (at != uEnd && at->key < key)
             ++at;
-        const double power = interpolate(up, uEnd, at, key) * ip[k].value;
-        if (k > from) {
-            const double term = (key - lastKey) * (lastPower + power) * 0.5;
-            if (!std::isnan(term))
-                sum.add(term);
-        }
+        const double voltage = interpolate(up, uEnd, at, key);
+        if (k > from)
+            addEnergy(sum, key - lastKey, lastU, lastI, voltage, ip[k].value);
         lastKey = key;
-        lastPower = power;
+        lastU = voltage;
+        lastI = ip[k].value;
     }
     return sum.value();
 }
@@ -793,5 +1075,5 @@ void ChannelStore::addMemoryUse(RecordingMemory &use) const
         use.containers.push_back({c->count(), c->points().capacity()});
         use.otherBytes += qint64(c->sideBytes());
     }
-    use.otherBytes += qint64(energyPrefixes.capacity() * sizeof(CompensatedSum));
+    use.otherBytes += qint64(energyPrefixes.bytes());
 }

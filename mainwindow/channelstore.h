@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,6 +41,73 @@ struct CompensatedSum
         add(-other.error);
     }
     double value() const { return sum + error; }
+};
+
+// A sum that no term can spoil for the others: terms of 2^900 and more in
+// size go scaled into a sum of their own, infinities are counted, so that a
+// difference of two prefix sums is right for any run that holds none.
+struct WideSum
+{
+    // What ordinary terms never touch.
+    struct Excess
+    {
+        CompensatedSum large; // finite terms from 2^900 in size, times 2^-1100
+        qint64 above = 0;     // +inf terms; an undefined term (inf - inf)
+        qint64 below = 0;     // counts here and above
+
+        bool empty() const { return above == 0 && below == 0 && large.value() == 0; }
+    };
+    CompensatedSum small; // finite terms under 2^900 in size
+    Excess excess;
+
+    void add(double x);
+    // x * x, the square of a value with a number.
+    void addSquare(double x);
+    // a * b, without overflow for finite factors.
+    void addProduct(double a, double b);
+    // A term given times 2^-1100.
+    void addScaled(double x);
+    void add(const WideSum &other);
+    void subtract(const WideSum &other);
+    // The sum divided by divisor: +-inf where one sign of infinity is among
+    // the terms, NaN where both are.
+    double value(double divisor = 1) const;
+    // The root of the sum of squares divided by divisor.
+    double root(double divisor) const;
+};
+
+// Prefix sums as kept: the ordinary part of each, and the excess (huge terms,
+// infinities) only from the first one that has some, which a recording of
+// ordinary numbers never does.
+template <typename Full, typename Ordinary, typename Excess> class PrefixSums
+{
+public:
+    std::size_t size() const { return ordinary.size(); }
+    bool empty() const { return ordinary.empty(); }
+    Full operator[](std::size_t b) const;
+    Full back() const { return (*this)[size() - 1]; }
+    void push_back(const Full &sums);
+    void truncate(std::size_t count);
+    void reserve(std::size_t count) { ordinary.reserve(count); }
+    std::size_t bytes() const
+    {
+        return ordinary.capacity() * sizeof(Ordinary) + excess.capacity() * sizeof(Excess);
+    }
+    // Empties it and gives the memory back.
+    void release()
+    {
+        std::vector<Ordinary>().swap(ordinary);
+        std::vector<Excess>().swap(excess);
+    }
+    void swap(PrefixSums &other)
+    {
+        ordinary.swap(other.ordinary);
+        excess.swap(other.excess);
+    }
+
+private:
+    std::vector<Ordinary> ordinary;
+    std::vector<Excess> excess; // empty, or as long as ordinary
 };
 
 // One channel's points in time order, NaN times last: the container its graph
@@ -81,11 +149,27 @@ public:
     // the one before it (pairs with a value and time each).
     struct Totals
     {
-        qint64 counted = 0;
+        qint64 counted = 0; // infinities included
+        WideSum values;
+        WideSum squares;
+        WideSum area;
+    };
+    // Totals as the prefix sums keep them: the ordinary sums, and apart the
+    // excess, which few channels ever have.
+    struct OrdinaryTotals
+    {
+        qint64 counted;
         CompensatedSum values;
         CompensatedSum squares;
         CompensatedSum area;
     };
+    struct ExcessTotals
+    {
+        WideSum::Excess values;
+        WideSum::Excess squares;
+        WideSum::Excess area;
+    };
+    using Sums = PrefixSums<Totals, OrdinaryTotals, ExcessTotals>;
 
     ChannelData();
     ChannelData(const ChannelData &) = delete;
@@ -144,8 +228,8 @@ private:
     void merge(PointList &points);
     // Into an empty channel the points and their summary are taken over,
     // waiting points left to follow them.
-    void merge(QVector<QCPGraphData> &points, Levels &summary);
-    void replace(QVector<QCPGraphData> &points, Levels &summary);
+    void merge(QVector<QCPGraphData> &points, Levels &summary, Sums &sums);
+    void replace(QVector<QCPGraphData> &points, Levels &summary, Sums &sums);
     void clear();
     // Whether the points stay as they are for now: an open is under way, or
     // a snapshot too large to copy shares them.
@@ -154,9 +238,14 @@ private:
     void syncIndex() const;
     // Adds the level-of-detail buckets of data[0, count) that levels lacks.
     static void extendLevels(Levels &levels, const QCPGraphData *data, qsizetype count);
-    // The prefix sums, built by the first measurement and extended by each
-    // after it, so that drawing never pays for them.
-    void syncSums() const;
+    // The prefix sums of the complete buckets, unless more than limit points
+    // lack them: live blocks extend them at the cost of the block, a merge
+    // far back leaves them to the next measurement. An opened file's come
+    // from the file worker.
+    void syncSums(qsizetype limit = std::numeric_limits<qsizetype>::max()) const;
+    // Adds the prefix sums of the complete buckets of data[0, count) that
+    // prefixes lacks.
+    static void extendSums(Sums &prefixes, const QCPGraphData *data, qsizetype count);
     void invalidateIndexFrom(qsizetype position) const;
     // Totals of the points' own terms over [from, to): the area term of point
     // k joins it to point k - 1.
@@ -168,7 +257,7 @@ private:
     // Settling and summarising happen in const readers, hence mutable.
     mutable Levels levels;
     // prefixes[b]: the totals of the points before bucket b.
-    mutable std::vector<Totals> prefixes;
+    mutable Sums prefixes;
     mutable qsizetype indexedCount = 0;
     mutable qsizetype changedFrom = 0;     // for the store's energy sums
     mutable QVector<QCPGraphData> waiting; // in the order they came
@@ -179,6 +268,8 @@ private:
     mutable bool waitingHasKey = false;
     mutable bool waitingSorted = true; // in time order, as live points come
 };
+
+using EnergySums = PrefixSums<WideSum, CompensatedSum, WideSum::Excess>;
 
 // The points the store held when it was taken, for a writer on another
 // thread: shares the store's point vectors (Qt's implicit sharing), which the
@@ -204,6 +295,9 @@ struct OpenedPoints
 {
     std::array<QVector<QCPGraphData>, ChannelCount> points;
     std::array<ChannelData::Levels, ChannelCount> summaries;
+    std::array<ChannelData::Sums, ChannelCount> sums;
+    EnergySums energy; // U1 * I's prefix sums, as the store keeps them
+    qsizetype sameTimes = 0;
     ChannelSnapshot held; // the points held when the open began
     quint64 clears = 0;   // the store's clears by then
 };
@@ -242,7 +336,7 @@ public:
     }
     // Worker: sorts the file's points stably by time (NaN times last), puts
     // the points held at the open's beginning among them, the held ones first
-    // at equal times, and summarises them.
+    // at equal times, and summarises them, the measurement's sums included.
     static void prepare(OpenedPoints &opened);
     // The open ends: the prepared points take the place of those held, with
     // no copy; after a clear meanwhile the file's points alone are merged.
@@ -273,13 +367,14 @@ public:
     double energy(qsizetype from, qsizetype to) const;
 
 private:
-    void syncEnergy() const;
+    // As syncSums(), for U1 * I over the held points.
+    void syncEnergy(qsizetype limit = std::numeric_limits<qsizetype>::max()) const;
     ChannelSnapshot takeSnapshot(const QCPRange *range) const;
 
     std::array<std::shared_ptr<ChannelData>, ChannelCount> channels;
     // Prefix sums of U1 * I over the leading points where both channels have
     // the same times: energyPrefixes[b] holds the terms before bucket b.
-    mutable std::vector<CompensatedSum> energyPrefixes;
+    mutable EnergySums energyPrefixes;
     quint64 clears = 0;
     mutable qsizetype sameTimes = 0; // leading points whose times U1 and I share
 };

@@ -187,6 +187,7 @@ private:
     void stepCursor(int direction);
     void updateMeasurements();
     void placeMeasureWindow();
+    void dropCopiedNotice();
 
     bool zoomMode;
     Ui_MainWindow *ui;
@@ -245,6 +246,7 @@ private:
     QPointF clickPos;
     bool clickPending = false;
     bool measurePlaced = false; // the table was put beside the window once
+    QString copiedNotice;       // the status message of the last copy
     std::unique_ptr<FileWork> files;
 
     friend class MainWindowProbe; // test access to the private state

@@ -38,6 +38,7 @@ void MainWindow::on_menu_cursors_toggled(bool on)
     // Focus on a click only while the arrow keys have cursors to move.
     plot->setFocusPolicy(on ? Qt::ClickFocus : Qt::NoFocus);
     if (!on) {
+        dropCopiedNotice();
         cursors->hide();
         measureWindow->hide();
         plot->unsetCursor();
@@ -58,7 +59,17 @@ void MainWindow::on_menu_copy_measurements_triggered()
 {
     updateMeasurements();
     QGuiApplication::clipboard()->setText(measureWindow->tabSeparated());
-    ui->statusbar->showMessage(tr("测量结果已复制"));
+    copiedNotice = tr("测量结果已复制");
+    ui->statusbar->showMessage(copiedNotice);
+}
+
+// The copy's message goes with the measurement it refers to: when the cursors
+// go (a clear too) or the table is closed.
+void MainWindow::dropCopiedNotice()
+{
+    if (!copiedNotice.isEmpty() && ui->statusbar->currentMessage() == copiedNotice)
+        ui->statusbar->clearMessage();
+    copiedNotice.clear();
 }
 
 void MainWindow::on_menu_zoom_to_cursors_triggered()

@@ -10,11 +10,12 @@ namespace {
 
 constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
 
-// x / y, undefined where y is zero or either is.
+// x / y, undefined where y is zero or not finite, or the quotient of finite
+// numbers overflows; infinite where x is.
 double quotient(double x, double y)
 {
     const double q = x / y;
-    return std::isfinite(q) ? q : undefined;
+    return y == 0 || !std::isfinite(y) || (std::isinf(q) && std::isfinite(x)) ? undefined : q;
 }
 
 } // namespace
@@ -44,6 +45,7 @@ Measurement measure(const ChannelStore &store, double a, double b)
         cm.delta = cm.atB - cm.atA;
         cm.points = end - first;
         const ChannelData::Totals totals = data.totals(first, end);
+        cm.infinite = totals.values.excess.above + totals.values.excess.below;
         if (totals.counted == 0) {
             cm.low = cm.high = cm.peakToPeak = cm.mean = cm.rms = undefined;
             continue;
@@ -53,8 +55,8 @@ Measurement measure(const ChannelStore &store, double a, double b)
         cm.high = e.high * scale;
         cm.peakToPeak = cm.high - cm.low;
         const double n = double(totals.counted);
-        cm.mean = totals.values.value() / n * scale;
-        cm.rms = std::sqrt(std::max(0.0, totals.squares.value() / n)) * scale;
+        cm.mean = totals.values.value(n) * scale;
+        cm.rms = totals.squares.root(n) * scale;
     }
 
     const auto [iFirst, iEnd] = spans[ChannelI];
@@ -63,8 +65,6 @@ Measurement measure(const ChannelStore &store, double a, double b)
         current ? direction * store.channel(ChannelI).totals(iFirst, iEnd).area.value() : undefined;
     m.energy =
         current && store.count(ChannelU1) > 0 ? direction * store.energy(iFirst, iEnd) : undefined;
-    if (!std::isfinite(m.energy))
-        m.energy = undefined;
     m.power = quotient(m.energy, m.dt);
     const double du1 = m.channels[ChannelU1].delta, di = m.channels[ChannelI].delta;
     m.capacitance = quotient(m.charge, du1);

@@ -9,7 +9,7 @@
 class ChannelStore;
 
 // One channel between the cursors, in the readout's units (T in °C). NaN
-// where a figure is undefined.
+// where a figure is undefined, +-inf where the values make it so.
 struct ChannelMeasurement
 {
     double atA;
@@ -21,11 +21,13 @@ struct ChannelMeasurement
     double mean;
     double rms;
     qint64 points;
+    qint64 infinite; // of them with an infinite value
 };
 
 // The measurement table for cursors at times a and b. The statistics cover
 // the points with a time between the two; the integrals run from A to B, so
-// they change sign with the cursors' order, as Δt does. NaN: undefined.
+// they change sign with the cursors' order, as Δt does. NaN: undefined;
+// +-inf where that is the answer (an infinite value between the cursors).
 struct Measurement
 {
     double a;

@@ -66,7 +66,9 @@ bool isChannelRow(int row)
 // For the eye: seven digits, in the interface's locale without grouping.
 QString shownNumber(double value, bool count)
 {
-    if (!std::isfinite(value))
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("∞") : QStringLiteral("−∞");
+    if (std::isnan(value))
         return QStringLiteral("—");
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
@@ -147,6 +149,15 @@ void MeasureWindow::fill()
                                       ? channelFigure(shownFigures.channels[std::size_t(c)], row)
                                       : singleFigure(shownFigures, row);
             item->setText(shownNumber(figure, row == timeRows + channelRows - 1));
+            // Why a figure is infinite or undefined: the values it comes from.
+            const qint64 infinite =
+                !haveFigures || std::isfinite(figure) ? 0
+                : isChannelRow(row)             ? shownFigures.channels[std::size_t(c)].infinite
+                : row >= timeRows + channelRows ? shownFigures.channels[ChannelU1].infinite +
+                                                      shownFigures.channels[ChannelI].infinite
+                                                : 0;
+            item->setToolTip(infinite > 0 ? tr("两光标之间有无穷大的值（%1 个）").arg(infinite)
+                                          : QString());
             ++column;
         }
     }
@@ -173,6 +184,12 @@ void MeasureWindow::fitSize()
         if (over > 0)
             move(pos() - QPoint(over, 0));
     }
+}
+
+void MeasureWindow::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    emit closed();
 }
 
 QString MeasureWindow::tabSeparated() const

@@ -29,6 +29,13 @@ public:
 
     QTableWidget *table() const { return grid; }
 
+signals:
+    // The user closed the window.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void fill();
     void fitSize();

@@ -17,7 +17,7 @@
 namespace {
 
 // What a channel's summary grows by per point: per 64 points 16 bytes of
-// extremes and 56 of prefix sums (there once a measurement was made), the
+// extremes and 56 of prefix sums (kept as the points come), the
 // extremes' upper levels, a quarter of the 16 bytes of U1·I sums, and the
 // vectors' room to grow.
 constexpr double kIndexBytesPerPoint = 2.5;

@@ -77,6 +77,7 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
     overlay = new PlotOverlay(customPlot);
     cursors = new PlotCursors(customPlot);
     measureWindow = new MeasureWindow(this);
+    connect(measureWindow, &MeasureWindow::closed, this, &MainWindow::dropCopiedNotice);
     customPlot->installEventFilter(this); // the arrow keys move a measurement cursor
     connect(customPlot, &QCustomPlot::mouseMove, this, &MainWindow::onPlotMouseMove);
     connect(customPlot, &QCustomPlot::afterReplot, this, [this] {

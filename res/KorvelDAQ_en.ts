@@ -573,6 +573,10 @@ The next start tries again.</translation>
         <translation>Measurements</translation>
     </message>
     <message>
+        <source>两光标之间有无穷大的值（%1 个）</source>
+        <translation>Infinite values between the cursors: %1</translation>
+    </message>
+    <message>
         <source>A 处的值</source>
         <translation>At A</translation>
     </message>

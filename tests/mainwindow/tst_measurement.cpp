@@ -15,6 +15,8 @@
 #include "mainwindow/channelstore.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/measurement.h"
+#include "mainwindow/measurewindow.h"
+#include "mainwindow/memoryguard.h"
 #include "ui_mainwindow.h"
 
 using Points = QVector<QCPGraphData>;
@@ -22,15 +24,29 @@ using Lists = std::array<Points, ChannelCount>;
 
 namespace {
 
-enum class Data { None, Random, EqualTimes, OnePoint, Waiting, OpenedFile };
+enum class Data {
+    None,
+    Random,
+    EqualTimes,
+    OnePoint,
+    Waiting,
+    OpenedFile,
+    Opening,
+    Infinite,
+    Huge
+};
 
-// Plain Neumaier sum, point by point.
+// Plain Neumaier sum, point by point; plain from the first infinity on.
 struct PlainSum
 {
     double s = 0, c = 0;
     void add(double x)
     {
         const double t = s + x;
+        if (!std::isfinite(t)) {
+            s = t;
+            return;
+        }
         c += std::abs(s) >= std::abs(x) ? (s - t) + x : (x - t) + s;
         s = t;
     }
@@ -69,11 +85,22 @@ Lists fill(ChannelStore &store, Data data)
         case Data::OnePoint: points = {{1.0, offsets[c]}}; break;
         case Data::Random:
         case Data::EqualTimes:
+        case Data::Opening:
+        case Data::Infinite:
+        case Data::Huge: {
             random.seed(19); // the same times on every channel
             points = randomPoints(random, 200000, 0, 0, data == Data::EqualTimes);
             for (QCPGraphData &p : points)
                 p.value += offsets[c] + 0.01 * c * p.key;
+            // At 0.010 s: I infinite or huge, U2 both ways; U1 * I past the largest double.
+            const double infinite[ChannelCount] = {400, INFINITY, 3, -INFINITY};
+            const double huge[ChannelCount] = {1e200, 1e200, 1e300, -1.5e308};
+            if (data == Data::Infinite || data == Data::Huge)
+                points[10].value = (data == Data::Huge ? huge : infinite)[c];
+            if (c == ChannelU2 && (data == Data::Infinite || data == Data::Huge))
+                points[11].value = data == Data::Huge ? 1.7e308 : INFINITY;
             break;
+        }
         case Data::Waiting: {
             random.seed(19);
             points = randomPoints(random, 100000, 0, offsets[c], false);
@@ -92,7 +119,9 @@ Lists fill(ChannelStore &store, Data data)
                 randomPoints(random, c == ChannelI ? 90000 : 120000, 0.0003 * c, offsets[c], false);
             break;
         }
-        if (data == Data::OpenedFile) {
+        if (data == Data::Opening) {
+            continue;
+        } else if (data == Data::OpenedFile) {
             std::array<PointList, ChannelCount> file;
             for (const QCPGraphData &p : points)
                 file[std::size_t(c)].push_back({p.key, p.value});
@@ -100,6 +129,13 @@ Lists fill(ChannelStore &store, Data data)
         } else {
             live(points, c);
         }
+    }
+    if (data == Data::Opening) { // as the window opens a file, summarised on its worker
+        OpenedPoints opened;
+        store.beginOpen(opened);
+        opened.points = lists;
+        ChannelStore::prepare(opened);
+        store.endOpen(&opened);
     }
     return lists;
 }
@@ -125,6 +161,12 @@ double orUndefined(double x)
     return std::isfinite(x) ? x : NAN;
 }
 
+// x / y: infinite only where x is.
+double quotientOf(double x, double y)
+{
+    return std::isfinite(y) && (std::isinf(x) || std::isfinite(x / y)) && y != 0 ? x / y : NAN;
+}
+
 // The table computed point by point from the plain lists.
 Measurement plainMeasurement(const Lists &lists, double a, double b)
 {
@@ -144,9 +186,13 @@ Measurement plainMeasurement(const Lists &lists, double a, double b)
                 continue;
             }
             inside[std::size_t(c)] << p;
-            sum.add(p.value), squares.add(p.value * p.value);
+            sum.add(p.value);
             lo = std::min(lo, p.value), hi = std::max(hi, p.value);
+            cm.infinite += std::isinf(p.value);
         }
+        const double largest = std::max(std::abs(lo), std::abs(hi)); // squares scaled by it
+        for (const QCPGraphData &p : inside[std::size_t(c)])
+            squares.add((p.value / largest) * (p.value / largest));
         const double n = inside[std::size_t(c)].size();
         cm.points = qint64(n);
         cm.atA = plainValueAt(lists[std::size_t(c)], a) * scale;
@@ -155,7 +201,9 @@ Measurement plainMeasurement(const Lists &lists, double a, double b)
         cm.low = n ? lo * scale : NAN, cm.high = n ? hi * scale : NAN;
         cm.peakToPeak = cm.high - cm.low;
         cm.mean = n ? sum.value() / n * scale : NAN;
-        cm.rms = n ? std::sqrt(squares.value() / n) * scale : NAN;
+        cm.rms = n ? std::sqrt(squares.value() / n) * largest * scale : NAN;
+        if (std::isinf(largest))
+            cm.rms = n ? INFINITY : NAN;
     }
     const Points &current = inside[ChannelI];
     const bool sameTimes = std::equal(lists[ChannelU1].begin(), lists[ChannelU1].end(),
@@ -174,9 +222,9 @@ Measurement plainMeasurement(const Lists &lists, double a, double b)
     }
     m.charge = current.isEmpty() ? NAN : sign * charge.value();
     m.energy = current.isEmpty() || lists[ChannelU1].isEmpty() ? NAN : sign * energy.value();
-    m.power = orUndefined(m.energy / m.dt);
-    m.capacitance = orUndefined(m.charge / m.channels[ChannelU1].delta);
-    m.resistance = orUndefined(m.channels[ChannelU1].delta / m.channels[ChannelI].delta);
+    m.power = quotientOf(m.energy, m.dt);
+    m.capacitance = quotientOf(m.charge, m.channels[ChannelU1].delta);
+    m.resistance = quotientOf(m.channels[ChannelU1].delta, m.channels[ChannelI].delta);
     return m;
 }
 
@@ -185,6 +233,10 @@ void compare(double got, double want, const char *what, int c = -1)
     const QString where =
         QString::fromLatin1(what) + (c >= 0 ? QString::number(c) : QString()) +
         QStringLiteral(": %1 against %2").arg(got, 0, 'g', 17).arg(want, 0, 'g', 17);
+    if (std::isinf(want)) {
+        QVERIFY2(got == want, qPrintable(where));
+        return;
+    }
     QVERIFY2(!std::isinf(got), qPrintable(where));
     if (std::isnan(want)) {
         QVERIFY2(std::isnan(got), qPrintable(where));
@@ -252,6 +304,11 @@ void TestMeasurement::figures_data()
     QTest::newRow("cursors around the data") << Data::Random << -5.0 << 1e6;
     QTest::newRow("side buffer waiting") << Data::Waiting << 40.0 << 60.0;
     QTest::newRow("opened file, other times") << Data::OpenedFile << 10.123 << 80.456;
+    QTest::newRow("opened on the worker") << Data::Opening << 13.3701 << 171.9034;
+    QTest::newRow("infinities, range after them") << Data::Infinite << 13.3701 << 171.9034;
+    QTest::newRow("infinities, range with them") << Data::Infinite << 0.0 << 20.5;
+    QTest::newRow("huge values, range after them") << Data::Huge << 13.3701 << 171.9034;
+    QTest::newRow("huge values, range with them") << Data::Huge << 20.5 << 0.0;
 }
 
 // Every figure against the plain computation over the same points.
@@ -264,6 +321,16 @@ void TestMeasurement::figures()
     const Lists lists = fill(store, data);
     if (data == Data::Waiting)
         QVERIFY(store.channel(ChannelU1).waitingCount() > 0);
+    // The sums are there before the first measurement, counted as memory held:
+    // they follow the live points, an opened file's come from the worker.
+    if (data != Data::OpenedFile) {
+        RecordingMemory use;
+        store.addMemoryUse(use);
+        qint64 sums = qint64(store.channel(ChannelI).points().size() / 64 * sizeof(CompensatedSum));
+        for (int c = 0; c < ChannelCount; ++c)
+            sums += store.channel(c).points().size() / 64 * sizeof(ChannelData::OrdinaryTotals);
+        QVERIFY2(use.otherBytes >= sums, qPrintable(QString::number(use.otherBytes)));
+    }
     const Measurement got = measure(store, a, b);
     const Measurement want = plainMeasurement(lists, a, b);
     compare(got.dt, want.dt, "dt");
@@ -272,6 +339,7 @@ void TestMeasurement::figures()
         const ChannelMeasurement &g = got.channels[std::size_t(c)];
         const ChannelMeasurement &w = want.channels[std::size_t(c)];
         QCOMPARE(g.points, w.points);
+        QCOMPARE(g.infinite, w.infinite);
         compare(g.atA, w.atA, "at A ", c);
         compare(g.atB, w.atB, "at B ", c);
         compare(g.delta, w.delta, "delta ", c);
@@ -384,6 +452,19 @@ void TestMeasurement::inTheWindow()
     QCOMPARE(u1.value(7).toDouble(), m.channels[ChannelU1].mean);
     QCOMPARE(u1.value(9).toLongLong(), m.channels[ChannelU1].points);
     QCOMPARE(lines[9].split(QLatin1Char('\t')).value(1).toDouble(), m.charge);
+    // Its message goes with the table, and again with a clear.
+    const QString copied = w.statusBar()->currentMessage();
+    QVERIFY(!copied.isEmpty());
+    table->close();
+    QCOMPARE(w.statusBar()->currentMessage(), QString());
+    // An infinite maximum shows as such, and its tool tip says why.
+    Measurement infinite = m;
+    infinite.channels[ChannelI].high = INFINITY;
+    infinite.channels[ChannelI].infinite = 1;
+    auto *figures = qobject_cast<MeasureWindow *>(table);
+    figures->setMeasurement(infinite, {true, true, true, true});
+    QCOMPARE(figures->table()->item(8, ChannelI)->text(), QStringLiteral("∞"));
+    QVERIFY(!figures->table()->item(8, ChannelI)->toolTip().isEmpty());
 
     // Save and export of the range: the bytes of a file holding just those points.
     QTemporaryDir dir;
@@ -411,8 +492,11 @@ void TestMeasurement::inTheWindow()
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.txt"))), saved.data());
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.csv"))), exported.data());
 
+    w.form()->menu_copy_measurements->trigger();
+    QCOMPARE(w.statusBar()->currentMessage(), copied);
     w.form()->btn_clear_data->click();
     QVERIFY(!w.form()->menu_cursors->isChecked() && !table->isVisible());
+    QVERIFY(w.statusBar()->currentMessage() != copied);
 }
 
 int runMeasurementTests(int argc, char **argv)
