@@ -179,7 +179,7 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
     for (std::size_t c = 0; c < ChannelCount; ++c)
         loaded.read[c] = loaded.opened.points[c].size();
     if (!control.cancelled())
-        ChannelStore::prepare(loaded.opened);
+        ChannelStore::prepare(loaded.opened, [&control] { return control.cancelled(); });
     if (control.cancelled()) // the points held are let go on the GUI thread
         loaded.opened.points = {};
 }

@@ -871,9 +871,17 @@ void ChannelStore::endOpen(OpenedPoints *opened)
     opened->held = {};
 }
 
-void ChannelStore::prepare(OpenedPoints &opened)
+bool ChannelStore::prepare(OpenedPoints &opened, const std::function<bool()> &stop)
 {
-    const auto prepareChannel = [&opened](std::size_t c) {
+    std::atomic<bool> stopped{false};
+    const auto toStop = [&] {
+        if (!stopped.load(std::memory_order_relaxed) && stop && stop())
+            stopped.store(true, std::memory_order_relaxed);
+        return stopped.load(std::memory_order_relaxed);
+    };
+    // Summary and sums a slice at a time: each call adds what the slice completes.
+    constexpr qsizetype slice = qsizetype(1) << 21;
+    const auto prepareChannel = [&opened, &toStop](std::size_t c) {
         QVector<QCPGraphData> &points = opened.points[c];
         if (!std::is_sorted(points.cbegin(), points.cend(), pointBefore<QCPGraphData>))
             std::stable_sort(points.begin(), points.end(), pointBefore<QCPGraphData>);
@@ -892,9 +900,12 @@ void ChannelStore::prepare(OpenedPoints &opened)
             }
         }
         opened.summaries[c].clear();
-        ChannelData::extendLevels(opened.summaries[c], points.constData(), points.size());
         opened.sums[c].release();
-        ChannelData::extendSums(opened.sums[c], points.constData(), points.size());
+        for (qsizetype end = 0; end < points.size() && !toStop();) {
+            end = std::min(points.size(), end + slice);
+            ChannelData::extendLevels(opened.summaries[c], points.constData(), end);
+            ChannelData::extendSums(opened.sums[c], points.constData(), end);
+        }
     };
     // The channels on as many cores as there are: each is a few passes over
     // its points.
@@ -913,8 +924,12 @@ void ChannelStore::prepare(OpenedPoints &opened)
     const QVector<QCPGraphData> &u = opened.points[ChannelU1], &i = opened.points[ChannelI];
     opened.energy.release();
     opened.sameTimes = 0;
-    extendEnergy(opened.energy, opened.sameTimes, u.constData(), i.constData(),
-                 std::min(u.size(), i.size()));
+    const qsizetype shared = std::min(u.size(), i.size());
+    for (qsizetype end = 0; end < shared && !toStop();) {
+        end = std::min(shared, end + slice);
+        extendEnergy(opened.energy, opened.sameTimes, u.constData(), i.constData(), end);
+    }
+    return !toStop();
 }
 
 void ChannelStore::clear()

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -337,7 +338,9 @@ public:
     // Worker: sorts the file's points stably by time (NaN times last), puts
     // the points held at the open's beginning among them, the held ones first
     // at equal times, and summarises them, the measurement's sums included.
-    static void prepare(OpenedPoints &opened);
+    // Looks at stop between steps of a few million points and gives up
+    // (false, the points then of no use) once it says so.
+    static bool prepare(OpenedPoints &opened, const std::function<bool()> &stop = {});
     // The open ends: the prepared points take the place of those held, with
     // no copy; after a clear meanwhile the file's points alone are merged.
     // Null: the open was cancelled, nothing changes.
