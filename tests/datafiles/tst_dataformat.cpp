@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -459,7 +460,7 @@ void DataFormatTest::readDataFile()
     // A cancel at the first block read stops every thread there, whatever
     // the lines; the progress has moved.
     FileJobControl control;
-    qint64 steps = 0;
+    std::atomic<qint64> steps{0}; // the hook runs on each reading thread
     FileJobControl::setPauseHook([&steps](FileJobControl &c) {
         ++steps;
         c.cancel();
