@@ -1,7 +1,6 @@
 #include "mainwindow/mainwindow.h"
 
 #include <qcustomplot.h>
-#include <string>
 
 #include "datafiles/recorder.h"
 #include "ui_mainwindow.h"
