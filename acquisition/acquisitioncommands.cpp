@@ -4,7 +4,6 @@
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
-#include "app/logfile.h"
 #include "datafiles/recorder.h"
 #include "ui_mainwindow.h"
 
@@ -85,12 +84,7 @@ void MainWindow::watchCardClock()
         return;
     clockReported = true;
     const double rate = *clockCheck.measuredRate();
-    writeLogLine(daq.errorLog, QStringLiteral("%1    card clock off\uFF1A %2 scans/s, not %3  ")
-                                   .arg(QDateTime::currentMSecsSinceEpoch())
-                                   .arg(rate, 0, 'f', 1)
-                                   .arg(cardScanRate, 0, 'f', 0)
-                                   .toUtf8()
-                                   .toStdString());
+    log.clockOff(rate, cardScanRate);
     const QLocale locale;
     showProblem(tr("采集卡的时钟偏差 %1%：每秒 %2 次扫描，而不是 %3 次。\n"
                    "时间轴仍按采集卡的时钟，数据不变；请用 daqcheck 检查采集卡。")

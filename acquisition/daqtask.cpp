@@ -13,7 +13,7 @@
 #include "acquisition/blockmath.h"
 #include "acquisition/blockreceiver.h"
 #include "acquisition/libraryread.h"
-#include "app/logfile.h"
+#include "app/eventlog.h"
 
 namespace {
 
@@ -112,27 +112,15 @@ private:
     bool inside;
 };
 
-void writeErrorLine(std::ofstream &log, const QString &line)
-{
-    writeLogLine(log, line.toUtf8().toStdString());
-}
-
-// Library thread: hands a read's count problem to the GUI thread for error.txt.
+// Library thread: hands a read's count problem to the GUI thread for the log.
 // The task object lives as long as its receiver (the window holds it by
 // value), so it lives as long as the job can still run.
 void reportReadProblem(DaqTask *daq, const QString &problem)
 {
     daq->owner->inbox.post([daq, problem] {
-        writeErrorLine(daq->errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(problem));
+        if (daq->log)
+            daq->log->cardError(problem);
     });
-}
-
-void writeStopLine(std::ofstream &log, const QDateTime &when)
-{
-    writeErrorLine(log, QString::number(when.toMSecsSinceEpoch()) +
-                            QStringLiteral("    stop collect data time\uFF1A ") +
-                            when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
-                            QStringLiteral("  "));
 }
 
 // Library thread: the task ended with an error. Stops (if asked) and clears it
@@ -168,21 +156,19 @@ QByteArray lastLibraryErrorBytes()
 }
 
 DaqTask::DaqTask()
-    : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), liveHandle(nullptr),
+    : owner(nullptr), taskHandle(nullptr), lastBlockMs(0), log(nullptr), liveHandle(nullptr),
       readCountReported(false), taskSerial(0)
 {
     CallbackGate::instance().add(this);
     const char *names[4] = {"Dev1/ai0", "Dev1/ai1", "Dev1/ai2", "Dev1/ai3"};
     for (int i = 0; i < 4; ++i)
         std::strcpy(channelNames[i], names[i]);
-    openLogForAppend(errorLog, logPathBesideExecutable(QStringLiteral("error.txt")));
 }
 
 DaqTask::~DaqTask()
 {
     stop();
     CallbackGate::instance().remove(this);
-    closeLog(errorLog);
 }
 
 bool DaqTask::start()
@@ -230,8 +216,10 @@ bool DaqTask::start()
     }
     taskHandle = nullptr;
     lastError = decodeLibraryText(errorText.constData());
-    writeErrorLine(errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(lastError));
-    writeErrorLine(errorLog, QStringLiteral("start leave error  "));
+    if (log) {
+        log->cardError(lastError);
+        log->startFailed();
+    }
     return false;
 }
 
@@ -248,7 +236,8 @@ void DaqTask::stop()
     lastCalls.push_back({"ArtDAQ_StopTask", ArtDAQ_StopTask(handle)});
     lastCalls.push_back({"ArtDAQ_ClearTask", ArtDAQ_ClearTask(handle)});
 
-    writeStopLine(errorLog, QDateTime::currentDateTime());
+    if (log)
+        log->taskStopped(QDateTime::currentDateTime());
 }
 
 void DaqTask::forgetEndedTask()
@@ -260,8 +249,10 @@ void DaqTask::forgetEndedTask()
 void DaqTask::taskEndedByCard(unsigned serial, const QString &errorText, const QDateTime &when)
 {
     forgetEndedTask();
-    writeErrorLine(errorLog, QStringLiteral("ArtDAQ_ Error: %1 ").arg(errorText));
-    writeStopLine(errorLog, when);
+    if (log) {
+        log->cardError(errorText);
+        log->taskStopped(when);
+    }
     if (owner)
         owner->taskEndedByCard(errorText, serial == taskSerial.load());
 }

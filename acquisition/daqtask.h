@@ -4,17 +4,17 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
-#include <fstream>
 #include <vector>
 
 #include "acquisition/daqapi.h"
 
 class BlockReceiver;
+class EventLog;
 class QDateTime;
 
 // The acquisition task on the card library: four voltage inputs, continuous
-// clock, every-N and done callbacks. start()/stop() and the error log belong to
-// the GUI thread; the callbacks run on the library's thread. stop() and the
+// clock, every-N and done callbacks. start()/stop() and the log belong to the
+// GUI thread; the callbacks run on the library's thread. stop() and the
 // destructor return only once no callback of this object runs any more,
 // whether or not the library's Stop and Clear wait for callbacks in flight.
 class DaqTask
@@ -26,7 +26,7 @@ public:
     DaqTask &operator=(const DaqTask &) = delete;
 
     // Starts a new task. False if a library call failed: the partial task is
-    // cleared, error.txt has the two lines and lastError the library's text.
+    // cleared, the log has the two lines and lastError the library's text.
     bool start();
     void stop();
 
@@ -39,7 +39,9 @@ public:
     // Milliseconds since the epoch of the task's start or of its last block.
     // Written by start() and by the every-N callback.
     std::atomic<int64_t> lastBlockMs;
-    std::ofstream errorLog;
+    // Where the stops and the card's errors are logged (none if null); set
+    // once, before the first start, and outlives the task. GUI thread only.
+    EventLog *log;
 
     // The handle whose stop and clear are still to be done. Whoever takes it
     // out of here (stop() on the GUI thread, or a callback that ends the task

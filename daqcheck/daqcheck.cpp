@@ -15,6 +15,7 @@
 #include "acquisition/blockreceiver.h"
 #include "acquisition/daqtask.h"
 #include "acquisition/libraryread.h"
+#include "app/eventlog.h"
 #include "daqcheck/cardchecks.h"
 
 #ifdef Q_OS_WIN
@@ -223,8 +224,10 @@ int main(int argc, char *argv[])
     // The program's own task, delivering here instead of to the window.
     BlockTally tally(std::this_thread::get_id(), cardScanRate);
     CheckReceiver receiver(tally);
+    EventLog log(EventLog::Logs::ErrorOnly); // error.txt beside daqcheck, as the program's
     DaqTask daq;
     daq.owner = &receiver;
+    daq.log = &log;
 
     const bool started = daq.start();
     const std::vector<DaqTask::LibraryCall> startCalls = daq.lastCalls;

@@ -1,9 +1,7 @@
 #include "mainwindow/mainwindow.h"
 
 #include <qcustomplot.h>
-#include <string>
 
-#include "app/logfile.h"
 #include "datafiles/recorder.h"
 #include "ui_mainwindow.h"
 
@@ -42,10 +40,8 @@ void MainWindow::on_btn_clear_data_clicked()
     ui->menu_cursors->setChecked(false); // the cursors go with the points
     startNewRecording();
     channels.clear(); // gives the memory of a long run back
-    const char *const names[ChannelCount] = {"u1", "I", "T", "u2"};
-    for (int c = 0; c < ChannelCount; ++c)
-        writeLogLine(dataLog, std::string("  --------") + names[c] + "  data count------   " +
-                                  std::to_string(channels.count(c)));
+    log.dataCleared({channels.count(ChannelU1), channels.count(ChannelI), channels.count(ChannelT),
+                     channels.count(ChannelU2)});
 
     QCustomPlot *plot = ui->customPlot_VIT;
     plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);

@@ -13,7 +13,6 @@
 #include "acquisition/blockmath.h"
 #include "app/aboutdlg.h"
 #include "app/language.h"
-#include "app/logfile.h"
 #include "app/shell.h"
 #include "mainwindow/filework.h"
 #include "mainwindow/lodgraph.h"
@@ -61,6 +60,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     daq.owner = this;
+    daq.log = &log;
     files = std::make_unique<FileWork>(this);
 
     // Below this size the panel would be cut off; the menu and status bars
@@ -100,7 +100,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&acquisition, &AcquisitionState::runningChanged, this, &MainWindow::acquisitionChanged);
     connect(&acquisition, &AcquisitionState::redrawDue, this, &MainWindow::redrawDue);
 
-    openLogForAppend(dataLog, logPathBesideExecutable(QStringLiteral("data.txt")));
     setUpRecording();
 }
 
@@ -110,8 +109,7 @@ MainWindow::~MainWindow()
     daq.stop();
     files.reset();    // cancelled, its thread joined; its end reaches nobody
     recorder.reset(); // the recording is complete on disk before the window goes
-    closeLog(dataLog);
-    delete cursors; // its items go with the plot
+    delete cursors;   // its items go with the plot
     delete ui;
 }
 

@@ -6,7 +6,6 @@
 #include <QPointF>
 #include <QStringList>
 #include <QVector>
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -14,6 +13,7 @@
 #include "acquisition/acquisitionstate.h"
 #include "acquisition/clockcheck.h"
 #include "acquisition/daqtask.h"
+#include "app/eventlog.h"
 #include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
 
@@ -134,7 +134,6 @@ private:
         NotASampleRate
     };
 
-    void logTemperature(const char *caption, double value);
     void applyTemperatureLimits(QLineEdit *edited);
     void setRefusal(QLineEdit *edit, Refusal why, bool tellNow);
     QString refusalHint(QLineEdit *edit, Refusal why) const;
@@ -192,6 +191,7 @@ private:
     bool zoomMode;
     Ui_MainWindow *ui;
     AcquisitionState acquisition;
+    EventLog log; // before daq: the task's destruction logs its stop
     DaqTask daq;
     ChannelStore channels;
     QCPGraph *graphU1;
@@ -199,7 +199,6 @@ private:
     QCPGraph *graphI;
     QCPGraph *graphT;
     bool resetTimeBase;
-    std::ofstream dataLog;
 
     // The settings in force, from the edits whose editing finished with an
     // accepted value; the block processing uses these, never the edits' text.

@@ -10,7 +10,6 @@
 #include <climits>
 #include <cmath>
 
-#include "app/logfile.h"
 #include "datafiles/recorder.h"
 #include "mainwindow/filework.h"
 
@@ -87,11 +86,7 @@ void MainWindow::watchMemory()
         break;
     case MemoryGuard::Action::Stop:
         memoryGuard.end();
-        writeLogLine(daq.errorLog,
-                     QStringLiteral("memory limit reached: the recording holds %1 MB, and its "
-                                    "next growth would pass the %2 MB it may use")
-                         .arg(megabytes(use.heldBytes()), megabytes(memoryGuard.budget()))
-                         .toStdString());
+        log.memoryLimitReached(use.heldBytes(), memoryGuard.budget());
         on_btn_stop_collect_clicked(); // the stop button's own way, with all it does
         showProblem(tr("内存已达上限（%1 MB），采集已停止。\n"
                        "已记录的数据仍保留，可以保存；再次开始采集前请先保存并清空数据。")

@@ -15,24 +15,9 @@
 #include <QStatusBar>
 #include <QUrl>
 
-#include "app/logfile.h"
 #include "datafiles/recorder.h"
 #include "datafiles/recordings.h"
 #include "ui_mainwindow.h"
-
-namespace {
-
-// An error.txt line in the form of the stop line: milliseconds, what, where, why.
-void logRecordingError(std::ofstream &log, const char16_t *what, const QString &dataFile,
-                       const QString &reason)
-{
-    const QString line = QString::number(QDateTime::currentMSecsSinceEpoch()) +
-                         QString::fromUtf16(what) + QDir::toNativeSeparators(dataFile) +
-                         QStringLiteral("  ") + reason + QStringLiteral("  ");
-    writeLogLine(log, line.toUtf8().toStdString());
-}
-
-} // namespace
 
 void MainWindow::setUpRecording()
 {
@@ -60,7 +45,7 @@ QString MainWindow::recordingStatusText() const
 
 void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
 {
-    logRecordingError(daq.errorLog, u"    recording write error\uFF1A ", dataFile, reason);
+    log.recordingProblem(EventLog::RecordingProblem::WriteError, dataFile, reason);
     const QString text = acquiring()
                              ? tr("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。")
                              : tr("录制 %1 已停止写入：%2\n内存中的数据不受影响。");
@@ -109,15 +94,15 @@ void MainWindow::on_menu_recent_aboutToShow()
 
 void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)
 {
-    logRecordingError(daq.errorLog, u"    recording recovery error\uFF1A ", dataFile, reason);
+    log.recordingProblem(EventLog::RecordingProblem::RecoveryError, dataFile, reason);
     showProblem(tr("上次运行留下的录制无法恢复到 %1：%2\n下次启动时会再试一次。")
                     .arg(QDir::toNativeSeparators(dataFile), reason));
 }
 
 void MainWindow::journalKept(const QString &keptPath)
 {
-    logRecordingError(daq.errorLog, u"    recording journal kept\uFF1A ", keptPath,
-                      QStringLiteral("no readable point"));
+    log.recordingProblem(EventLog::RecordingProblem::JournalKept, keptPath,
+                         QStringLiteral("no readable point"));
     showProblem(tr("上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：\n%1")
                     .arg(QDir::toNativeSeparators(keptPath)));
 }

@@ -9,12 +9,9 @@
 #include <QPalette>
 #include <QToolTip>
 #include <cmath>
-#include <locale>
 #include <qcustomplot.h>
-#include <sstream>
 
 #include "acquisition/blockmath.h"
-#include "app/logfile.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -34,15 +31,6 @@ bool temperatureScaleShowable(double minTemp, double maxTemp)
 
 } // namespace
 
-void MainWindow::logTemperature(const char *caption, double value)
-{
-    // "%g" with six significant digits, never the system's decimal comma.
-    std::ostringstream line;
-    line.imbue(std::locale::classic());
-    line << caption << value;
-    writeLogLine(dataLog, line.str());
-}
-
 // Both limits as typed are tried together, so that a pair that is valid once
 // both are typed goes into force whichever was finished last.
 void MainWindow::applyTemperatureLimits(QLineEdit *edited)
@@ -57,11 +45,11 @@ void MainWindow::applyTemperatureLimits(QLineEdit *edited)
     if (newMin < newMax && finite && temperatureScaleShowable(newMin, newMax)) {
         if (newMin != minTemp) {
             minTemp = newMin;
-            logTemperature(" set the min temp: ", minTemp);
+            log.temperatureLimitSet(EventLog::TemperatureLimit::Min, minTemp);
         }
         if (newMax != maxTemp) {
             maxTemp = newMax;
-            logTemperature(" set the max temp: ", maxTemp);
+            log.temperatureLimitSet(EventLog::TemperatureLimit::Max, maxTemp);
         }
         setRefusal(ui->edit_mintemp, typedMin ? Refusal::None : Refusal::NotANumber,
                    edited == ui->edit_mintemp);

@@ -1,5 +1,5 @@
 // The task's calls into the card library, checked against the stand-in's
-// call log, and the lines of error.txt.
+// call log, and the lines of error.txt and data.txt.
 
 #include <QDateTime>
 #include <QPushButton>
@@ -13,6 +13,7 @@
 #include <qcustomplot.h>
 
 #include "acquisition/libraryread.h"
+#include "app/eventlog.h"
 #include "acqtest.h"
 #include "artsim.h"
 #include "windowprobe.h"
@@ -337,6 +338,55 @@ private slots:
             QCOMPARE(lines[1], QStringLiteral("start leave error  "));
         else
             QVERIFY(stopLine.match(lines[1]).hasMatch());
+    }
+
+    // Each kind of entry, byte for byte (UTF-8, C-locale numbers); CR LF is the file's.
+    void logLines_data()
+    {
+        using E = EventLog;
+        QTest::addColumn<std::string>("line");
+        QTest::addColumn<QString>("expected");
+        const qint64 ms = 1796983503007; // 2026-12-11 10:05:03.007 UTC
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        const QString file = QStringLiteral("/tmp/录制/run 1.kdq");
+        QTest::newRow("card error") << E::cardErrorLine(QStringLiteral("设备 Dev9 不存在"))
+                                    << QStringLiteral("ArtDAQ_ Error: 设备 Dev9 不存在 ");
+        QTest::newRow("start failed")
+            << E::startFailedLine() << QStringLiteral("start leave error  ");
+        QTest::newRow("stopped") << E::taskStoppedLine(when)
+                                 << QStringLiteral("1796983503007    stop collect data time\uFF1A "
+                                                   "2026-12-11 10:05:03.007  ");
+        QTest::newRow("clock off") << E::clockOffLine(ms, 3960.04, 4000)
+                                   << QStringLiteral("1796983503007    card clock off\uFF1A "
+                                                     "3960.0 scans/s, not 4000  ");
+        QTest::newRow("memory stop")
+            << E::memoryLimitLine(1610612736, 2147483648)
+            << QStringLiteral("memory limit reached: the recording holds 1536 MB, and its next "
+                              "growth would pass the 2048 MB it may use");
+        QTest::newRow("write error")
+            << E::recordingProblemLine(ms, E::RecordingProblem::WriteError, file, "磁盘已满")
+            << QStringLiteral(
+                   "1796983503007    recording write error\uFF1A /tmp/录制/run 1.kdq  磁盘已满  ");
+        QTest::newRow("recovery error")
+            << E::recordingProblemLine(ms, E::RecordingProblem::RecoveryError, file, "x")
+            << QStringLiteral(
+                   "1796983503007    recording recovery error\uFF1A /tmp/录制/run 1.kdq  x  ");
+        QTest::newRow("journal kept")
+            << E::recordingProblemLine(ms, E::RecordingProblem::JournalKept, file, "y")
+            << QStringLiteral(
+                   "1796983503007    recording journal kept\uFF1A /tmp/录制/run 1.kdq  y  ");
+        QTest::newRow("max temp") << E::temperatureLimitLine(E::TemperatureLimit::Max, 1234567)
+                                  << QStringLiteral(" set the max temp: 1.23457e+06");
+        QTest::newRow("min temp") << E::temperatureLimitLine(E::TemperatureLimit::Min, -40.5)
+                                  << QStringLiteral(" set the min temp: -40.5");
+        QTest::newRow("point count") << E::pointCountLine(ChannelU2, 12345)
+                                     << QStringLiteral("  --------u2  data count------   12345");
+    }
+    void logLines()
+    {
+        QFETCH(std::string, line);
+        QFETCH(QString, expected);
+        QCOMPARE(QByteArray::fromStdString(line), expected.toUtf8());
     }
 };
 
