@@ -66,13 +66,13 @@ void MainWindow::redrawDue()
     updateRecordingStatus();
 }
 
-void MainWindow::blockArrived(const ChannelLists &lists, double elapsed, const CallbackRead &)
+void MainWindow::blockArrived(const SampleBlock &lists, double elapsed, const CallbackRead &)
 {
     if (acquiring()) {
         runScans += lists.u1.size();
         clockCheck.addBlock(runScans, double(clockWall.nsecsElapsed()) / 1e9);
     }
-    processBlock(lists.u1, lists.i, lists.t, lists.u2, elapsed);
+    processBlock(lists, elapsed);
 }
 
 // The card's clock against the computer's: a card off by more than 1 % is
@@ -103,6 +103,12 @@ QString MainWindow::clockStatusText() const
 void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &i,
                               const QVector<double> &t, const QVector<double> &u2, double elapsed)
 {
+    // Shares the lists (implicitly shared), copies no values.
+    processBlock(SampleBlock{u1, i, t, u2}, elapsed);
+}
+
+void MainWindow::processBlock(const SampleBlock &volts, double elapsed)
+{
     // The wall-clock time of the block is not used: times come from counting
     // the card's scans, however late or bunched the blocks arrive.
     Q_UNUSED(elapsed);
@@ -110,19 +116,18 @@ void MainWindow::processBlock(const QVector<double> &u1, const QVector<double> &
         resetTimeBase = false;
         timeBase.restart();
     }
-    const int n = u1.size();
+    const int n = volts.u1.size();
     if (n == 0)
         return;
 
     const TemperatureScale tScale = temperatureScale(minTemp, maxTemp);
 
     // The lists come from one split and have equal length; the shortest decides.
-    KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, keepEvery, tScale);
+    SampleBlock kept = keepSamples(timeBase, volts, keepEvery, tScale);
     livePointsKept += kept.keys.size();
     channels.append(kept);
     // The recording gets the lists themselves; its writer puts them on disk.
-    recorder->add({std::move(kept.keys),
-                   {std::move(kept.u1), std::move(kept.i), std::move(kept.t), std::move(kept.u2)}});
+    recorder->add(std::move(kept));
 
     // Unless the user has moved the time axis since the start.
     if (followLive) {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 
-ChannelLists splitScans(const double *values, int count, int capacity)
+SampleBlock splitScans(const double *values, int count, int capacity)
 {
-    ChannelLists lists;
+    SampleBlock lists;
     const int usable = std::min(count, capacity);
     if (usable <= 0 || !values)
         return lists;
@@ -74,11 +74,11 @@ int keepInterval(const QString &sampleText)
     return std::abs(1000 / r);
 }
 
-KeptSamples keepSamples(TimeBase &timeBase, const QVector<double> &u1, const QVector<double> &i,
-                        const QVector<double> &t, const QVector<double> &u2, int interval,
+SampleBlock keepSamples(TimeBase &timeBase, const SampleBlock &volts, int interval,
                         const TemperatureScale &tScale)
 {
-    KeptSamples kept;
+    const QVector<double> &u1 = volts.u1, &i = volts.i, &t = volts.t, &u2 = volts.u2;
+    SampleBlock kept;
     const qsizetype samples = std::min({u1.size(), i.size(), t.size(), u2.size()});
     if (samples <= 0)
         return kept;

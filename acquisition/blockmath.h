@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datafiles/channeldata.h"
+
 #include <QLocale>
 #include <QString>
 #include <QVector>
@@ -12,20 +14,12 @@
 // it, and the live time axis counts in its periods.
 constexpr double cardScanRate = 4000.0;
 
-// The four channel lists of one block (input volts), in channel order.
-struct ChannelLists
-{
-    QVector<double> u1;
-    QVector<double> i;
-    QVector<double> t;
-    QVector<double> u2;
-};
-
 // Splits values interleaved by scan (value 4k + c is channel c of scan k) into
-// the four lists. A count that is not a multiple of four still yields a last
-// scan; its missing values are read from the array, which the caller zero-fills
-// before the read. The count is bounded by the array's capacity.
-ChannelLists splitScans(const double *values, int count, int capacity);
+// the four lists of a block without keys. A count that is not a multiple of
+// four still yields a last scan; its missing values are read from the array,
+// which the caller zero-fills before the read. The count is bounded by the
+// array's capacity.
+SampleBlock splitScans(const double *values, int count, int capacity);
 
 // Physical values of the four channels.
 double scaleU(double volts); // U1 and U2: V
@@ -115,19 +109,8 @@ private:
     int32_t counter;
 };
 
-// The kept samples of one block: their keys in seconds and the values the
-// four graphs store (scaled, below zero clamped), all of the same length.
-struct KeptSamples
-{
-    QVector<double> keys;
-    QVector<double> u1;
-    QVector<double> i;
-    QVector<double> t;
-    QVector<double> u2;
-};
-
-// Counts every scan of the block (four lists of input volts; the shortest
-// decides) on the time base and keeps every interval-th one.
-KeptSamples keepSamples(TimeBase &timeBase, const QVector<double> &u1, const QVector<double> &i,
-                        const QVector<double> &t, const QVector<double> &u2, int interval,
+// Counts every scan of the block (its four lists of input volts; the shortest
+// decides) on the time base and keeps every interval-th one: their keys and
+// the values the four graphs store.
+SampleBlock keepSamples(TimeBase &timeBase, const SampleBlock &volts, int interval,
                         const TemperatureScale &tScale);

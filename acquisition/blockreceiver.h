@@ -35,7 +35,7 @@ public:
 
     // One block of input volts per channel, split from the read; elapsed is
     // the wall-clock milliseconds since the previous block (or the start).
-    virtual void blockArrived(const ChannelLists &lists, double elapsed,
+    virtual void blockArrived(const SampleBlock &lists, double elapsed,
                               const CallbackRead &read) = 0;
     // The card ended a task with an error (read error, overrun). currentTask:
     // it was the task the receiver's DaqTask runs now, not an older one.

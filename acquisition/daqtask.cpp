@@ -293,7 +293,7 @@ DaqCallbackStatus onEveryNSamples(DaqEveryNArg<0> task, DaqEveryNArg<1>,
 
     const int64_t now = QDateTime::currentMSecsSinceEpoch();
     const double elapsed = static_cast<double>(now - daq->lastBlockMs.exchange(now));
-    ChannelLists lists = splitScans(values, read.values, kReadCapacity);
+    SampleBlock lists = splitScans(values, read.values, kReadCapacity);
 
     // The receiver takes the block on the GUI thread; one that is gone by
     // then drops it.

@@ -53,7 +53,7 @@ Figures summarise(std::vector<double> us)
 }
 
 // One read array of 100 scans of a changing signal, interleaved by scan.
-ChannelLists nextBlock(int b)
+SampleBlock nextBlock(int b)
 {
     double values[800] = {};
     for (int k = 0; k < 100; ++k)
@@ -77,9 +77,9 @@ void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
             for (int c = 0; c < 4; ++c)
                 values[4 * k + c] = 5.0 + 4.0 * std::sin(0.001 * (b * 100 + k) + c);
         timer.start();
-        const ChannelLists lists = splitScans(values, 400, 800);
+        const SampleBlock lists = splitScans(values, 400, 800);
         const qint64 split = timer.nsecsElapsed();
-        w.processBlock(lists.u1, lists.i, lists.t, lists.u2, 25.0);
+        w.processBlock(lists, 25.0);
         const qint64 total = timer.nsecsElapsed();
         splitUs.push_back(split / 1000.0);
         processUs.push_back((total - split) / 1000.0);
@@ -123,9 +123,9 @@ void runOverlap(MainWindow &w, int points, int blocks)
     std::vector<double> processUs, mergeUs, summaryUs;
     QElapsedTimer timer;
     for (int b = 0; b < blocks; ++b) {
-        const ChannelLists lists = nextBlock(b);
+        const SampleBlock lists = nextBlock(b);
         timer.start();
-        w.processBlock(lists.u1, lists.i, lists.t, lists.u2, 25.0);
+        w.processBlock(lists, 25.0);
         processUs.push_back(timer.nsecsElapsed() / 1000.0);
         if ((b + 1) % blocksPerRedraw == 0 || b + 1 == blocks) {
             // What the redraw does first: merge the waiting points of the four
@@ -186,13 +186,10 @@ void runRecordingHandOver(int blocks)
         const TemperatureScale scale = temperatureScale(400, 3600);
         QElapsedTimer timer;
         for (int b = 0; b < blocks; ++b) {
-            const ChannelLists lists = nextBlock(b);
-            KeptSamples kept =
-                keepSamples(timeBase, lists.u1, lists.i, lists.t, lists.u2, 1, scale);
+            const SampleBlock lists = nextBlock(b);
+            SampleBlock kept = keepSamples(timeBase, lists, 1, scale);
             timer.start();
-            recorder.add(
-                {std::move(kept.keys),
-                 {std::move(kept.u1), std::move(kept.i), std::move(kept.t), std::move(kept.u2)}});
+            recorder.add(std::move(kept));
             us.push_back(timer.nsecsElapsed() / 1000.0);
             // Every 10 s of data the writer catches up (untimed), as it does
             // all along in real time; back to back, the queue would reach its
@@ -235,10 +232,9 @@ void runOneByOne(MainWindow &w, int points, int blocks)
     std::vector<double> us;
     QElapsedTimer timer;
     for (int b = 0; b < blocks; ++b) {
-        const ChannelLists lists = nextBlock(b);
+        const SampleBlock lists = nextBlock(b);
         timer.start();
-        const KeptSamples kept =
-            keepSamples(timeBase, lists.u1, lists.i, lists.t, lists.u2, 1, scale);
+        const SampleBlock kept = keepSamples(timeBase, lists, 1, scale);
         const QVector<double> *values[4] = {&kept.u1, &kept.i, &kept.t, &kept.u2};
         for (int c = 0; c < 4; ++c)
             for (int k = 0; k < kept.keys.size(); ++k)

@@ -81,7 +81,7 @@ BlockTally::BlockTally(std::thread::id callerThread, double expectedScansPerSeco
 {
 }
 
-void BlockTally::add(const ChannelLists &lists, const CallbackRead &read)
+void BlockTally::add(const SampleBlock &lists, const CallbackRead &read)
 {
     const int scans = int(lists.u1.size());
     timings.push_back({read.readNs, scans, read.valuesWritten >= read.capacity});
@@ -122,8 +122,7 @@ void BlockTally::add(const ChannelLists &lists, const CallbackRead &read)
 
     // Every scan through the program's block processing, keeping all.
     const int64_t before = int64_t(timeBase.scans());
-    const KeptSamples kept =
-        keepSamples(timeBase, lists.u1, lists.i, lists.t, lists.u2, 1, temperatureScale(400, 3600));
+    const SampleBlock kept = keepSamples(timeBase, lists, 1, temperatureScale(400, 3600));
     for (qsizetype j = 0; j < kept.keys.size(); ++j) {
         const int64_t scan = before + j + 1;
         const double key = kept.keys[j];

@@ -61,7 +61,7 @@ public:
     BlockTally(std::thread::id callerThread, double expectedScansPerSecond);
 
     // One delivered block: the program's split and what its callback read.
-    void add(const ChannelLists &lists, const CallbackRead &read);
+    void add(const SampleBlock &lists, const CallbackRead &read);
     // The card ended the run with this reason.
     void ended(const QString &reason) { endReasons << reason; }
 

@@ -56,7 +56,7 @@ class CheckReceiver : public BlockReceiver
 public:
     explicit CheckReceiver(BlockTally &tally) : tally(tally) {}
 
-    void blockArrived(const ChannelLists &lists, double, const CallbackRead &read) override
+    void blockArrived(const SampleBlock &lists, double, const CallbackRead &read) override
     {
         tally.add(lists, read);
     }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QVector>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -17,6 +19,26 @@ using PointList = std::vector<DataPoint>;
 // The four channels, always in this order (files, graphs, CSV columns).
 enum Channel : int { ChannelU1 = 0, ChannelI = 1, ChannelT = 2, ChannelU2 = 3 };
 constexpr int ChannelCount = 4;
+
+// One block of samples on its way from the card to the graphs and the
+// recording. From the split: the four channels in input volts, no keys yet.
+// After the keep rule: the kept samples, their keys in seconds and the values
+// as the graphs hold them (scaled, below zero clamped), all of one length.
+// The keys come last, so {u1, i, t, u2} is a block without keys.
+struct SampleBlock
+{
+    QVector<double> u1;
+    QVector<double> i;
+    QVector<double> t;
+    QVector<double> u2;
+    QVector<double> keys = {}; // none before the keep rule
+
+    // The points with a key and all four values (the shortest list decides).
+    qsizetype size() const
+    {
+        return std::min({keys.size(), u1.size(), i.size(), t.size(), u2.size()});
+    }
+};
 
 // Read-only access to one channel's points in time order, without copying them.
 // The view does not own the points: whatever it refers to must outlive it.

@@ -110,29 +110,22 @@ DataPoint journalChannelPoint(const void *source, qsizetype index)
 
 } // namespace
 
-qsizetype RecordedBlock::size() const
-{
-    qsizetype n = keys.size();
-    for (const QVector<double> &list : values)
-        n = std::min(n, list.size());
-    return n;
-}
-
 QByteArray journalHeader()
 {
     return QByteArray(headerBytes, JournalHeaderSize);
 }
 
-void appendJournalRecords(QByteArray &out, const RecordedBlock &block)
+void appendJournalRecords(QByteArray &out, const SampleBlock &block)
 {
     const qsizetype n = block.size();
+    const QVector<double> *values[ChannelCount] = {&block.u1, &block.i, &block.t, &block.u2};
     const qsizetype start = out.size();
     out.resize(start + n * JournalRecordSize);
     char *p = out.data() + start;
     for (qsizetype j = 0; j < n; ++j, p += JournalRecordSize) {
         storeDouble(p, block.keys[j]);
         for (int c = 0; c < ChannelCount; ++c)
-            storeDouble(p + 8 * (c + 1), block.values[c][j]);
+            storeDouble(p + 8 * (c + 1), (*values[c])[j]);
         qToLittleEndian(crc32(p, payloadSize), p + payloadSize);
     }
 }

@@ -22,20 +22,10 @@
 constexpr qint64 JournalHeaderSize = 8;
 constexpr qint64 JournalRecordSize = 44;
 
-// The points of one block, as the live path hands them over: keys in seconds
-// and the values as the graphs hold them, all lists of the same length.
-struct RecordedBlock
-{
-    QVector<double> keys;
-    std::array<QVector<double>, ChannelCount> values;
-
-    qsizetype size() const;
-};
-
 QByteArray journalHeader();
 
 // Appends one record per point of the block (the shortest list decides).
-void appendJournalRecords(QByteArray &out, const RecordedBlock &block);
+void appendJournalRecords(QByteArray &out, const SampleBlock &block);
 
 // Whether a record (JournalRecordSize bytes) is whole and unchanged.
 bool journalRecordIntact(const char *record);

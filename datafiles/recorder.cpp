@@ -112,7 +112,7 @@ struct Recorder::Private
     struct Item
     {
         enum Kind { Block, Begin, Pause, Finish, Barrier, Overflow } kind;
-        RecordedBlock block;
+        SampleBlock block;
         QDateTime start;
         std::shared_ptr<std::promise<void>> done;
     };
@@ -289,7 +289,7 @@ void Recorder::begin(const QDateTime &start)
     d->command({Private::Item::Begin, {}, start, {}});
 }
 
-void Recorder::add(RecordedBlock block)
+void Recorder::add(SampleBlock block)
 {
     const qsizetype n = block.size();
     {

@@ -43,7 +43,7 @@ public:
     // is running already (then it goes on).
     void begin(const QDateTime &start);
     // The points of one block. Begins a recording if none is running.
-    void add(RecordedBlock block);
+    void add(SampleBlock block);
     // Acquisition stopped: the data file is assembled from everything so far.
     void pause();
     // The recording ends: its data file is assembled and its journal removed.

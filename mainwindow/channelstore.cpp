@@ -785,7 +785,7 @@ LodGraph *ChannelStore::addGraph(QCustomPlot *plot, int c)
     return graph;
 }
 
-void ChannelStore::append(const KeptSamples &kept)
+void ChannelStore::append(const SampleBlock &kept)
 {
     const QVector<double> *values[ChannelCount] = {&kept.u1, &kept.i, &kept.t, &kept.u2};
     for (int c = 0; c < ChannelCount; ++c)

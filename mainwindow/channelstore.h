@@ -13,7 +13,6 @@
 #include "datafiles/channeldata.h"
 
 class LodGraph;
-struct KeptSamples;
 struct RecordingMemory;
 
 // A sum that carries its rounding error (each step's exact error by
@@ -319,7 +318,7 @@ public:
     // held come first, then these in the order given; NaN times go last.
     // Points at or after the end are appended at once, the others wait and
     // are merged by the next reader that needs them.
-    void append(const KeptSamples &kept);
+    void append(const SampleBlock &kept);
     void append(int c, const QVector<double> &keys, const QVector<double> &values);
     // An opened file's points, by the same rule; sorts the lists stably by time.
     void merge(std::array<PointList, ChannelCount> &points);

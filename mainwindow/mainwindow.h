@@ -51,6 +51,7 @@ public:
     // elapsed milliseconds. GUI thread only; the card callback queues it here.
     void processBlock(const QVector<double> &u1, const QVector<double> &i, const QVector<double> &t,
                       const QVector<double> &u2, double elapsed);
+    void processBlock(const SampleBlock &volts, double elapsed);
 
     void setupPlot(QCustomPlot *customPlot);
     void onPlotMousePress(QMouseEvent *event);
@@ -75,7 +76,7 @@ public:
     void taskEndedByCard(const QString &reason, bool currentTask) override;
 
     // A block from the card: processed as processBlock does.
-    void blockArrived(const ChannelLists &lists, double elapsed, const CallbackRead &read) override;
+    void blockArrived(const SampleBlock &lists, double elapsed, const CallbackRead &read) override;
 
 signals:
     void updateData();

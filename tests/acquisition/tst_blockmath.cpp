@@ -36,7 +36,7 @@ private slots:
         QVector<double> values(capacity, 0.0);
         for (int v = 0; v < std::min(count, capacity); ++v)
             values[v] = 1000.0 * (v % 4) + v / 4 + 1;
-        const ChannelLists lists = splitScans(values.constData(), count, capacity);
+        const SampleBlock lists = splitScans(values.constData(), count, capacity);
         QCOMPARE(lists.u1.size(), scans);
         QCOMPARE(lists.i.size(), scans);
         QCOMPARE(lists.t.size(), scans);
@@ -82,7 +82,7 @@ private slots:
                 t << v / 4;
                 u2 << v / 8;
             }
-            const KeptSamples kept = keepSamples(timeBase, u1, i, t, u2, interval, tScale);
+            const SampleBlock kept = keepSamples(timeBase, {u1, i, t, u2}, interval, tScale);
             QCOMPARE(kept.u1.size(), kept.keys.size());
             QCOMPARE(kept.i.size(), kept.keys.size());
             QCOMPARE(kept.t.size(), kept.keys.size());

@@ -100,8 +100,8 @@ private slots:
                 read.callbackThread = caller;
             if (k == 20 && fault == Fault::ScansNotTaken)
                 scans = 99;
-            ChannelLists lists{QVector<double>(scans, 1.0), QVector<double>(scans, 0.5),
-                               QVector<double>(scans, 5.0), QVector<double>(scans, 2.0)};
+            SampleBlock lists{QVector<double>(scans, 1.0), QVector<double>(scans, 0.5),
+                              QVector<double>(scans, 5.0), QVector<double>(scans, 2.0)};
             if (k == 20 && fault == Fault::BadValue)
                 lists.t[7] = std::nan("");
             tally.add(lists, read);

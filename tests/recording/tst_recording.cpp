@@ -52,26 +52,26 @@ namespace {
 
 // Block b of n points, one kept of every `keep` scans: live-like keys,
 // values of every kind a channel holds.
-RecordedBlock makeBlock(int b, int n, int keep = 1)
+SampleBlock makeBlock(int b, int n, int keep = 1)
 {
-    RecordedBlock block;
+    SampleBlock block;
     for (int j = 0; j < n; ++j) {
         const int k = b * n + j + 1;
         block.keys.append(k * keep / 4000.0);
-        block.values[0].append(50.0 * std::sin(0.01 * k) + 250);
-        block.values[1].append(k % 17 == 0 ? 0.0 : 100.0 / (k + 3));
-        block.values[2].append(k % 29 == 0 ? std::numeric_limits<double>::quiet_NaN()
-                                           : 40.0 + k * 1e-7);
-        block.values[3].append(1e-300 * k);
+        block.u1.append(50.0 * std::sin(0.01 * k) + 250);
+        block.i.append(k % 17 == 0 ? 0.0 : 100.0 / (k + 3));
+        block.t.append(k % 29 == 0 ? std::numeric_limits<double>::quiet_NaN() : 40.0 + k * 1e-7);
+        block.u2.append(1e-300 * k);
     }
     return block;
 }
 
-void appendTo(Channels &channels, const RecordedBlock &block)
+void appendTo(Channels &channels, const SampleBlock &block)
 {
+    const QVector<double> *values[ChannelCount] = {&block.u1, &block.i, &block.t, &block.u2};
     for (int c = 0; c < ChannelCount; ++c)
         for (qsizetype j = 0; j < block.size(); ++j)
-            channels[c].push_back({block.keys[j], block.values[c][j]});
+            channels[c].push_back({block.keys[j], (*values[c])[j]});
 }
 
 // What File > Save writes for these points.
