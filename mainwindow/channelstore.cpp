@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "acquisition/blockmath.h"
-#include "mainwindow/lodgraph.h"
 #include "mainwindow/memoryguard.h"
 
 namespace {
@@ -774,15 +773,6 @@ ChannelStore::ChannelStore()
 {
     for (auto &c : channels)
         c = std::make_shared<ChannelData>();
-}
-
-LodGraph *ChannelStore::addGraph(QCustomPlot *plot, int c)
-{
-    if (!plot || !plot->xAxis || !plot->yAxis)
-        return nullptr;
-    auto *graph = new LodGraph(plot->xAxis, plot->yAxis, channels[std::size_t(c)]);
-    graph->setName(QLatin1String("Graph ") + QString::number(plot->graphCount()));
-    return graph;
 }
 
 void ChannelStore::append(const SampleBlock &kept)

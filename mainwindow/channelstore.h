@@ -12,7 +12,6 @@
 
 #include "datafiles/channeldata.h"
 
-class LodGraph;
 struct RecordingMemory;
 
 // A sum that carries its rounding error (each step's exact error by
@@ -311,8 +310,11 @@ public:
     ChannelStore();
 
     const ChannelData &channel(int c) const { return *channels[std::size_t(c)]; }
-    // A graph on the plot's time and value axes that draws channel c. The plot owns it.
-    LodGraph *addGraph(QCustomPlot *plot, int c);
+    // Channel c for a graph that draws it and outlives the store's own hold.
+    std::shared_ptr<const ChannelData> sharedChannel(int c) const
+    {
+        return channels[std::size_t(c)];
+    }
 
     // Live points, in time order among those held: at equal times the points
     // held come first, then these in the order given; NaN times go last.

@@ -337,3 +337,12 @@ void LodGraph::drawWaiting(QCPPainter *painter)
         line << low << high << last;
     flush();
 }
+
+LodGraph *LodGraph::addTo(QCustomPlot *plot, const ChannelStore &store, int c)
+{
+    if (!plot || !plot->xAxis || !plot->yAxis)
+        return nullptr;
+    auto *graph = new LodGraph(plot->xAxis, plot->yAxis, store.sharedChannel(c));
+    graph->setName(QLatin1String("Graph ") + QString::number(plot->graphCount()));
+    return graph;
+}

@@ -5,6 +5,7 @@
 #include <memory>
 
 class ChannelData;
+class ChannelStore;
 
 // A line graph whose redraw cost follows the plot's width, not the length of
 // the recording. It draws one channel of the store, whose summary keeps the
@@ -25,6 +26,9 @@ class LodGraph : public QCPGraph
 
 public:
     LodGraph(QCPAxis *keyAxis, QCPAxis *valueAxis, std::shared_ptr<const ChannelData> channel);
+    // A graph on the plot's time and value axes that draws channel c of the
+    // store. The plot owns it.
+    static LodGraph *addTo(QCustomPlot *plot, const ChannelStore &store, int c);
 
     double selectTest(const QPointF &pos, bool onlySelectable,
                       QVariant *details = nullptr) const override;

@@ -91,10 +91,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->edit_mintemp->setText(QStringLiteral("400"));
     ui->edit_maxtemp->setText(QStringLiteral("3600"));
 
-    graphU1 = channels.addGraph(ui->customPlot_VIT, ChannelU1);
-    graphI = channels.addGraph(ui->customPlot_VIT, ChannelI);
-    graphT = channels.addGraph(ui->customPlot_VIT, ChannelT);
-    graphU2 = channels.addGraph(ui->customPlot_VIT, ChannelU2);
+    graphU1 = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelU1);
+    graphI = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelI);
+    graphT = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelT);
+    graphU2 = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelU2);
 
     setupPlot(ui->customPlot_VIT);
     connect(&acquisition, &AcquisitionState::runningChanged, this, &MainWindow::acquisitionChanged);

@@ -216,7 +216,7 @@ void TestLodGraph::addChannelGraphLikeAddGraph()
     QCustomPlot ours, plain;
     ChannelStore store;
     for (int i = 0; i < 4; ++i) {
-        QCPGraph *a = store.addGraph(&ours, i);
+        QCPGraph *a = LodGraph::addTo(&ours, store, i);
         QCPGraph *b = plain.addGraph();
         QCOMPARE(a->name(), b->name());
         QCOMPARE(a->keyAxis(), ours.xAxis);
@@ -279,7 +279,7 @@ void TestLodGraph::columns()
     QCustomPlot plot;
     plot.resize(727, 536);
     ChannelStore store;
-    QCPGraph *lod = store.addGraph(&plot, 0);
+    QCPGraph *lod = LodGraph::addTo(&plot, store, 0);
     QCPGraph *plain = plot.addGraph();
     const QVector<QCPGraphData> points = makeData(kind, count, 7);
     const double span = points.last().key - points.first().key;
@@ -363,7 +363,7 @@ void TestLodGraph::nanAtColumnEdges()
     QCustomPlot plot;
     plot.resize(727, 536);
     ChannelStore store;
-    QCPGraph *lod = store.addGraph(&plot, 0);
+    QCPGraph *lod = LodGraph::addTo(&plot, store, 0);
     plot.xAxis->setRange(0, 1000);
     plot.yAxis->setRange(-10, 10);
     plot.replot();
@@ -401,7 +401,7 @@ void TestLodGraph::imageMatchesPlainGraph()
         plot.setPlottingHint(QCP::phFastPolylines, fastPolylines);
         ChannelStore store;
         for (int c = 0; c < 4; ++c) {
-            QCPGraph *graph = variant == 0 ? store.addGraph(&plot, c) : plot.addGraph();
+            QCPGraph *graph = variant == 0 ? LodGraph::addTo(&plot, store, c) : plot.addGraph();
             graph->setPen(QPen(QBrush(colours[c]), 3));
             QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 150000, 11 + c);
             points[1000 + 7919 * c].value += 300;
@@ -442,7 +442,7 @@ void TestLodGraph::selectTestMatchesPlainGraph()
     QCustomPlot plot;
     plot.resize(727, 536);
     ChannelStore store;
-    QCPGraph *lod = store.addGraph(&plot, 0);
+    QCPGraph *lod = LodGraph::addTo(&plot, store, 0);
     QCPGraph *plain = plot.addGraph();
     const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 400000, 5);
     mergeInto(store, 0, points);
@@ -492,7 +492,7 @@ void TestLodGraph::valueRange()
     QFETCH(bool, allNan);
     QCustomPlot plot;
     ChannelStore store;
-    QCPGraph *lod = store.addGraph(&plot, 0);
+    QCPGraph *lod = LodGraph::addTo(&plot, store, 0);
     QVector<QCPGraphData> points = makeData(kind, count, 1);
     if (allNan)
         for (auto &p : points)
@@ -564,7 +564,7 @@ void TestLodGraph::sideBuffer()
     QFETCH(bool, distinctTimes);
     QCustomPlot plot;
     ChannelStore store;
-    QCPGraph *lod = store.addGraph(&plot, 0);
+    QCPGraph *lod = LodGraph::addTo(&plot, store, 0);
     const ChannelData &channel = store.channel(0);
     QCPGraph *plain = plot.addGraph();
     QRandomGenerator rng(17);
@@ -676,7 +676,7 @@ void TestLodGraph::indexIsSmall()
     QCustomPlot plot;
     plot.resize(727, 536);
     ChannelStore store;
-    store.addGraph(&plot, 0);
+    LodGraph::addTo(&plot, store, 0);
     const ChannelData &channel = store.channel(0);
     const QVector<QCPGraphData> points = makeData(Kind::RandomWalk, 1000000, 2);
     for (int from = 0; from < points.size(); from += 100000) {
