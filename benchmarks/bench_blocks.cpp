@@ -26,7 +26,8 @@
 #include "channelpoints.h"
 #include "manualrun.h"
 #include "mainwindow/mainwindow.h"
-#include "windowprobe.h"
+#include "acquisition/liverun.h"
+#include "datafiles/recorder.h"
 #include "userfolders.h"
 #include "windowtexts.h"
 
@@ -65,7 +66,7 @@ SampleBlock nextBlock(int b)
 void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
 {
     enterText(w.findChild<QLineEdit *>(QStringLiteral("edit_sample")), QLatin1String(sampleText));
-    MainWindowProbe::restartTimeBase(w);
+    w.liveRun().clear();
 
     double values[800] = {};
     std::vector<double> splitUs, processUs;
@@ -103,7 +104,7 @@ void run(MainWindow &w, const char *label, const char *sampleText, int blocks)
 // recording does, and restarts the live time base at 0 inside it.
 void openRecording(MainWindow &w, int points)
 {
-    MainWindowProbe::restartTimeBase(w);
+    w.liveRun().clear();
     for (int c = 0; c < 4; ++c) {
         QVector<QCPGraphData> data(points);
         for (int k = 0; k < points; ++k)
@@ -113,7 +114,7 @@ void openRecording(MainWindow &w, int points)
         bool found = false;
         (void)graph->getValueRange(found); // the summary, as the first redraw builds it
     }
-    MainWindowProbe::requestTimeBaseReset(w);
+    w.liveRun().startNewRecording();
 }
 
 void runOverlap(MainWindow &w, int points, int blocks)

@@ -46,7 +46,8 @@
 #include "cputime.h"
 #include "dialoganswer.h"
 #include "mainwindow/mainwindow.h"
-#include "windowprobe.h"
+#include "acquisition/liverun.h"
+#include "datafiles/recorder.h"
 #include "userfolders.h"
 #include "windowtexts.h"
 
@@ -193,7 +194,7 @@ int main(int argc, char **argv)
     w.resize(1200, 800);
     w.show();
     enterText(w.findChild<QLineEdit *>(QStringLiteral("edit_sample")), sampleText);
-    MainWindowProbe::restartTimeBase(w);
+    w.liveRun().clear();
     const int interval = keepInterval(sampleText);
 
     int recorded = 0; // points per graph before acquisition
@@ -327,7 +328,7 @@ int main(int argc, char **argv)
     // The run's recording on disk, complete once the stop is through: the
     // live points of the graphs, bit for bit where the graphs hold nothing else.
     // Read after the memory figures, which it would spoil.
-    Recorder &recorder = MainWindowProbe::recorder(w);
+    Recorder &recorder = w.liveRun().recorder();
     QElapsedTimer writing;
     writing.start();
     recorder.waitUntilWritten();

@@ -5,6 +5,7 @@
 
 #include "mainwindow/mainwindow.h"
 
+#include "acquisition/liverun.h"
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
 #include "datafiles/filejob.h"
@@ -205,10 +206,10 @@ bool MainWindow::refuseWhileFileWork()
 ChannelSnapshot MainWindow::snapshotToWrite(bool range, QString &countText) const
 {
     ChannelSnapshot shot =
-        range ? channels.snapshot(
+        range ? run->store().snapshot(
                     std::min(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)),
                     std::max(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)))
-              : channels.snapshot();
+              : run->store().snapshot();
     qsizetype counts[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
         counts[c] = shot.count(c);
@@ -297,14 +298,14 @@ void MainWindow::openDataFile(const QString &fileName)
         }
     }
     auto loaded = std::make_shared<LoadedFile>();
-    channels.beginOpen(loaded->opened);
+    run->store().beginOpen(loaded->opened);
     const QString name = QFileInfo(fileName).fileName();
     files->start(
         [name] { return tr("正在读取 %1").arg(name); },
         [fileName, loaded](FileJobControl &control) { loadDataFile(fileName, control, *loaded); },
         [this, fileName, loaded](bool cancelled) {
             if (cancelled) {
-                channels.endOpen(nullptr);
+                run->store().endOpen(nullptr);
                 ui->statusbar->showMessage(
                     tr("已取消打开 %1，未读入任何点").arg(shownName(fileName)));
             } else {
@@ -323,7 +324,7 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     const ReadStop stop = contents.stop;
     const QString irregular = irregularLinesText(contents);
     // Whatever was read before a line that ends reading stays.
-    channels.endOpen(&loaded.opened);
+    run->store().endOpen(&loaded.opened);
     loaded.opened = {};
 
     plot->xAxis->setRange(0, 1);
@@ -332,7 +333,7 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     setFollowing(true);
     plot->replot();
 
-    memoryGuard.outlookChanged();
+    run->memoryOutlookChanged();
     updateRecordingStatus();
     const QString readText = tr("已从 %2 读取 %1").arg(pointCountText(read), shownName(fileName));
     if (stop == ReadStop::EndOfData && irregular.isEmpty()) {

@@ -2,7 +2,7 @@
 
 #include <qcustomplot.h>
 
-#include "datafiles/recorder.h"
+#include "acquisition/liverun.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -38,17 +38,13 @@ void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
 void MainWindow::on_btn_clear_data_clicked()
 {
     ui->menu_cursors->setChecked(false); // the cursors go with the points
-    startNewRecording();
-    channels.clear(); // gives the memory of a long run back
-    log.dataCleared({channels.count(ChannelU1), channels.count(ChannelI), channels.count(ChannelT),
-                     channels.count(ChannelU2)});
+    run->clear();
 
     QCustomPlot *plot = ui->customPlot_VIT;
     plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
     plot->yAxis->setRange(-50, 500);
     setFollowing(true);
     plot->replot();
-    memoryGuard.outlookChanged();
     updateRecordingStatus();
 }
 

@@ -18,7 +18,9 @@
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/measurewindow.h"
 #include "mainwindow/plotcursors.h"
+#include "acquisition/liverun.h"
 #include "datafiles/recorder.h"
+#include "datafiles/recordings.h"
 #include "mainwindow/statusbar.h"
 #include "ui_mainwindow.h"
 
@@ -52,16 +54,15 @@ QPixmap channelIcon(const char *resource)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow), daq(), graphU1(nullptr),
-      graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false), minTemp(400),
-      maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None),
-      sampleRefusal(Refusal::None), recordingStatus(nullptr), clockCheck(cardScanRate),
+    : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow),
+      run(std::make_unique<LiveRun>(recordingsFolder(), recordingsSizeLimit())), graphU1(nullptr),
+      graphU2(nullptr), graphI(nullptr), graphT(nullptr), minTempRefusal(Refusal::None),
+      maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None), recordingStatus(nullptr),
       followLive(true), fittingTimeAxis(false), overlay(nullptr), pressHeld(false)
 {
     ui->setupUi(this);
-    daq.owner = this;
-    daq.log = &log;
     files = std::make_unique<FileWork>(this);
+    run->setHeldElsewhere([this] { return files->heldBytes(); }); // a file being opened
 
     // Below this size the panel would be cut off; the menu and status bars
     // come on top through the window's layout. Margins as at the panel's left.
@@ -91,14 +92,20 @@ MainWindow::MainWindow(QWidget *parent)
     ui->edit_mintemp->setText(QStringLiteral("400"));
     ui->edit_maxtemp->setText(QStringLiteral("3600"));
 
-    graphU1 = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelU1);
-    graphI = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelI);
-    graphT = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelT);
-    graphU2 = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelU2);
+    graphU1 = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelU1);
+    graphI = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelI);
+    graphT = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelT);
+    graphU2 = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelU2);
 
     setupPlot(ui->customPlot_VIT);
-    connect(&acquisition, &AcquisitionState::runningChanged, this, &MainWindow::acquisitionChanged);
-    connect(&acquisition, &AcquisitionState::redrawDue, this, &MainWindow::redrawDue);
+    const LiveRun *live = run.get();
+    connect(live, &LiveRun::runningChanged, this, &MainWindow::acquisitionChanged);
+    connect(live, &LiveRun::redrawDue, this, &MainWindow::redrawDue);
+    connect(live, &LiveRun::pointsAdded, this, &MainWindow::pointsAdded);
+    connect(live, &LiveRun::cardEnded, this, &MainWindow::taskEndedByCard);
+    connect(live, &LiveRun::clockOff, this, &MainWindow::cardClockOff);
+    connect(live, &LiveRun::memoryWarning, this, &MainWindow::memoryRunsOut);
+    connect(live, &LiveRun::memoryStopped, this, &MainWindow::memoryStopped);
 
     setUpRecording();
 }
@@ -106,10 +113,10 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     // No block may reach the window while it is torn down.
-    daq.stop();
-    files.reset();    // cancelled, its thread joined; its end reaches nobody
-    recorder.reset(); // the recording is complete on disk before the window goes
-    delete cursors;   // its items go with the plot
+    run->task().stop();
+    files.reset();  // cancelled, its thread joined; its end reaches nobody
+    run.reset();    // the recording is complete on disk before the window goes
+    delete cursors; // its items go with the plot
     delete ui;
 }
 
@@ -126,17 +133,19 @@ QCPGraph *MainWindow::channelGraph(int channel) const
 
 void MainWindow::onUpdateData() {}
 
-void MainWindow::startNewRecording()
+ChannelStore &MainWindow::channelStore() const
 {
-    resetTimeBase = true;
-    recorder->finish();
+    return run->store();
 }
 
-void MainWindow::taskEndedByCard(const QString &reason, bool currentTask)
+const AcquisitionState &MainWindow::acquisitionState() const
 {
-    if (currentTask)
-        acquisition.end();
-    showProblem(tr("采集已停止：%1\n已记录的数据仍保留。").arg(reason));
+    return run->acquisitionState();
+}
+
+bool MainWindow::acquiring() const
+{
+    return run->running();
 }
 
 // Points held per channel: one figure when all four agree.
@@ -154,7 +163,7 @@ QString MainWindow::pointCountText() const
 {
     qsizetype counts[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
-        counts[c] = channels.count(c);
+        counts[c] = run->store().count(c);
     return pointCountText(counts);
 }
 
@@ -163,8 +172,8 @@ QString MainWindow::pointCountText() const
 void MainWindow::updateRecordingStatus()
 {
     const bool recording = acquiring();
-    const double lastKey = channels.lastKey().value_or(0);
-    if (!recording && channels.totalCount() == 0) {
+    const double lastKey = run->store().lastKey().value_or(0);
+    if (!recording && run->store().totalCount() == 0) {
         statusFigures.clear();
         fitStatusFigures();
         return;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
 #include <QPointF>
@@ -9,15 +8,11 @@
 #include <functional>
 #include <memory>
 
-#include "acquisition/blockreceiver.h"
 #include "acquisition/acquisitionstate.h"
-#include "acquisition/clockcheck.h"
-#include "acquisition/daqtask.h"
-#include "app/eventlog.h"
 #include "mainwindow/channelstore.h"
-#include "mainwindow/memoryguard.h"
 
 class FileJobControl;
+class LiveRun;
 class FileWork;
 class MeasureWindow;
 class PlotCursors;
@@ -29,17 +24,16 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QMouseEvent;
-class Recorder;
 struct DataFileContents;
 struct FileWriteResult;
 struct LoadedFile;
 class QIODevice;
 class Ui_MainWindow;
 
-// The one window: owns the form, the acquisition task, the channel store and
-// its four graphs. Everything here
-// runs on the GUI thread.
-class MainWindow : public QMainWindow, public BlockReceiver
+// The one window: owns the form, the live run (the task, the channel store,
+// the recording) and the four graphs; shows what the run reports. Everything
+// here runs on the GUI thread.
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
@@ -59,24 +53,14 @@ public:
 
     Ui_MainWindow *form() const { return ui; }
     QCPGraph *channelGraph(int channel) const;
+    // The live run: the task, the settings in force, the recording.
+    LiveRun &liveRun() const { return *run; }
     // The four channels' points, which the graphs draw.
-    const ChannelStore &channelStore() const { return channels; }
-    // The next block starts the time base again at zero, in a recording of
-    // its own; the points held stay. Part of clearing the data.
-    void startNewRecording();
+    ChannelStore &channelStore() const;
     // Whether acquisition runs, and the signal when that changes.
-    const AcquisitionState &acquisitionState() const { return acquisition; }
-    ChannelStore &channelStore() { return channels; }
+    const AcquisitionState &acquisitionState() const;
     // Open, save, export and the picture run there, one at a time.
     FileWork &fileWork() const { return *files; }
-
-    // The card ended a task with an error (read error, overrun); the data
-    // recorded stays. currentTask: it was the task the window is recording
-    // with, which then returns to idle. GUI thread.
-    void taskEndedByCard(const QString &reason, bool currentTask) override;
-
-    // A block from the card: processed as processBlock does.
-    void blockArrived(const SampleBlock &lists, double elapsed, const CallbackRead &read) override;
 
 signals:
     void updateData();
@@ -139,20 +123,21 @@ private:
     void setRefusal(QLineEdit *edit, Refusal why, bool tellNow);
     QString refusalHint(QLineEdit *edit, Refusal why) const;
     void showRefusals();
-    bool acquiring() const { return acquisition.running(); }
+    bool acquiring() const;
+    // What the run reports (acquisitioncommands.cpp, memorywatch.cpp).
     void acquisitionChanged(bool running);
     void redrawDue();
+    void pointsAdded();
+    void taskEndedByCard(const QString &reason);
+    void cardClockOff(double rate);
+    void memoryRunsOut(double secondsLeft);
+    void memoryStopped(qint64 budget);
     void updateRecordingStatus();
     void fitStatusFigures();
     QString pointCountText(const qsizetype (&counts)[4]) const;
     QString pointCountText() const;
     void showProblem(const QString &text);
-    // The memory guard of long runs (memorywatch.cpp).
-    RecordingMemory recordingMemory() const;
-    void beginMemoryWatch();
-    void watchCardClock();
     QString clockStatusText() const;
-    void watchMemory();
     QString memoryStatusText() const;
     QMessageBox *showNotice(const QString &text);
     void setUpRecording();
@@ -191,21 +176,13 @@ private:
 
     bool zoomMode;
     Ui_MainWindow *ui;
-    AcquisitionState acquisition;
-    EventLog log; // before daq: the task's destruction logs its stop
-    DaqTask daq;
-    ChannelStore channels;
+    std::unique_ptr<LiveRun> run;
     QCPGraph *graphU1;
     QCPGraph *graphU2;
     QCPGraph *graphI;
     QCPGraph *graphT;
-    bool resetTimeBase;
 
-    // The settings in force, from the edits whose editing finished with an
-    // accepted value; the block processing uses these, never the edits' text.
-    double minTemp;
-    double maxTemp;
-    int keepEvery;
+    // Why each edit's text is not in force; the run holds the values in force.
     Refusal minTempRefusal;
     Refusal maxTempRefusal;
     Refusal sampleRefusal;
@@ -214,19 +191,6 @@ private:
     // Right of the status bar: recording or stopped, last time, points held.
     QLabel *recordingStatus;
     QStringList statusFigures; // its parts, the first never left out
-    // How long memory lasts while acquiring; stops the run before it runs out.
-    MemoryGuard memoryGuard;
-    QElapsedTimer memoryClock;
-    qint64 livePointsKept = 0; // per channel, acquired since start-up; the guard's rate
-    // Whether the card's clock keeps its rate on the computer's clock; told
-    // once per run.
-    ClockCheck clockCheck;
-    QElapsedTimer clockWall;
-    qint64 runScans = 0;
-    bool clockReported = false;
-    // Writes every live run to disk as it is recorded; one recording from
-    // start-up or a clear until the next clear or Exit.
-    std::unique_ptr<Recorder> recorder;
 
     // While recording, each block fits the time axis to the data; once the
     // user moves the time axis the view stays where it was put, until show

@@ -103,7 +103,8 @@ void MainWindow::updateMeasurements()
     for (int c = 0; c < ChannelCount; ++c)
         shown[std::size_t(c)] = channelGraph(c)->visible();
     measureWindow->setMeasurement(
-        measure(channels, cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)), shown);
+        measure(channelStore(), cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)),
+        shown);
 }
 
 // Beside the window where the screen has room for it, so that it covers no
@@ -192,7 +193,7 @@ void MainWindow::stepCursor(int direction)
         ++c;
     if (c == ChannelCount)
         return;
-    const ChannelData &data = channels.channel(c);
+    const ChannelData &data = channelStore().channel(c);
     const auto which = PlotCursors::Which(steppedCursor);
     const double time = cursors->time(which);
     const double inf = std::numeric_limits<double>::infinity();

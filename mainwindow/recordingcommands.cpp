@@ -1,7 +1,7 @@
 // The window's side of the recordings: every live run goes to disk as it is
-// recorded (datafiles/recorder.h), a run that a crash ended is recovered at
-// start-up, and the File menu opens the folder. The start, stop and clear
-// commands and the block processing hand their part to the recorder.
+// recorded (datafiles/recorder.h, driven by the run), a run that a crash
+// ended is recovered at start-up, and the File menu opens the folder. The run
+// logs the problems; the window shows them.
 
 #include "mainwindow/mainwindow.h"
 
@@ -15,37 +15,36 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include "acquisition/liverun.h"
 #include "datafiles/recorder.h"
 #include "datafiles/recordings.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::setUpRecording()
 {
-    recorder = std::make_unique<Recorder>(recordingsFolder(), recordingsSizeLimit());
-    connect(recorder.get(), &Recorder::recordingStarted, this, &MainWindow::updateRecordingStatus);
-    connect(recorder.get(), &Recorder::recordingAssembled, this,
-            &MainWindow::updateRecordingStatus);
-    connect(recorder.get(), &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
-    connect(recorder.get(), &Recorder::recordingRecovered, this, &MainWindow::recordingRecovered);
-    connect(recorder.get(), &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
-    connect(recorder.get(), &Recorder::journalKept, this, &MainWindow::journalKept);
-    recorder->recoverLeftovers();
+    Recorder *recorder = &run->recorder();
+    connect(recorder, &Recorder::recordingStarted, this, &MainWindow::updateRecordingStatus);
+    connect(recorder, &Recorder::recordingAssembled, this, &MainWindow::updateRecordingStatus);
+    connect(recorder, &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
+    connect(recorder, &Recorder::recordingRecovered, this, &MainWindow::recordingRecovered);
+    connect(recorder, &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
+    connect(recorder, &Recorder::journalKept, this, &MainWindow::journalKept);
+    run->recoverLeftovers();
 }
 
 // The recording's part of the status bar: where it goes, or that it stopped.
 QString MainWindow::recordingStatusText() const
 {
-    const QString file = recorder->currentFile();
+    const QString file = run->recorder().currentFile();
     if (file.isEmpty())
         return {};
-    if (recorder->currentFailed())
+    if (run->recorder().currentFailed())
         return tr("  录制文件已停止写入");
     return tr("  录制文件：%1").arg(QFileInfo(file).fileName());
 }
 
 void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
 {
-    log.recordingProblem(EventLog::RecordingProblem::WriteError, dataFile, reason);
     const QString text = acquiring()
                              ? tr("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。")
                              : tr("录制 %1 已停止写入：%2\n内存中的数据不受影响。");
@@ -76,7 +75,7 @@ void MainWindow::on_menu_recent_aboutToShow()
     QMenu *menu = ui->menu_recent;
     menu->clear();
     menu->setToolTipsVisible(true); // the path
-    const std::vector<RecordingEntry> entries = recentRecordings(recorder->folder());
+    const std::vector<RecordingEntry> entries = recentRecordings(run->recorder().folder());
     if (entries.empty())
         menu->addAction(tr("（无）"))->setEnabled(false);
     const QLocale locale;
@@ -94,22 +93,19 @@ void MainWindow::on_menu_recent_aboutToShow()
 
 void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)
 {
-    log.recordingProblem(EventLog::RecordingProblem::RecoveryError, dataFile, reason);
     showProblem(tr("上次运行留下的录制无法恢复到 %1：%2\n下次启动时会再试一次。")
                     .arg(QDir::toNativeSeparators(dataFile), reason));
 }
 
 void MainWindow::journalKept(const QString &keptPath)
 {
-    log.recordingProblem(EventLog::RecordingProblem::JournalKept, keptPath,
-                         QStringLiteral("no readable point"));
     showProblem(tr("上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：\n%1")
                     .arg(QDir::toNativeSeparators(keptPath)));
 }
 
 void MainWindow::on_menu_open_recordings_triggered()
 {
-    const QString folder = recorder->folder();
+    const QString folder = run->recorder().folder();
     QDir().mkpath(folder); // nothing recorded yet: the folder opens all the same
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         showProblem(tr("无法打开录制文件夹 %1").arg(QDir::toNativeSeparators(folder)));

@@ -12,6 +12,7 @@
 #include <qcustomplot.h>
 
 #include "acquisition/blockmath.h"
+#include "acquisition/liverun.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -36,6 +37,7 @@ bool temperatureScaleShowable(double minTemp, double maxTemp)
 void MainWindow::applyTemperatureLimits(QLineEdit *edited)
 {
     const QLocale locale;
+    const double minTemp = run->minTemp(), maxTemp = run->maxTemp();
     const std::optional<double> typedMin = parseTemperatureLimit(ui->edit_mintemp->text(), locale);
     const std::optional<double> typedMax = parseTemperatureLimit(ui->edit_maxtemp->text(), locale);
     const double newMin = typedMin.value_or(minTemp);
@@ -43,14 +45,7 @@ void MainWindow::applyTemperatureLimits(QLineEdit *edited)
 
     const bool finite = temperatureScaleFinite(newMin, newMax);
     if (newMin < newMax && finite && temperatureScaleShowable(newMin, newMax)) {
-        if (newMin != minTemp) {
-            minTemp = newMin;
-            log.temperatureLimitSet(EventLog::TemperatureLimit::Min, minTemp);
-        }
-        if (newMax != maxTemp) {
-            maxTemp = newMax;
-            log.temperatureLimitSet(EventLog::TemperatureLimit::Max, maxTemp);
-        }
+        run->setTemperatureLimits(newMin, newMax);
         setRefusal(ui->edit_mintemp, typedMin ? Refusal::None : Refusal::NotANumber,
                    edited == ui->edit_mintemp);
         setRefusal(ui->edit_maxtemp, typedMax ? Refusal::None : Refusal::NotANumber,
@@ -84,7 +79,7 @@ void MainWindow::on_edit_sample_editingFinished()
 {
     const int rate = acceptedSampleRate(ui->edit_sample->text());
     if (rate != 0)
-        keepEvery = keepInterval(QString::number(rate));
+        run->setKeepEvery(keepInterval(QString::number(rate)));
     setRefusal(ui->edit_sample, rate != 0 ? Refusal::None : Refusal::NotASampleRate, true);
 }
 
@@ -108,6 +103,7 @@ QString MainWindow::refusalHint(QLineEdit *edit, Refusal why) const
 {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator); // 3600, as typed
+    const double minTemp = run->minTemp(), maxTemp = run->maxTemp();
     // The other limit as it stands in its field, the one the order was judged by.
     auto typedOr = [&](QLineEdit *field, double inForce) {
         return locale.toString(parseTemperatureLimit(field->text(), locale).value_or(inForce));
@@ -132,7 +128,7 @@ QString MainWindow::refusalHint(QLineEdit *edit, Refusal why) const
             .arg(locale.toString(minTemp), locale.toString(maxTemp));
     case Refusal::NotASampleRate:
         return tr("采样频率只能是 1、10、100 或 1000。仍使用 %1。")
-            .arg(locale.toString(1000 / keepEvery));
+            .arg(locale.toString(1000 / run->keepEvery()));
     }
     return {};
 }

@@ -2,7 +2,6 @@
 // call log, and the lines of error.txt and data.txt.
 
 #include <QDateTime>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStringEncoder>
@@ -10,14 +9,10 @@
 #include <QTest>
 #include <clocale>
 
-#include <qcustomplot.h>
-
 #include "acquisition/libraryread.h"
 #include "app/eventlog.h"
 #include "acqtest.h"
 #include "artsim.h"
-#include "windowprobe.h"
-#include "windowtexts.h"
 
 namespace {
 
@@ -41,15 +36,6 @@ const QRegularExpression
     stopLine(QStringLiteral("^(\\d+)    stop collect data time\\x{FF1A} (\\d{4}-\\d\\d-\\d\\d "
                             "\\d\\d:\\d\\d:\\d\\d\\.\\d{3})  $"));
 
-QPushButton *startButton(MainWindow &w)
-{
-    return w.findChild<QPushButton *>(QStringLiteral("btn_start_collect"));
-}
-QPushButton *stopButton(MainWindow &w)
-{
-    return w.findChild<QPushButton *>(QStringLiteral("btn_stop_collect"));
-}
-
 class DaqTaskTest : public QObject
 {
     Q_OBJECT
@@ -63,27 +49,26 @@ private slots:
 
     void startAndStop()
     {
-        MainWindow w;
+        acqtest::Run w;
         QSignalSpy changes(&w.acquisitionState(), &AcquisitionState::runningChanged);
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
-        startButton(w)->click();
+        w.start();
         QCOMPARE(changes, QList<QVariantList>{{true}});
-        QVERIFY(!startButton(w)->isEnabled());
-        QVERIFY(w.acquisitionState().running());
+        QVERIFY(w.running());
         QCOMPARE(acqtest::callLog(), startCalls);
-        QVERIFY(MainWindowProbe::daq(w).taskHandle != nullptr);
-        QVERIFY(MainWindowProbe::daq(w).lastBlockMs >= before);
+        QVERIFY(w.task().taskHandle != nullptr);
+        QVERIFY(w.task().lastBlockMs >= before);
         QVERIFY(acqtest::readErrorLog().isEmpty());
 
-        stopButton(w)->click();
-        QVERIFY(startButton(w)->isEnabled());
+        w.stop();
+        QVERIFY(!w.running());
         QCOMPARE(changes, (QList<QVariantList>{{true}, {false}}));
         QStringList expected = startCalls;
         expected << QStringLiteral("ArtDAQ_StopTask(T1) = 0")
                  << QStringLiteral("ArtDAQ_ClearTask(T1) = 0");
         QCOMPARE(acqtest::callLog(), expected);
         QCOMPARE(ArtSim_LiveTasks(), 0);
-        QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+        QVERIFY(w.task().taskHandle == nullptr);
 
         // One stop line, UTF-8, CR LF, milliseconds matching the local time written.
         const QStringList lines = acqtest::errorLogLines();
@@ -98,7 +83,7 @@ private slots:
 
         // Stopping again makes no call, writes nothing and warns of no timer.
         acqtest::MessageCapture messages;
-        stopButton(w)->click();
+        w.stop();
         QCOMPARE(acqtest::callLog().size(), startCalls.size() + 2);
         QCOMPARE(acqtest::errorLogLines().size(), 1);
         QCOMPARE(messages.messages(), QStringList());
@@ -108,18 +93,18 @@ private slots:
     void stopWithoutStart()
     {
         acqtest::MessageCapture messages;
-        MainWindow w;
-        stopButton(w)->click();
+        acqtest::Run w;
+        w.stop();
         QVERIFY(acqtest::callLog().isEmpty());
         QVERIFY(acqtest::readErrorLog().isEmpty());
-        QVERIFY(startButton(w)->isEnabled());
+        QVERIFY(!w.running());
         QCOMPARE(messages.messages(), QStringList());
     }
 
     void secondStartStopsTheFirst()
     {
-        MainWindow w;
-        DaqTask &daq = MainWindowProbe::daq(w);
+        acqtest::Run w;
+        DaqTask &daq = w.task();
         daq.start();
         daq.start();
         QStringList expected = startCalls;
@@ -153,10 +138,10 @@ private slots:
         QFETCH(QString, function);
         QFETCH(int, nth);
         QFETCH(int, callsBeforeFailure);
-        MainWindow w;
+        acqtest::Run w;
         QSignalSpy changes(&w.acquisitionState(), &AcquisitionState::runningChanged);
         ArtSim_FailCall(function.toUtf8().constData(), nth);
-        startButton(w)->click();
+        w.start();
         QCOMPARE(changes.size(), 0); // never running
 
         const QStringList log = acqtest::callLog();
@@ -170,7 +155,7 @@ private slots:
             expectedRest << QStringLiteral("ArtDAQ_StopTask") << QStringLiteral("ArtDAQ_ClearTask");
         QCOMPARE(rest, expectedRest);
         QCOMPARE(ArtSim_LiveTasks(), 0);
-        QVERIFY(MainWindowProbe::daq(w).taskHandle == nullptr);
+        QVERIFY(w.task().taskHandle == nullptr);
 
         // The library's text, kept as UTF-8, then the start-failure line.
         const QStringList lines = acqtest::errorLogLines();
@@ -183,21 +168,16 @@ private slots:
         QVERIFY(!text.contains(QLatin1Char('?')));
         QCOMPARE(lines[1], QStringLiteral("start leave error  "));
 
-        // The window is idle again and says why; stop then makes no call.
-        QVERIFY(startButton(w)->isEnabled());
-        QVERIFY(!w.acquisitionState().running());
-        const QStringList shown = takeMessages(w);
-        QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].contains(text), qPrintable(shown[0]));
-        QVERIFY(statusMessage(w).contains(text));
+        // The run is idle again and says why; stop then makes no call.
+        QVERIFY(!w.running());
+        QCOMPARE(w.lastError(), text);
         const int calls = log.size();
-        stopButton(w)->click();
+        w.stop();
         QCOMPARE(acqtest::callLog().size(), calls);
         QCOMPARE(acqtest::errorLogLines().size(), 2);
-        QVERIFY(startButton(w)->isEnabled());
 
         // And the next start works.
-        startButton(w)->click();
+        w.start();
         QCOMPARE(ArtSim_LiveTasks(), 1);
         verifyNoCallOnClearedHandle();
     }
@@ -213,13 +193,13 @@ private slots:
         // A library that counts scans: every scan still arrives, and error.txt says so once.
         QFETCH(bool, inScans);
         ArtSim_SetReadCountInScans(inScans);
-        MainWindow w;
-        startButton(w)->click();
+        acqtest::Run w;
+        w.start();
         QCOMPARE(ArtSim_Pump(300), 3);
-        QTRY_COMPARE(w.channelGraph(0)->dataCount(), 30); // "100": every 10th of 300 scans
-        QCOMPARE(w.channelGraph(3)->dataCount(), 30);
-        QCOMPARE(w.channelGraph(3)->data()->at(29)->value, 100.0); // 2 V on U2
-        stopButton(w)->click();
+        QTRY_COMPARE(w.store().count(0), 30); // "100": every 10th of 300 scans
+        QCOMPARE(w.store().count(3), 30);
+        QCOMPARE(w.store().channel(3).points().at(29)->value, 100.0); // 2 V on U2
+        w.stop();
         const QStringList lines = acqtest::errorLogLines();
         QCOMPARE(lines.size(), inScans ? 2 : 1);
         QVERIFY(stopLine.match(lines.last()).hasMatch());
@@ -289,27 +269,23 @@ private slots:
     }
 
     // A library on a Chinese system writes its texts in the local code page:
-    // they reach the message, the status bar and error.txt (UTF-8) intact.
+    // they reach the window's message and error.txt (UTF-8) intact.
     void gbkErrorTextReachesUserAndLog_data()
     {
         QTest::addColumn<bool>("atStart"); // else: a read error ends the run
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("message");
         QTest::newRow("failed start") << true
                                       << QStringLiteral("模拟故障：第 1 次调用 ArtDAQ_StartTask / "
                                                         "simulated failure: call 1 of "
-                                                        "ArtDAQ_StartTask")
-                                      << QStringLiteral("无法开始采集：%1");
+                                                        "ArtDAQ_StartTask");
         QTest::newRow("read error") << false
                                     << QStringLiteral("读取失败（模拟的读取错误） / read failed "
-                                                      "(simulated read error)")
-                                    << QStringLiteral("采集已停止：%1\n已记录的数据仍保留。");
+                                                      "(simulated read error)");
     }
     void gbkErrorTextReachesUserAndLog()
     {
         QFETCH(bool, atStart);
         QFETCH(QString, text);
-        QFETCH(QString, message);
         const QByteArray previous = std::setlocale(LC_CTYPE, nullptr);
         if (!std::setlocale(LC_CTYPE, "zh_CN.GBK"))
             QSKIP("locale zh_CN.GBK is not installed (scripts/test generates it)");
@@ -320,15 +296,15 @@ private slots:
             ArtSim_FailCall("ArtDAQ_StartTask", 1);
         else
             ArtSim_SetReadErrorAfter(0);
-        MainWindow w;
-        startButton(w)->click();
-        if (!atStart) {
+        acqtest::Run w;
+        QSignalSpy ended(&w, &LiveRun::cardEnded);
+        QCOMPARE(w.start(), atStart ? false : true);
+        if (atStart)
+            QCOMPARE(w.lastError(), text);
+        else
             QCOMPARE(ArtSim_Pump(100), 1);
-            QTRY_VERIFY(startButton(w)->isEnabled());
-        }
-        const QStringList shown = takeMessages(w);
-        QCOMPARE(shown, QStringList{message.arg(text)});
-        QCOMPARE(statusMessage(w), message.arg(text).replace(QLatin1Char('\n'), ' '));
+        QTRY_VERIFY(!w.running());
+        QCOMPARE(ended, atStart ? QList<QVariantList>{} : QList<QVariantList>{{text}});
         const QByteArray log = acqtest::readErrorLog();
         QVERIFY(log.isValidUtf8());
         const QStringList lines = acqtest::errorLogLines();

@@ -33,6 +33,10 @@
 
 #include <qcustomplot.h>
 
+#include "acqtest.h"
+#include "acquisition/liverun.h"
+#include "artsim.h"
+#include "datafiles/recorder.h"
 #include "app/aboutdlg.h"
 #include "app/language.h"
 #include "app/logfile.h"
@@ -309,6 +313,7 @@ public slots:
 private slots:
     void startupState();
     void onlyTheRedrawTimerReplots();
+    void statusBarFollowsTheRedraw();
     void resizeRule_data();
     void resizeRule();
     void formGeometry();
@@ -340,6 +345,40 @@ private slots:
 private:
     QList<QUrl> openedUrls;
 };
+
+// The figures follow the 600 ms redraw, not each block; stop keeps them.
+void TestShell::statusBarFollowsTheRedraw()
+{
+    acqtest::resetStandIn();
+    MainWindow w;
+    QSignalSpy updates(&w, &MainWindow::updateData);
+    QElapsedTimer sinceStart; // started before the redraw timer, so never behind it
+    sinceStart.start();
+    w.form()->btn_start_collect->click();
+    w.liveRun().recorder().waitUntilWritten(); // its name is shown as it starts
+    const QString atStart = recordingStatus(w);
+    QVERIFY2(atStart.startsWith(QStringLiteral("正在采集")), qPrintable(atStart));
+    QVERIFY(atStart.contains(QStringLiteral("每通道 0 个点")));
+    QCOMPARE(ArtSim_Pump(300), 3);
+    QTRY_COMPARE(updates.count(), 3);
+    // Only while the first redraw cannot have come yet: a loaded machine
+    // may take longer for the blocks. Coarse timers may fire up to 5 %
+    // early; no events run between the wait and the check.
+    if (sinceStart.elapsed() < 550)
+        QCOMPARE(recordingStatus(w), atStart);
+
+    const QString points = QStringLiteral("每通道 %1 个点").arg(QLocale().toString(30));
+    const QString lastKey =
+        QLocale().toString(w.channelGraph(0)->data()->at(29)->key, 'f', 3) + " s";
+    QTRY_VERIFY(recordingStatus(w).contains(points));
+    QVERIFY2(recordingStatus(w).contains(lastKey), qPrintable(recordingStatus(w)));
+    QVERIFY(recordingStatus(w).startsWith(QStringLiteral("正在采集")));
+
+    w.form()->btn_stop_collect->click();
+    const QString stopped = recordingStatus(w);
+    QVERIFY2(stopped.startsWith(QStringLiteral("已停止")), qPrintable(stopped));
+    QVERIFY(stopped.contains(points) && stopped.contains(lastKey));
+}
 
 void TestShell::startupState()
 {
@@ -985,7 +1024,7 @@ void TestShell::englishInterfaceComplete()
     showPlotTexts(w, run);
     if (QTest::currentTestFailed())
         return;
-    w.taskEndedByCard(QStringLiteral("overrun"), false);
+    w.liveRun().taskEndedByCard(QStringLiteral("overrun"), false);
     QStringList found = untranslated(&w);
     if (hasCjk(ui->statusbar->currentMessage()))
         found << ui->statusbar->currentMessage();
@@ -1025,7 +1064,7 @@ void TestShell::textsFitTheirWidgets()
     w.resize(w.minimumSizeHint());
     const QString reason =
         QStringLiteral("a card error text long enough to need the whole bar ").repeated(3);
-    w.taskEndedByCard(reason, false);
+    w.liveRun().taskEndedByCard(reason, false);
     QApplication::processEvents();
     const QStringList cutSmall = cutTexts(&w);
     QVERIFY2(cutSmall.isEmpty(), qPrintable(cutSmall.join(QLatin1Char('\n'))));

@@ -11,7 +11,8 @@
 #include "datafiles/filejob.h"
 #include "mainwindow/filework.h"
 #include "ui_mainwindow.h"
-#include "windowprobe.h"
+#include "acquisition/liverun.h"
+#include "datafiles/recorder.h"
 #include "windowtexts.h"
 
 #include <QDir>
@@ -997,7 +998,7 @@ void FileCommandsTest::openMemoryBound()
     reset.close();
     const qint64 before = residentKiB("VmRSS:");
     QVERIFY(startHeld("menu_open_data", path("m.txt"), pause));
-    QVERIFY(MainWindowProbe::recordingMemory(*window).otherBytes >= counted);
+    QVERIFY(window->liveRun().memoryUse().otherBytes >= counted);
     pause.release();
     QVERIFY(waitForFileWork(*window));
     QCOMPARE(store().totalCount(), ChannelCount * n);

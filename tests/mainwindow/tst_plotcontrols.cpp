@@ -9,6 +9,7 @@
 #include <locale>
 #include <qcustomplot.h>
 
+#include "acquisition/liverun.h"
 #include "app/logfile.h"
 #include "channelpoints.h"
 #include "manualrun.h"
@@ -619,13 +620,13 @@ void TestPlotControls::clear()
                      "  --------T  data count------   0", "  --------u2  data count------   0"}));
     QCOMPARE(plot->xAxis->range(), QCPRange(0, 0.1));
     QCOMPARE(plot->yAxis->range(), QCPRange(-50, 500));
-    QVERIFY(MainWindowProbe::timeBaseResetPending(*w));
+    QVERIFY(w->liveRun().timeBaseRestartPending());
     QVERIFY(MainWindowProbe::zoomMode(*w)); // left as it was
     QVERIFY(!w->channelGraph(1)->visible());
 
     // The next block starts the time axis again at zero.
     w->processBlock(block(1), block(0.5), block(5), block(2), 25.0);
-    QVERIFY(!MainWindowProbe::timeBaseResetPending(*w));
+    QVERIFY(!w->liveRun().timeBaseRestartPending());
     QCOMPARE(w->channelGraph(0)->dataCount(), 10);
     QVERIFY(w->channelGraph(0)->data()->at(0)->key >= 0);
     QVERIFY(w->channelGraph(0)->data()->at(9)->key <= 0.025 + 1e-12);

@@ -20,7 +20,8 @@
 #include "ui_mainwindow.h"
 #include "testfiles.h"
 #include "userfolders.h"
-#include "windowprobe.h"
+#include "acquisition/liverun.h"
+#include "datafiles/recorder.h"
 #include "windowtexts.h"
 
 #include <QAction>
@@ -417,7 +418,7 @@ void RecordingTest::windowRecordingIsWhatSaveWrites()
     ArtSim_SetManualClock(1);
     scriptRamp();
     MainWindow w;
-    Recorder &recorder = MainWindowProbe::recorder(w);
+    Recorder &recorder = w.liveRun().recorder();
     QSignalSpy started(&recorder, &Recorder::recordingStarted);
     enterText(w.form()->edit_sample, QStringLiteral("1000"));
     QPushButton *start = w.form()->btn_start_collect;
@@ -558,7 +559,7 @@ void RecordingTest::failureLeavesAcquisitionRunning()
     ArtSim_SetManualClock(1);
     scriptRamp();
     MainWindow w;
-    Recorder &recorder = MainWindowProbe::recorder(w);
+    Recorder &recorder = w.liveRun().recorder();
     QSignalSpy failed(&recorder, &Recorder::recordingFailed);
     enterText(w.form()->edit_sample, QStringLiteral("1000"));
     w.form()->btn_clear_data->click(); // the time base starts again
@@ -834,7 +835,7 @@ void RecordingTest::stopOnAFailingDisk()
     ArtSim_Reset();
     ArtSim_SetManualClock(1);
     auto w = std::make_unique<MainWindow>();
-    Recorder &recorder = MainWindowProbe::recorder(*w);
+    Recorder &recorder = w->liveRun().recorder();
     enterText(w->form()->edit_sample, QStringLiteral("1000"));
     w->form()->btn_clear_data->click();
     w->form()->btn_start_collect->click();
@@ -876,7 +877,7 @@ void RecordingTest::blocksQueuedAtStop()
     ArtSim_Reset();
     ArtSim_SetManualClock(1);
     MainWindow w;
-    Recorder &recorder = MainWindowProbe::recorder(w);
+    Recorder &recorder = w.liveRun().recorder();
     QCustomPlot *plot = w.form()->customPlot_VIT;
     enterText(w.form()->edit_sample, QStringLiteral("1000"));
     w.form()->btn_clear_data->click();
@@ -951,7 +952,7 @@ void RecordingTest::recentRecordings()
     (*open)->click();
     QTRY_COMPARE(w.channelStore().count(ChannelU2), 40);
 
-    Recorder &recorder = MainWindowProbe::recorder(w);
+    Recorder &recorder = w.liveRun().recorder();
     QStringList runs;
     for (int run = 0; run < 2; ++run) {
         w.form()->btn_clear_data->click();

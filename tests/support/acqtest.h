@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include "acquisition/liverun.h"
+#include "datafiles/recordings.h"
+
 // The program's error log and the stand-in card library's call log, as the
 // acquisition tests read them.
 
@@ -35,6 +38,13 @@ public:
     MessageCapture();
     ~MessageCapture();
     QStringList messages() const;
+};
+
+// A live run as the window owns one, recording into the usual folder.
+class Run : public LiveRun
+{
+public:
+    Run() : LiveRun(recordingsFolder(), recordingsSizeLimit()) {}
 };
 
 } // namespace acqtest
