@@ -103,6 +103,8 @@ signals:
     void memoryStopped(qint64 budget);
     // The card ended the run with an error; the data stays.
     void cardEnded(const QString &reason);
+    // The recording started, was assembled or stopped being written.
+    void recordingChanged();
 
 private:
     void runningChangedHere(bool running);

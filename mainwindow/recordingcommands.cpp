@@ -23,8 +23,7 @@
 void MainWindow::setUpRecording()
 {
     Recorder *recorder = &run->recorder();
-    connect(recorder, &Recorder::recordingStarted, this, &MainWindow::updateRecordingStatus);
-    connect(recorder, &Recorder::recordingAssembled, this, &MainWindow::updateRecordingStatus);
+    connect(run.get(), &LiveRun::recordingChanged, this, &MainWindow::updateRecordingStatus);
     connect(recorder, &Recorder::recordingFailed, this, &MainWindow::recordingFailed);
     connect(recorder, &Recorder::recordingRecovered, this, &MainWindow::recordingRecovered);
     connect(recorder, &Recorder::recoveryFailed, this, &MainWindow::recoveryFailed);
