@@ -25,9 +25,10 @@ LiveRun::LiveRun(const QString &folder, qint64 sizeLimit, QObject *parent)
     daq.log = &events;
     connect(&acquisition, &AcquisitionState::runningChanged, this, &LiveRun::runningChangedHere);
     connect(&acquisition, &AcquisitionState::redrawDue, this, &LiveRun::checkFigures);
-    for (auto changed : {&Recorder::recordingStarted, &Recorder::recordingFailed})
-        connect(recording.get(), changed, this, &LiveRun::recordingChanged);
-    connect(recording.get(), &Recorder::recordingAssembled, this, &LiveRun::recordingChanged);
+    const auto changed = [this] { emit recordingChanged(); };
+    connect(recording.get(), &Recorder::recordingStarted, this, changed);
+    connect(recording.get(), &Recorder::recordingFailed, this, changed);
+    connect(recording.get(), &Recorder::recordingAssembled, this, changed);
     // Logged here, before whoever shows them hears of them.
     connect(recording.get(), &Recorder::recordingFailed, this,
             [this](const QString &file, const QString &reason) {
