@@ -1,6 +1,5 @@
-// Start-up, window form, catalogues, language switch, About, web site, Exit
-// and the window's log; what the window shows of the live run and its
-// recordings.
+// Start-up, window form, catalogues, language switch, About, web site, Exit,
+// the window's log, and what the window shows of the run and its recordings.
 
 #include <QAction>
 #include <QCheckBox>
