@@ -1,5 +1,5 @@
-// Start-up, window form, catalogues, language switch, About, web site, Exit
-// and the window's log.
+// Start-up, window form, catalogues, language switch, About, web site, Exit,
+// the window's log, and what the window shows of the run and its recordings.
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,6 +19,7 @@
 #include <QPainterPath>
 #include <QProcess>
 #include <QRawFont>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QPushButton>
 #include <QStatusBar>
@@ -33,10 +34,14 @@
 
 #include <qcustomplot.h>
 
+#include <optional>
+
 #include "acqtest.h"
 #include "acquisition/liverun.h"
 #include "artsim.h"
+#include "datafiles/journal.h"
 #include "datafiles/recorder.h"
+#include "datafiles/recordings.h"
 #include "app/aboutdlg.h"
 #include "app/language.h"
 #include "app/logfile.h"
@@ -313,7 +318,12 @@ public slots:
 private slots:
     void startupState();
     void onlyTheRedrawTimerReplots();
+    void statusBarFollowsTheRedraw_data();
     void statusBarFollowsTheRedraw();
+    void recordingProblemsShown_data();
+    void recordingProblemsShown();
+    void openRecordingsFolder();
+    void recentRecordings();
     void resizeRule_data();
     void resizeRule();
     void formGeometry();
@@ -346,17 +356,29 @@ private:
     QList<QUrl> openedUrls;
 };
 
-// The figures follow the 600 ms redraw, not each block; stop keeps them.
+void TestShell::statusBarFollowsTheRedraw_data()
+{
+    QTest::addColumn<bool>("zoomed"); // the user moved the time axis before Stop
+    QTest::newRow("following") << false;
+    QTest::newRow("zoomed") << true;
+}
+
+// The figures follow the 600 ms redraw, not each block. Blocks on their way
+// at Stop reach the graphs, the figures and the plot; the view stays as the
+// user left it.
 void TestShell::statusBarFollowsTheRedraw()
 {
+    QFETCH(bool, zoomed);
     acqtest::resetStandIn();
     MainWindow w;
+    QCustomPlot *plot = w.form()->customPlot_VIT;
     QSignalSpy updates(&w, &MainWindow::updateData);
     QElapsedTimer sinceStart; // started before the redraw timer, so never behind it
     sinceStart.start();
     w.form()->btn_start_collect->click();
     w.liveRun().recorder().waitUntilWritten(); // its name is shown as it starts
     const QString atStart = recordingStatus(w);
+    QVERIFY(atStart.contains(QFileInfo(w.liveRun().recorder().currentFile()).fileName()));
     QVERIFY2(atStart.startsWith(QStringLiteral("正在采集")), qPrintable(atStart));
     QVERIFY(atStart.contains(QStringLiteral("每通道 0 个点")));
     QCOMPARE(ArtSim_Pump(300), 3);
@@ -374,10 +396,152 @@ void TestShell::statusBarFollowsTheRedraw()
     QVERIFY2(recordingStatus(w).contains(lastKey), qPrintable(recordingStatus(w)));
     QVERIFY(recordingStatus(w).startsWith(QStringLiteral("正在采集")));
 
+    if (zoomed)
+        plot->xAxis->setRange(0.01, 0.05); // as the wheel does
+    const QCPRange before = plot->xAxis->range();
+    QCOMPARE(ArtSim_Pump(300), 3); // queued for the GUI thread, not yet processed
     w.form()->btn_stop_collect->click();
+    QSignalSpy replots(plot, &QCustomPlot::afterReplot);
+    QVERIFY2(recordingStatus(w).startsWith(QStringLiteral("已停止")),
+             qPrintable(recordingStatus(w)));
+    QTRY_COMPARE(w.channelGraph(0)->dataCount(), 60);
+    QTRY_VERIFY(replots.count() > 0);
+    const double last = w.channelGraph(0)->data()->at(59)->key;
     const QString stopped = recordingStatus(w);
-    QVERIFY2(stopped.startsWith(QStringLiteral("已停止")), qPrintable(stopped));
-    QVERIFY(stopped.contains(points) && stopped.contains(lastKey));
+    QVERIFY2(stopped.contains(QStringLiteral("每通道 %1 个点").arg(QLocale().toString(60))) &&
+                 stopped.contains(QLocale().toString(last, 'f', 3) + " s"),
+             qPrintable(stopped));
+    if (zoomed)
+        QCOMPARE(plot->xAxis->range(), before);
+    else
+        QCOMPARE(plot->xAxis->range().upper, last);
+}
+
+void TestShell::recordingProblemsShown_data()
+{
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<QString>("message"); // %1 the file, %2 the system's reason
+    QTest::newRow("folder unusable while acquiring")
+        << 0 << QStringLiteral("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。");
+    QTest::newRow("data file refused at Stop")
+        << 1 << QStringLiteral("录制 %1 已停止写入：%2\n内存中的数据不受影响。");
+    QTest::newRow("recovered after a crash")
+        << 2 << QStringLiteral("上次运行没有正常结束，它的录制已恢复到：\n%1");
+    QTest::newRow("recovered, refused at Exit")
+        << 3 << QStringLiteral("上次退出时磁盘拒绝写入录制的数据文件（%2）。录制现已恢复到：\n%1");
+}
+
+// What the recording reports is told once, in a message and the status bar,
+// with the file and the system's reason; a recording that stopped being
+// written says so in the figures while acquisition goes on.
+void TestShell::recordingProblemsShown()
+{
+    QFETCH(int, problem);
+    QFETCH(QString, message);
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    const auto restoreDataHome = qScopeGuard([&] { qputenv("XDG_DATA_HOME", dataHome); });
+    if (problem == 0) // a file: the recordings folder cannot be created
+        qputenv("XDG_DATA_HOME", QFile::encodeName(QCoreApplication::applicationFilePath()));
+    acqtest::resetStandIn();
+    MainWindow w;
+    Recorder &recorder = w.liveRun().recorder();
+    QSignalSpy failed(&recorder, &Recorder::recordingFailed);
+    std::optional<ManualRun> running;
+    const QString file = QDir::temp().filePath(QStringLiteral("KorvelDAQ-20261201-080000.txt"));
+    if (problem == 0)
+        running.emplace(w);
+    else if (problem == 1)
+        emit recorder.recordingFailed(file, QStringLiteral("disk full"));
+    else
+        emit recorder.recordingRecovered(file, 40, problem == 3, QStringLiteral("disk full"));
+    QTRY_VERIFY(problem > 1 || failed.size() == 1);
+    const QString shown = QDir::toNativeSeparators(problem == 0 ? failed[0][0].toString() : file);
+    const QString reason = problem == 0 ? failed[0][1].toString() : QStringLiteral("disk full");
+    QCOMPARE(takeMessages(w), QStringList{message.replace("%1", shown).replace("%2", reason)});
+    QVERIFY2(statusMessage(w).contains(problem < 2 ? reason : shown), qPrintable(statusMessage(w)));
+    if (problem != 0)
+        return;
+    QVERIFY(!w.form()->btn_start_collect->isEnabled());
+    QTRY_VERIFY(recordingStatus(w).contains(QStringLiteral("已停止写入")));
+    running.reset();
+    QCOMPARE(takeMessages(w), QStringList()); // told once
+}
+
+// File > open recordings folder hands the folder to the desktop, created
+// if nothing was recorded yet.
+void TestShell::openRecordingsFolder()
+{
+    QDir(recordingsFolder()).removeRecursively();
+    openedUrls.clear();
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
+    {
+        MainWindow w;
+        w.form()->menu_open_recordings->trigger();
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(recordingsFolder())});
+    QVERIFY(QFileInfo(recordingsFolder()).isDir());
+}
+
+// File > Recent recordings lists the finished ones, newest first, a
+// recovered one among them; the recovery message and the list both open it.
+void TestShell::recentRecordings()
+{
+    QDir(recordingsFolder()).removeRecursively();
+    QVERIFY(QDir().mkpath(recordingsFolder()));
+    QVector<double> keys; // 40 points, every value its time
+    for (int k = 1; k <= 40; ++k)
+        keys << k / 4000.0;
+    QByteArray crashed = journalHeader();
+    appendJournalRecords(crashed, {keys, keys, keys, keys, keys});
+    QFile journal(recordingsFolder() + "/KorvelDAQ-20200101-000000.journal");
+    QVERIFY(journal.open(QIODevice::WriteOnly) && journal.write(crashed) == crashed.size() &&
+            journal.flush());
+    acqtest::resetStandIn();
+    MainWindow w;
+    QMenu *recent = w.form()->menu_recent;
+    const auto listed = [&] {
+        emit recent->aboutToShow();
+        QStringList paths;
+        for (QAction *a : recent->actions())
+            paths << (a->isEnabled() ? QFileInfo(a->toolTip()).fileName() : a->text());
+        return paths;
+    };
+    const QStringList recovered{"KorvelDAQ-20200101-000000.txt"};
+    QTRY_COMPARE(listed(), recovered);
+
+    // The recovery message opens it.
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = w.findChild<QMessageBox *>())); // the file may be there before the report
+    const auto buttons = box->findChildren<QPushButton *>();
+    const auto open = std::find_if(buttons.begin(), buttons.end(),
+                                   [](QPushButton *b) { return b->text() == "打开"; });
+    QVERIFY(open != buttons.end());
+    (*open)->click();
+    QTRY_COMPARE(w.channelStore().count(ChannelU2), 40);
+
+    Recorder &recorder = w.liveRun().recorder();
+    QStringList runs;
+    for (int run = 0; run < 2; ++run) {
+        w.form()->btn_clear_data->click();
+        w.form()->btn_start_collect->click();
+        QVERIFY(ArtSim_Pump(300) > 0);
+        QCoreApplication::processEvents();
+        w.form()->btn_stop_collect->click();
+        recorder.waitUntilWritten();
+        runs.prepend(QFileInfo(recorder.currentFile()).fileName());
+    }
+    QCOMPARE(listed(), runs + recovered);
+    const QList<QAction *> items = recent->actions();
+    const QString lastTime = QLocale().toString(w.channelStore().lastKey().value_or(-1), 'f', 1);
+    QVERIFY2(items[0]->text().contains(lastTime + " s"), qPrintable(items[0]->text()));
+
+    // Choosing one opens it like File > Open.
+    w.form()->btn_clear_data->click();
+    items[2]->trigger();
+    QTRY_COMPARE(w.channelStore().count(ChannelU1), 40);
+    QDir(recordingsFolder()).removeRecursively();
+    QCOMPARE(listed(), QStringList{"（无）"});
 }
 
 void TestShell::startupState()
