@@ -5,6 +5,7 @@
 
 #include "acquisition/blockmath.h"
 #include "datafiles/recorder.h"
+#include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -40,8 +41,8 @@ void MainWindow::on_btn_stop_collect_clicked()
 void MainWindow::acquisitionChanged(bool running)
 {
     ui->btn_start_collect->setEnabled(!running);
+    panel->setAcquiring(running);
     if (running) {
-        setFollowing(true);
         beginMemoryWatch();
         clockCheck.restart();
         clockWall.start();
@@ -49,11 +50,7 @@ void MainWindow::acquisitionChanged(bool running)
         clockReported = false;
         recorder->begin(QDateTime::currentDateTime()); // or goes on with the current one
     } else {
-        // The view stays as the user left it, also for the card's last
-        // blocks; the next start follows the recording again.
-        setFollowing(followLive);
         recorder->pause(); // the recording becomes a complete data file
-        ui->customPlot_VIT->replot();
     }
     updateRecordingStatus();
 }
@@ -129,13 +126,7 @@ void MainWindow::processBlock(const SampleBlock &volts, double elapsed)
     // The recording gets the lists themselves; its writer puts them on disk.
     recorder->add(std::move(kept));
 
-    // Unless the user has moved the time axis since the start.
-    if (followLive) {
-        fittingTimeAxis = true;
-        for (int c = 0; c < ChannelCount; ++c)
-            channelGraph(c)->rescaleKeyAxis(false);
-        fittingTimeAxis = false;
-    }
+    panel->followNewData();
     if (!acquiring()) {
         // The card's last blocks, on their way when Stop was pressed: no
         // redraw timer shows them, so they are shown here.

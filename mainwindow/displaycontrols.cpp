@@ -3,6 +3,7 @@
 #include <qcustomplot.h>
 
 #include "datafiles/recorder.h"
+#include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -17,22 +18,22 @@ void showGraph(QCPGraph *graph, int state, QCustomPlot *plot)
 
 void MainWindow::on_checkBox_uv1_stateChanged(int arg1)
 {
-    showGraph(graphU1, arg1, ui->customPlot_VIT);
+    showGraph(channelGraph(ChannelU1), arg1, ui->customPlot_VIT);
 }
 
 void MainWindow::on_checkBox_ui_stateChanged(int arg1)
 {
-    showGraph(graphI, arg1, ui->customPlot_VIT);
+    showGraph(channelGraph(ChannelI), arg1, ui->customPlot_VIT);
 }
 
 void MainWindow::on_checkBox_temperature_stateChanged(int arg1)
 {
-    showGraph(graphT, arg1, ui->customPlot_VIT);
+    showGraph(channelGraph(ChannelT), arg1, ui->customPlot_VIT);
 }
 
 void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
 {
-    showGraph(graphU2, arg1, ui->customPlot_VIT);
+    showGraph(channelGraph(ChannelU2), arg1, ui->customPlot_VIT);
 }
 
 void MainWindow::on_btn_clear_data_clicked()
@@ -42,12 +43,7 @@ void MainWindow::on_btn_clear_data_clicked()
     channels.clear(); // gives the memory of a long run back
     log.dataCleared({channels.count(ChannelU1), channels.count(ChannelI), channels.count(ChannelT),
                      channels.count(ChannelU2)});
-
-    QCustomPlot *plot = ui->customPlot_VIT;
-    plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
-    plot->yAxis->setRange(-50, 500);
-    setFollowing(true);
-    plot->replot();
+    panel->resetView();
     memoryGuard.outlookChanged();
     updateRecordingStatus();
 }
@@ -57,23 +53,12 @@ void MainWindow::on_menu_close_data_triggered()
     on_btn_clear_data_clicked();
 }
 
-// Fitting counts only the graphs whose channel is shown; an axis with no
-// visible point keeps its range. While recording, the view follows the
-// recording again.
 void MainWindow::on_btn_show_all_clicked()
 {
-    QCustomPlot *plot = ui->customPlot_VIT;
-    plot->xAxis->rescale(true);
-    plot->yAxis->rescale(true);
-    setFollowing(true);
-    plot->replot();
+    panel->showAll();
 }
 
 void MainWindow::on_btn_show_original_clicked()
 {
-    QCustomPlot *plot = ui->customPlot_VIT;
-    plot->xAxis->rescale(true);
-    plot->yAxis->setRange(-50, 500);
-    setFollowing(true);
-    plot->replot();
+    panel->showOriginal();
 }

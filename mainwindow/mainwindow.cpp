@@ -15,9 +15,8 @@
 #include "app/language.h"
 #include "app/shell.h"
 #include "mainwindow/filework.h"
-#include "mainwindow/lodgraph.h"
 #include "mainwindow/measurewindow.h"
-#include "mainwindow/plotcursors.h"
+#include "mainwindow/plotpanel.h"
 #include "datafiles/recorder.h"
 #include "mainwindow/statusbar.h"
 #include "ui_mainwindow.h"
@@ -52,11 +51,9 @@ QPixmap channelIcon(const char *resource)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow), daq(), graphU1(nullptr),
-      graphU2(nullptr), graphI(nullptr), graphT(nullptr), resetTimeBase(false), minTemp(400),
+    : QMainWindow(parent), ui(new Ui_MainWindow), daq(), resetTimeBase(false), minTemp(400),
       maxTemp(3600), keepEvery(10), minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None),
-      sampleRefusal(Refusal::None), recordingStatus(nullptr), clockCheck(cardScanRate),
-      followLive(true), fittingTimeAxis(false), overlay(nullptr), pressHeld(false)
+      sampleRefusal(Refusal::None), recordingStatus(nullptr), clockCheck(cardScanRate)
 {
     ui->setupUi(this);
     daq.owner = this;
@@ -91,11 +88,6 @@ MainWindow::MainWindow(QWidget *parent)
     ui->edit_mintemp->setText(QStringLiteral("400"));
     ui->edit_maxtemp->setText(QStringLiteral("3600"));
 
-    graphU1 = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelU1);
-    graphI = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelI);
-    graphT = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelT);
-    graphU2 = LodGraph::addTo(ui->customPlot_VIT, channels, ChannelU2);
-
     setupPlot(ui->customPlot_VIT);
     connect(&acquisition, &AcquisitionState::runningChanged, this, &MainWindow::acquisitionChanged);
     connect(&acquisition, &AcquisitionState::redrawDue, this, &MainWindow::redrawDue);
@@ -109,19 +101,40 @@ MainWindow::~MainWindow()
     daq.stop();
     files.reset();    // cancelled, its thread joined; its end reaches nobody
     recorder.reset(); // the recording is complete on disk before the window goes
-    delete cursors;   // its items go with the plot
     delete ui;
+}
+
+// The panel on the form's plot, and the window's side of it: the zoom
+// button, the measurement table.
+void MainWindow::setupPlot(QCustomPlot *customPlot)
+{
+    panel = new PlotPanel(customPlot, channels, this);
+    connect(panel, &PlotPanel::zoomModeChanged, ui->btn_zoom_display, &QPushButton::setChecked);
+    measureWindow = new MeasureWindow(this);
+    connect(measureWindow, &MeasureWindow::closed, this, &MainWindow::dropCopiedNotice);
+    connect(panel, &PlotPanel::cursorsMoved, this, &MainWindow::updateMeasurements);
+    // The figures follow the data too, which each redraw shows.
+    connect(customPlot, &QCustomPlot::afterReplot, this, &MainWindow::updateMeasurements);
+}
+
+void MainWindow::onPlotMousePress(QMouseEvent *event)
+{
+    panel->onPlotMousePress(event);
+}
+
+void MainWindow::onPlotMouseMove(QMouseEvent *event)
+{
+    panel->onPlotMouseMove(event);
 }
 
 QCPGraph *MainWindow::channelGraph(int channel) const
 {
-    switch (channel) {
-    case 0: return graphU1;
-    case 1: return graphI;
-    case 2: return graphT;
-    case 3: return graphU2;
-    default: return nullptr;
-    }
+    return panel->channelGraph(channel);
+}
+
+void MainWindow::on_btn_zoom_display_clicked(bool)
+{
+    panel->toggleZoomMode();
 }
 
 void MainWindow::onUpdateData() {}
@@ -256,7 +269,7 @@ void MainWindow::on_actionLanguage_triggered()
     setInterfaceLanguage(otherLanguage(interfaceLanguage()));
     ui->retranslateUi(this);
     measureWindow->retranslate();
-    translatePlotTexts();
+    panel->retranslate();
     ui->customPlot_VIT->replot();
     showRefusals();
     updateRecordingStatus();

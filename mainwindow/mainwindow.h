@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
-#include <QPointF>
 #include <QStringList>
 #include <QVector>
 #include <functional>
@@ -20,10 +19,8 @@
 class FileJobControl;
 class FileWork;
 class MeasureWindow;
-class PlotCursors;
-class PlotOverlay;
+class PlotPanel;
 class QCPGraph;
-class QCPRange;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
@@ -37,7 +34,7 @@ class QIODevice;
 class Ui_MainWindow;
 
 // The one window: owns the form, the acquisition task, the channel store and
-// its four graphs. Everything here
+// the plot panel that draws it. Everything here
 // runs on the GUI thread.
 class MainWindow : public QMainWindow, public BlockReceiver
 {
@@ -59,6 +56,8 @@ public:
 
     Ui_MainWindow *form() const { return ui; }
     QCPGraph *channelGraph(int channel) const;
+    // The plot and what the user does on it.
+    PlotPanel &plotPanel() const { return *panel; }
     // The four channels' points, which the graphs draw.
     const ChannelStore &channelStore() const { return channels; }
     // The next block starts the time base again at zero, in a recording of
@@ -121,7 +120,6 @@ private slots:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Why an edit's text is not in force.
@@ -162,12 +160,6 @@ private:
                             const QString &exitReason);
     void recoveryFailed(const QString &dataFile, const QString &reason);
     void journalKept(const QString &keptPath);
-    void translatePlotTexts();
-    void setZoomMode(bool on, bool selectAgain);
-    void onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange);
-    void setFollowing(bool on);
-    void showReadout();
-    QString readoutText(double key) const;
     QString irregularLinesText(const DataFileContents &contents) const;
     void openDataFile(const QString &fileName);
     void showOpenedFile(const QString &fileName, LoadedFile &loaded);
@@ -180,25 +172,17 @@ private:
     void writeInBackground(const QString &fileName, std::function<QString()> what,
                            std::function<bool(QIODevice &, FileJobControl &)> content,
                            std::function<void(const FileWriteResult &, bool)> done);
-    // The measurement cursors and their table (measurecommands.cpp).
-    bool cursorPress(QMouseEvent *event);
-    bool cursorMove(QMouseEvent *event);
-    void cursorRelease(QMouseEvent *event);
-    void stepCursor(int direction);
+    // The measurement table (measurecommands.cpp).
     void updateMeasurements();
     void placeMeasureWindow();
     void dropCopiedNotice();
 
-    bool zoomMode;
     Ui_MainWindow *ui;
     AcquisitionState acquisition;
     EventLog log; // before daq: the task's destruction logs its stop
     DaqTask daq;
     ChannelStore channels;
-    QCPGraph *graphU1;
-    QCPGraph *graphU2;
-    QCPGraph *graphI;
-    QCPGraph *graphT;
+    PlotPanel *panel = nullptr; // the window's child
     bool resetTimeBase;
 
     // The settings in force, from the edits whose editing finished with an
@@ -228,23 +212,8 @@ private:
     // start-up or a clear until the next clear or Exit.
     std::unique_ptr<Recorder> recorder;
 
-    // While recording, each block fits the time axis to the data; once the
-    // user moves the time axis the view stays where it was put, until show
-    // all or restore display, or the next start.
-    bool followLive;
-    bool fittingTimeAxis; // the block's own fit, not the user's
-    // The cursor line, the values under it and the notice, over the plot.
-    PlotOverlay *overlay;
-    QPointF cursorPos; // plot pixels of the last mouse move inside the plot area
-    bool pressHeld;    // a zoom press on the plot not yet released
-    // The measurement cursors, their table, the cursor the arrow keys move,
-    // the one being dragged and a press that may still become a click.
-    PlotCursors *cursors = nullptr;
+    // The table of what lies between the measurement cursors.
     MeasureWindow *measureWindow = nullptr;
-    int steppedCursor = 1;
-    int draggedCursor = -1;
-    QPointF clickPos;
-    bool clickPending = false;
     bool measurePlaced = false; // the table was put beside the window once
     QString copiedNotice;       // the status message of the last copy
     std::unique_ptr<FileWork> files;

@@ -11,7 +11,6 @@ class MainWindowProbe
 {
 public:
     static DaqTask &daq(MainWindow &w) { return w.daq; }
-    static bool zoomMode(const MainWindow &w) { return w.zoomMode; }
     static RecordingMemory recordingMemory(const MainWindow &w) { return w.recordingMemory(); }
     // What writes the window's live runs to disk.
     static Recorder &recorder(MainWindow &w) { return *w.recorder; }
