@@ -228,7 +228,9 @@ void PlotPanel::followNewData()
 // visible point keeps its range.
 void PlotPanel::showAll()
 {
+    fittingTimeAxis = true;
     plot->xAxis->rescale(true);
+    fittingTimeAxis = false;
     plot->yAxis->rescale(true);
     setFollowing(true);
     plot->replot();
@@ -236,7 +238,9 @@ void PlotPanel::showAll()
 
 void PlotPanel::showOriginal()
 {
+    fittingTimeAxis = true;
     plot->xAxis->rescale(true);
+    fittingTimeAxis = false;
     plot->yAxis->setRange(-50, 500);
     setFollowing(true);
     plot->replot();
@@ -244,14 +248,16 @@ void PlotPanel::showOriginal()
 
 void PlotPanel::resetView()
 {
+    fittingTimeAxis = true;
     plot->xAxis->setRange(0, 0.1, Qt::AlignLeft);
+    fittingTimeAxis = false;
     plot->yAxis->setRange(-50, 500);
     setFollowing(true);
     plot->replot();
 }
 
-// A move of the time axis while acquiring that the block's own fit did not
-// make is the user's: the view stays where they put it.
+// A move of the time axis while acquiring that no fit of the panel's own
+// made is the user's: the view stays where they put it.
 void PlotPanel::onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange)
 {
     if (fittingTimeAxis || !acquiring || !followLive)
@@ -340,25 +346,24 @@ PlotPanel::LineRef PlotPanel::lineAt(double x, double tolerance) const
 // Called first on a press without zoom mode: a left press on a line drags
 // it instead of the plot and selects no curve; another press may still
 // become a click that moves the nearer cursor.
-bool PlotPanel::linePress(QMouseEvent *event)
+void PlotPanel::linePress(QMouseEvent *event)
 {
     clickPending = false;
     if (zooming || event->button() != Qt::LeftButton ||
         !plot->axisRect()->rect().contains(event->position().toPoint()))
-        return false;
+        return;
     const LineRef line = lineAt(event->position().x(), grabDistance);
     if (!line.set) {
         clickPending = cursors->shown();
         clickPos = event->position();
-        return false;
+        return;
     }
     draggedLine = steppedLine = line;
     plot->setInteraction(QCP::iRangeDrag, false);
     plot->setInteraction(QCP::iSelectPlottables, false); // until the next press
-    return true;
 }
 
-bool PlotPanel::lineMove(QMouseEvent *event)
+void PlotPanel::lineMove(QMouseEvent *event)
 {
     if (clickPending && QLineF(clickPos, event->position()).length() > clickDistance)
         clickPending = false;
@@ -369,13 +374,12 @@ bool PlotPanel::lineMove(QMouseEvent *event)
             plot->setCursor(Qt::SizeHorCursor);
         else
             plot->unsetCursor();
-        return false;
+        return;
     }
     draggedLine.set->setLineTime(draggedLine.line,
                                  plot->xAxis->pixelToCoord(event->position().x()));
     emit cursorsMoved();
     plot->replot(QCustomPlot::rpQueuedReplot);
-    return true;
 }
 
 void PlotPanel::lineRelease(QMouseEvent *event)

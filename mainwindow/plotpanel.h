@@ -66,7 +66,8 @@ signals:
     void zoomModeChanged(bool on);
     // A cursor was shown, dragged, clicked to or stepped.
     void cursorsMoved();
-    // The user moved the time axis while the view followed the recording.
+    // The user moved the time axis while the view followed the recording:
+    // it stays where it was put now.
     void viewMovedByUser();
 
 protected:
@@ -87,8 +88,8 @@ private:
     QString readoutText(double key) const;
     LineRef lineAt(double x, double tolerance) const;
     int nearestLine(const VerticalLines &set, double x) const;
-    bool linePress(QMouseEvent *event);
-    bool lineMove(QMouseEvent *event);
+    void linePress(QMouseEvent *event);
+    void lineMove(QMouseEvent *event);
     void lineRelease(QMouseEvent *event);
     void stepLine(int direction);
 
@@ -105,7 +106,7 @@ private:
     // user moves the time axis the view stays where it was put, until show
     // all or restore display, or the next start.
     bool followLive = true;
-    bool fittingTimeAxis = false; // the block's own fit, not the user's
+    bool fittingTimeAxis = false; // the panel's own fit, not the user's
     // The cursor line, the values under it and the notice, over the plot.
     PlotOverlay *overlay;
     QPointF cursorPos;      // plot pixels of the last mouse move inside the plot area
