@@ -8,6 +8,7 @@
 #include <qcustomplot.h>
 
 #include "acquisition/liverun.h"
+#include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::on_btn_start_collect_clicked()
@@ -30,14 +31,7 @@ void MainWindow::on_btn_stop_collect_clicked()
 void MainWindow::acquisitionChanged(bool running)
 {
     ui->btn_start_collect->setEnabled(!running);
-    if (running) {
-        setFollowing(true);
-    } else {
-        // The view stays as the user left it, also for the card's last
-        // blocks; the next start follows the recording again.
-        setFollowing(followLive);
-        ui->customPlot_VIT->replot();
-    }
+    panel->setAcquiring(running);
     updateRecordingStatus();
 }
 
@@ -80,13 +74,7 @@ void MainWindow::processBlock(const SampleBlock &volts, double elapsed)
 
 void MainWindow::pointsAdded()
 {
-    // Unless the user has moved the time axis since the start.
-    if (followLive) {
-        fittingTimeAxis = true;
-        for (int c = 0; c < ChannelCount; ++c)
-            channelGraph(c)->rescaleKeyAxis(false);
-        fittingTimeAxis = false;
-    }
+    panel->followNewData(); // unless the user has moved the time axis since the start
     if (!acquiring()) {
         // The card's last blocks, on their way when Stop was pressed: no
         // redraw timer shows them, so they are shown here.

@@ -11,7 +11,7 @@
 #include "datafiles/filejob.h"
 #include "datafiles/safefile.h"
 #include "mainwindow/filework.h"
-#include "mainwindow/plotcursors.h"
+#include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
 
 #include <QDir>
@@ -207,8 +207,8 @@ ChannelSnapshot MainWindow::snapshotToWrite(bool range, QString &countText) cons
 {
     ChannelSnapshot shot =
         range ? run->store().snapshot(
-                    std::min(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)),
-                    std::max(cursors->time(PlotCursors::A), cursors->time(PlotCursors::B)))
+                    std::min(panel->cursorTime(PlotCursors::A), panel->cursorTime(PlotCursors::B)),
+                    std::max(panel->cursorTime(PlotCursors::A), panel->cursorTime(PlotCursors::B)))
               : run->store().snapshot();
     qsizetype counts[ChannelCount];
     for (int c = 0; c < ChannelCount; ++c)
@@ -327,11 +327,8 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     run->store().endOpen(&loaded.opened);
     loaded.opened = {};
 
-    plot->xAxis->setRange(0, 1);
-    plot->xAxis->rescale(true); // visible graphs only
-    plot->yAxis->setRange(-50, 500);
-    setFollowing(true);
-    plot->replot();
+    plot->xAxis->setRange(0, 1); // where no shown graph has a point
+    panel->showOriginal();
 
     run->memoryOutlookChanged();
     updateRecordingStatus();

@@ -15,10 +15,9 @@
 #include "app/language.h"
 #include "app/shell.h"
 #include "mainwindow/filework.h"
-#include "mainwindow/lodgraph.h"
 #include "mainwindow/measurewindow.h"
-#include "mainwindow/plotcursors.h"
 #include "acquisition/liverun.h"
+#include "mainwindow/plotpanel.h"
 #include "datafiles/recorder.h"
 #include "datafiles/recordings.h"
 #include "mainwindow/statusbar.h"
@@ -54,11 +53,10 @@ QPixmap channelIcon(const char *resource)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), zoomMode(false), ui(new Ui_MainWindow),
-      run(std::make_unique<LiveRun>(recordingsFolder(), recordingsSizeLimit())), graphU1(nullptr),
-      graphU2(nullptr), graphI(nullptr), graphT(nullptr), minTempRefusal(Refusal::None),
-      maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None), recordingStatus(nullptr),
-      followLive(true), fittingTimeAxis(false), overlay(nullptr), pressHeld(false)
+    : QMainWindow(parent), ui(new Ui_MainWindow),
+      run(std::make_unique<LiveRun>(recordingsFolder(), recordingsSizeLimit())),
+      minTempRefusal(Refusal::None), maxTempRefusal(Refusal::None), sampleRefusal(Refusal::None),
+      recordingStatus(nullptr)
 {
     ui->setupUi(this);
     files = std::make_unique<FileWork>(this);
@@ -92,11 +90,6 @@ MainWindow::MainWindow(QWidget *parent)
     ui->edit_mintemp->setText(QStringLiteral("400"));
     ui->edit_maxtemp->setText(QStringLiteral("3600"));
 
-    graphU1 = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelU1);
-    graphI = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelI);
-    graphT = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelT);
-    graphU2 = LodGraph::addTo(ui->customPlot_VIT, run->store(), ChannelU2);
-
     setupPlot(ui->customPlot_VIT);
     const LiveRun *live = run.get();
     connect(live, &LiveRun::runningChanged, this, &MainWindow::acquisitionChanged);
@@ -114,21 +107,42 @@ MainWindow::~MainWindow()
 {
     // No block may reach the window while it is torn down.
     run->task().stop();
-    files.reset();  // cancelled, its thread joined; its end reaches nobody
-    run.reset();    // the recording is complete on disk before the window goes
-    delete cursors; // its items go with the plot
+    files.reset(); // cancelled, its thread joined; its end reaches nobody
+    run.reset();   // the recording is complete on disk before the window goes
     delete ui;
+}
+
+// The panel on the form's plot, and the window's side of it: the zoom
+// button, the measurement table.
+void MainWindow::setupPlot(QCustomPlot *customPlot)
+{
+    panel = new PlotPanel(customPlot, run->store(), this);
+    connect(panel, &PlotPanel::zoomModeChanged, ui->btn_zoom_display, &QPushButton::setChecked);
+    measureWindow = new MeasureWindow(this);
+    connect(measureWindow, &MeasureWindow::closed, this, &MainWindow::dropCopiedNotice);
+    connect(panel, &PlotPanel::cursorsMoved, this, &MainWindow::updateMeasurements);
+    // The figures follow the data too, which each redraw shows.
+    connect(customPlot, &QCustomPlot::afterReplot, this, &MainWindow::updateMeasurements);
+}
+
+void MainWindow::onPlotMousePress(QMouseEvent *event)
+{
+    panel->onPlotMousePress(event);
+}
+
+void MainWindow::onPlotMouseMove(QMouseEvent *event)
+{
+    panel->onPlotMouseMove(event);
 }
 
 QCPGraph *MainWindow::channelGraph(int channel) const
 {
-    switch (channel) {
-    case 0: return graphU1;
-    case 1: return graphI;
-    case 2: return graphT;
-    case 3: return graphU2;
-    default: return nullptr;
-    }
+    return panel->channelGraph(channel);
+}
+
+void MainWindow::on_btn_zoom_display_clicked(bool)
+{
+    panel->toggleZoomMode();
 }
 
 void MainWindow::onUpdateData() {}
@@ -265,7 +279,7 @@ void MainWindow::on_actionLanguage_triggered()
     setInterfaceLanguage(otherLanguage(interfaceLanguage()));
     ui->retranslateUi(this);
     measureWindow->retranslate();
-    translatePlotTexts();
+    panel->retranslate();
     ui->customPlot_VIT->replot();
     showRefusals();
     updateRecordingStatus();

@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QMainWindow>
-#include <QPointF>
 #include <QStringList>
 #include <QVector>
 #include <functional>
@@ -15,10 +14,8 @@ class FileJobControl;
 class LiveRun;
 class FileWork;
 class MeasureWindow;
-class PlotCursors;
-class PlotOverlay;
+class PlotPanel;
 class QCPGraph;
-class QCPRange;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
@@ -31,8 +28,8 @@ class QIODevice;
 class Ui_MainWindow;
 
 // The one window: owns the form, the live run (the task, the channel store,
-// the recording) and the four graphs; shows what the run reports. Everything
-// here runs on the GUI thread.
+// the recording) and the plot panel that draws the store; shows what the run
+// reports. Everything here runs on the GUI thread.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -55,6 +52,8 @@ public:
     QCPGraph *channelGraph(int channel) const;
     // The live run: the task, the settings in force, the recording.
     LiveRun &liveRun() const { return *run; }
+    // The plot and what the user does on it.
+    PlotPanel &plotPanel() const { return *panel; }
     // The four channels' points, which the graphs draw.
     ChannelStore &channelStore() const;
     // Whether acquisition runs, and the signal when that changes.
@@ -105,7 +104,6 @@ private slots:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // Why an edit's text is not in force.
@@ -147,12 +145,6 @@ private:
                             const QString &exitReason);
     void recoveryFailed(const QString &dataFile, const QString &reason);
     void journalKept(const QString &keptPath);
-    void translatePlotTexts();
-    void setZoomMode(bool on, bool selectAgain);
-    void onTimeRangeChanged(const QCPRange &newRange, const QCPRange &oldRange);
-    void setFollowing(bool on);
-    void showReadout();
-    QString readoutText(double key) const;
     QString irregularLinesText(const DataFileContents &contents) const;
     void openDataFile(const QString &fileName);
     void showOpenedFile(const QString &fileName, LoadedFile &loaded);
@@ -165,22 +157,14 @@ private:
     void writeInBackground(const QString &fileName, std::function<QString()> what,
                            std::function<bool(QIODevice &, FileJobControl &)> content,
                            std::function<void(const FileWriteResult &, bool)> done);
-    // The measurement cursors and their table (measurecommands.cpp).
-    bool cursorPress(QMouseEvent *event);
-    bool cursorMove(QMouseEvent *event);
-    void cursorRelease(QMouseEvent *event);
-    void stepCursor(int direction);
+    // The measurement table (measurecommands.cpp).
     void updateMeasurements();
     void placeMeasureWindow();
     void dropCopiedNotice();
 
-    bool zoomMode;
     Ui_MainWindow *ui;
     std::unique_ptr<LiveRun> run;
-    QCPGraph *graphU1;
-    QCPGraph *graphU2;
-    QCPGraph *graphI;
-    QCPGraph *graphT;
+    PlotPanel *panel = nullptr; // the window's child
 
     // Why each edit's text is not in force; the run holds the values in force.
     Refusal minTempRefusal;
@@ -192,26 +176,9 @@ private:
     QLabel *recordingStatus;
     QStringList statusFigures; // its parts, the first never left out
 
-    // While recording, each block fits the time axis to the data; once the
-    // user moves the time axis the view stays where it was put, until show
-    // all or restore display, or the next start.
-    bool followLive;
-    bool fittingTimeAxis; // the block's own fit, not the user's
-    // The cursor line, the values under it and the notice, over the plot.
-    PlotOverlay *overlay;
-    QPointF cursorPos; // plot pixels of the last mouse move inside the plot area
-    bool pressHeld;    // a zoom press on the plot not yet released
-    // The measurement cursors, their table, the cursor the arrow keys move,
-    // the one being dragged and a press that may still become a click.
-    PlotCursors *cursors = nullptr;
+    // The table of what lies between the measurement cursors.
     MeasureWindow *measureWindow = nullptr;
-    int steppedCursor = 1;
-    int draggedCursor = -1;
-    QPointF clickPos;
-    bool clickPending = false;
     bool measurePlaced = false; // the table was put beside the window once
     QString copiedNotice;       // the status message of the last copy
     std::unique_ptr<FileWork> files;
-
-    friend class MainWindowProbe; // test access to the private state
 };

@@ -1,6 +1,5 @@
 #include "mainwindow/plotcursors.h"
 
-#include <cmath>
 #include <qcustomplot.h>
 
 namespace {
@@ -10,7 +9,7 @@ const QColor cursorColour(200, 30, 40);
 
 } // namespace
 
-PlotCursors::PlotCursors(QCustomPlot *plot) : plot(plot)
+PlotCursors::PlotCursors(QCustomPlot *plot)
 {
     const char *const names[2] = {"A", "B"};
     for (int k = 0; k < 2; ++k) {
@@ -71,18 +70,4 @@ void PlotCursors::setTime(Which which, double time)
     lines[which]->point1->setCoords(time, 0);
     lines[which]->point2->setCoords(time, 1);
     labels[which]->position->setCoords(time, 0);
-}
-
-PlotCursors::Which PlotCursors::at(double x, double tolerance) const
-{
-    const Which which = nearer(x);
-    const double distance = std::abs(plot->xAxis->coordToPixel(time(which)) - x);
-    return distance <= tolerance ? which : None;
-}
-
-PlotCursors::Which PlotCursors::nearer(double x) const
-{
-    const double a = std::abs(plot->xAxis->coordToPixel(time(A)) - x);
-    const double b = std::abs(plot->xAxis->coordToPixel(time(B)) - x);
-    return b < a ? B : A;
 }

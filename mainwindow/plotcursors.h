@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include "mainwindow/verticallines.h"
+
 class QCPItemStraightLine;
 class QCPItemText;
 class QCustomPlot;
@@ -10,7 +12,7 @@ class QCustomPlot;
 // their times, labelled at the top. Items of the plot, so a saved picture
 // shows them and they keep their times through pans, zooms and redraws.
 // GUI thread only.
-class PlotCursors
+class PlotCursors : public VerticalLines
 {
 public:
     enum Which { A = 0, B = 1, None = -1 };
@@ -22,14 +24,13 @@ public:
     bool shown() const;
     double time(Which which) const;
     void setTime(Which which, double time);
-    // The cursor whose line lies within tolerance pixels of x, the nearer
-    // of the two; None if neither does.
-    Which at(double x, double tolerance) const;
-    // The cursor nearer to x (plot pixels).
-    Which nearer(double x) const;
+
+    int lineCount() const override { return 2; }
+    bool lineShown(int) const override { return shown(); }
+    double lineTime(int line) const override { return time(Which(line)); }
+    void setLineTime(int line, double time) override { setTime(Which(line), time); }
 
 private:
-    QCustomPlot *plot;
     QCPItemStraightLine *lines[2];
     QCPItemText *labels[2];
 };

@@ -17,6 +17,7 @@
 #include "mainwindow/measurement.h"
 #include "mainwindow/measurewindow.h"
 #include "mainwindow/memoryguard.h"
+#include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
 
 using Points = QVector<QCPGraphData>;
@@ -245,17 +246,10 @@ void compare(double got, double want, const char *what, int c = -1)
     QVERIFY2(std::abs(got - want) <= 1e-9 * std::abs(want) + 1e-300, qPrintable(where));
 }
 
-// The cursor lines' times on the plot: A, then B.
-std::array<double, 2> cursorTimes(QCustomPlot *plot)
+// The cursors' times: A, then B.
+std::array<double, 2> cursorTimes(const MainWindow &w)
 {
-    std::array<double, 2> times{NAN, NAN};
-    int k = 0;
-    for (int i = 0; i < plot->itemCount() && k < 2; ++i) {
-        if (auto *line = qobject_cast<QCPItemStraightLine *>(plot->item(i));
-            line && line->visible())
-            times[std::size_t(k++)] = line->point1->key();
-    }
-    return times;
+    return {w.plotPanel().cursorTime(PlotCursors::A), w.plotPanel().cursorTime(PlotCursors::B)};
 }
 
 void sendMouse(QCustomPlot *plot, QEvent::Type type, double x, Qt::MouseButtons held)
@@ -393,7 +387,7 @@ void TestMeasurement::inTheWindow()
     w.form()->menu_cursors->trigger();
     auto *table = w.findChild<QWidget *>(QStringLiteral("measureWindow"));
     QVERIFY(table && table->isVisible() && !table->isModal());
-    std::array<double, 2> times = cursorTimes(plot);
+    std::array<double, 2> times = cursorTimes(w);
     QCOMPARE(times[0], view.lower + view.size() / 3);
     QCOMPARE(times[1], view.lower + view.size() * 2 / 3);
     // A picture of the plot shows both lines.
@@ -418,23 +412,23 @@ void TestMeasurement::inTheWindow()
     sendMouse(plot, QEvent::MouseMove, to, Qt::LeftButton);
     sendMouse(plot, QEvent::MouseButtonRelease, to, Qt::NoButton);
     QCOMPARE(plot->xAxis->range(), view);
-    times = cursorTimes(plot);
+    times = cursorTimes(w);
     QCOMPARE(times[0], plot->xAxis->pixelToCoord(to));
 
     // A click moves the nearer cursor: B.
     const double click = plot->xAxis->coordToPixel(times[1]) + 30;
     sendMouse(plot, QEvent::MouseButtonPress, click, Qt::LeftButton);
     sendMouse(plot, QEvent::MouseButtonRelease, click, Qt::NoButton);
-    QCOMPARE(cursorTimes(plot)[1], plot->xAxis->pixelToCoord(click));
+    QCOMPARE(cursorTimes(w)[1], plot->xAxis->pixelToCoord(click));
 
     // The arrow keys step B, the last used, over U1's points.
-    const double b = cursorTimes(plot)[1];
+    const double b = cursorTimes(w)[1];
     const double next = points[int(std::floor(b / 0.01)) + 1].key;
     QTest::keyClick(plot, Qt::Key_Right);
     QTest::keyClick(plot, Qt::Key_Right);
     QTest::keyClick(plot, Qt::Key_Left);
-    QCOMPARE(cursorTimes(plot)[1], next);
-    times = cursorTimes(plot);
+    QCOMPARE(cursorTimes(w)[1], next);
+    times = cursorTimes(w);
 
     // Copied as tab-separated exact numbers, whatever the locale.
     const QLocale before;

@@ -14,8 +14,8 @@
 #include "channelpoints.h"
 #include "manualrun.h"
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
-#include "windowprobe.h"
 #include "windowtexts.h"
 
 namespace {
@@ -252,11 +252,11 @@ void TestPlotControls::zoomMode()
     plot->xAxis->setRange(0, 100);
     const QCPRange valueRange = plot->yAxis->range();
     const QPointF pos(plot->xAxis->coordToPixel(40.0), plot->yAxis->coordToPixel(100.0));
-    QVERIFY(!MainWindowProbe::zoomMode(*w));
+    QVERIFY(!w->plotPanel().zoomMode());
     for (Press p : presses)
         press(*w, p, pos);
 
-    QCOMPARE(MainWindowProbe::zoomMode(*w), modeAfter);
+    QCOMPARE(w->plotPanel().zoomMode(), modeAfter);
     QCOMPARE(w->form()->btn_zoom_display->isChecked(), modeAfter);
     QCOMPARE(plot->xAxis->range().size(), 100 * std::pow(zoomFactor, zooms));
     QCOMPARE(plot->yAxis->range(), valueRange);
@@ -343,7 +343,7 @@ void TestPlotControls::fastClicks()
 
     QTest::mouseClick(window, Qt::RightButton, {}, at);
     QVERIFY(!button->isChecked());
-    QVERIFY(!MainWindowProbe::zoomMode(*w));
+    QVERIFY(!w->plotPanel().zoomMode());
     QVERIFY(plot->selectedGraphs().isEmpty());
     // Out of zoom mode a click selects as before.
     QTest::mouseClick(window, Qt::LeftButton, {}, at);
@@ -621,7 +621,7 @@ void TestPlotControls::clear()
     QCOMPARE(plot->xAxis->range(), QCPRange(0, 0.1));
     QCOMPARE(plot->yAxis->range(), QCPRange(-50, 500));
     QVERIFY(w->liveRun().timeBaseRestartPending());
-    QVERIFY(MainWindowProbe::zoomMode(*w)); // left as it was
+    QVERIFY(w->plotPanel().zoomMode()); // left as it was
     QVERIFY(!w->channelGraph(1)->visible());
 
     // The next block starts the time axis again at zero.
