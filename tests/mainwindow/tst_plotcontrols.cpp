@@ -744,6 +744,8 @@ void TestPlotControls::temperatureNumbers_data()
         {" set the max temp: 1e+240", " set the max temp: 3600"}, 400, 3600);
     row("beyond the plot's range", {"max:1e308"}, {}, 400, 3600, "max");
     row("a range that overflows", {"min:-1e308", "max:1e308"}, {}, 400, 3600, "min max");
+    row("sampling rate not offered", {"sample:7"}, {}, 400, 3600, "sample");
+    row("sampling rate not a number", {"sample:abc"}, {}, 400, 3600, "sample");
 }
 
 // Numbers with a decimal point or the user's decimal comma; refusals are
@@ -761,29 +763,40 @@ void TestPlotControls::temperatureNumbers()
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const qint64 offset = dataLogSize();
     for (const QString &step : steps) {
-        QLineEdit *edit =
-            step.startsWith("min:") ? w->form()->edit_mintemp : w->form()->edit_maxtemp;
-        enterText(edit, step.mid(4));
+        QLineEdit *edit = step.startsWith("min:")   ? w->form()->edit_mintemp
+                          : step.startsWith("max:") ? w->form()->edit_maxtemp
+                                                    : w->form()->edit_sample;
+        enterText(edit, step.mid(step.indexOf(':') + 1));
     }
     const QPair<double, double> inForce = limitsInForce(*w);
     std::locale::global(saved);
     QLocale::setDefault(savedQt);
     QCOMPARE(controlLinesSince(offset), lines);
+    QCOMPARE(w->liveRun().keepEvery(), 10); // "100" stays in force
     QVERIFY2(sameLimits(inForce, {min, max}),
              qPrintable(QStringLiteral("%1 .. %2").arg(inForce.first).arg(inForce.second)));
 
     // A hint in the status bar only while a field is refused.
     QCOMPARE(statusMessage(*w).isEmpty(), marked.isEmpty());
-    // A refused field keeps its text, marked, with a hint that names the value in force.
+    // A refused field keeps its text, marked, with a hint that names the value
+    // in force; typing again takes the mark away.
     const QColor plain = w->form()->edit_physical_channel->palette().color(QPalette::Base);
-    for (QLineEdit *edit : {w->form()->edit_mintemp, w->form()->edit_maxtemp}) {
-        const bool refused = marked.contains(edit == w->form()->edit_mintemp ? "min" : "max");
+    const std::pair<QLineEdit *, const char *> fields[] = {{w->form()->edit_mintemp, "min"},
+                                                           {w->form()->edit_maxtemp, "max"},
+                                                           {w->form()->edit_sample, "sample"}};
+    for (const auto &[edit, name] : fields) {
+        const bool refused = marked.contains(name);
+        const QString plainTip = edit == w->form()->edit_sample ? "1,10,100,1000" : "";
+        const double inForce = edit == fields[0].first ? min : edit == fields[1].first ? max : 100;
         QCOMPARE(edit->palette().color(QPalette::Base) != plain, refused);
-        QCOMPARE(edit->toolTip().isEmpty(), !refused);
-        if (refused)
-            QVERIFY2(edit->toolTip().contains(
-                         QString::number(edit == w->form()->edit_mintemp ? min : max)),
+        QCOMPARE(edit->toolTip() != plainTip, refused);
+        if (refused) {
+            QVERIFY2(edit->toolTip().contains(QString::number(inForce)),
                      qPrintable(edit->toolTip()));
+            QTest::keyClicks(edit, QStringLiteral("1"));
+            QCOMPARE(edit->palette().color(QPalette::Base), plain);
+            QCOMPARE(edit->toolTip(), plainTip);
+        }
     }
 }
 
