@@ -58,9 +58,12 @@ void openPoints(ChannelStore &store, qsizetype n, double &workerMs, std::mt19937
         appendLive(live, std::min<qsizetype>(100000, n - done), double(done) * step, random);
     OpenedPoints opened;
     store.beginOpen(opened);
-    for (int c = 0; c < ChannelCount; ++c)
-        opened.points[std::size_t(c)] = QVector<QCPGraphData>(live.channel(c).points().constBegin(),
-                                                              live.channel(c).points().constEnd());
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelView points = live.channel(c).view();
+        opened.reserve(c, points.size());
+        for (qsizetype k = 0; k < points.size(); ++k)
+            opened.append(c, points.at(k));
+    }
     live.clear();
     QElapsedTimer clock;
     clock.start();

@@ -192,6 +192,7 @@ void MainWindow::stepCursor(int direction)
         ++c;
     if (c == ChannelCount)
         return;
+    channels.settle();
     const ChannelData &data = channels.channel(c);
     const auto which = PlotCursors::Which(steppedCursor);
     const double time = cursors->time(which);
@@ -200,7 +201,7 @@ void MainWindow::stepCursor(int direction)
                                             : data.span(-inf, std::nextafter(time, -inf));
     if (first == end)
         return;
-    cursors->setTime(which, data.points().points()[direction > 0 ? first : end - 1].key);
+    cursors->setTime(which, data.view().at(direction > 0 ? first : end - 1).key);
     ui->customPlot_VIT->replot();
 }
 

@@ -46,7 +46,7 @@ QString durationText(double seconds)
 RecordingMemory MainWindow::recordingMemory() const
 {
     RecordingMemory use;
-    use.pointBytes = sizeof(QCPGraphData);
+    use.pointBytes = sizeof(DataPoint);
     use.otherBytesPerPoint = kIndexBytesPerPoint;
     use.maxPoints = kMaxGraphPoints;
     channels.addMemoryUse(use);

@@ -77,7 +77,7 @@ QString MainWindow::readoutText(double key) const
     for (const Channel &c : readouts) {
         if (!channelGraph(c.channel)->visible())
             continue;
-        const std::optional<QCPGraphData> point = channels.channel(c.channel).nearestPoint(key);
+        const std::optional<DataPoint> point = channels.channel(c.channel).nearestPoint(key);
         const QString value = point && !std::isnan(point->value)
                                   ? readoutNumber(locale, point->value * c.scale, c.decimals) +
                                         QLatin1Char(' ') + c.unit

@@ -133,7 +133,9 @@ Lists fill(ChannelStore &store, Data data)
     if (data == Data::Opening) { // as the window opens a file, summarised on its worker
         OpenedPoints opened;
         store.beginOpen(opened);
-        opened.points = lists;
+        for (int c = 0; c < ChannelCount; ++c)
+            for (const QCPGraphData &p : lists[std::size_t(c)])
+                opened.append(c, {p.key, p.value});
         ChannelStore::prepare(opened);
         store.endOpen(&opened);
     }
@@ -326,9 +328,9 @@ void TestMeasurement::figures()
     if (data != Data::OpenedFile) {
         RecordingMemory use;
         store.addMemoryUse(use);
-        qint64 sums = qint64(store.channel(ChannelI).points().size() / 64 * sizeof(CompensatedSum));
+        qint64 sums = qint64(store.channel(ChannelI).view().size() / 64 * sizeof(CompensatedSum));
         for (int c = 0; c < ChannelCount; ++c)
-            sums += store.channel(c).points().size() / 64 * sizeof(ChannelData::OrdinaryTotals);
+            sums += store.channel(c).view().size() / 64 * sizeof(ChannelData::OrdinaryTotals);
         QVERIFY2(use.otherBytes >= sums, qPrintable(QString::number(use.otherBytes)));
     }
     const Measurement got = measure(store, a, b);
