@@ -95,8 +95,7 @@ int main(int argc, char **argv)
         ChannelStore store;
         for (qsizetype done = 0; done < n; done += 100000) {
             appendLive(store, std::min<qsizetype>(100000, n - done), double(done) * step, random);
-            for (int c = 0; c < ChannelCount; ++c) // the summary, as the redraws extend it
-                store.channel(c).extremes(0, int(store.count(c)));
+            store.settle(); // the summary, as the redraws extend it
         }
         const double end = double(n) * step;
         MeasureWindow table(nullptr);

@@ -130,6 +130,12 @@ Lists fill(ChannelStore &store, Data data)
             live(points, c);
         }
     }
+    if (data == Data::Random) { // a point merged far back: the sums hold up to it
+        const QCPGraphData p(lists[0][100000].key, 401);
+        store.settle(); // the summary, as a redraw builds it
+        mergePoints(store, {p}, {ChannelU1, ChannelI});
+        lists[0].insert(100001, p), lists[1].insert(100001, p);
+    }
     if (data == Data::Opening) { // as the window opens a file, summarised on its worker
         OpenedPoints opened;
         store.beginOpen(opened);
@@ -321,6 +327,14 @@ void TestMeasurement::figures()
     QFETCH(double, b);
     ChannelStore store;
     const Lists lists = fill(store, data);
+    // Read before the store settles, Q, E and I's maximum are those of the points held.
+    const auto [iFirst, iEnd] = store.channel(ChannelI).span(std::min(a, b), std::max(a, b));
+    const auto heldQE = [&store, f = iFirst, e = iEnd] {
+        const ChannelData &i = store.channel(ChannelI);
+        return std::array<double, 3>{i.totals(f, e).area.value(), store.energy(f, e),
+                                     i.extremes(int(f), int(e)).high};
+    };
+    const std::array<double, 3> unsettled = heldQE();
     if (data == Data::Waiting)
         QVERIFY(store.channel(ChannelU1).waitingCount() > 0);
     // The sums are there before the first measurement, counted as memory held:
@@ -356,6 +370,8 @@ void TestMeasurement::figures()
     compare(got.power, want.power, "P");
     compare(got.capacitance, want.capacitance, "C");
     compare(got.resistance, want.resistance, "R");
+    for (int k = 0; k < 3 && data != Data::Waiting; ++k)
+        compare(unsettled[std::size_t(k)], heldQE()[std::size_t(k)], "Q, E, max held ", k);
 
     // Asked again after more points: the sums follow the store.
     if (data == Data::Random && std::max(a, b) < 1000) {
