@@ -110,7 +110,7 @@ void openRecording(MainWindow &w, int points)
             data[k] = QCPGraphData(2500.0 * k / points, 100.0 * c + 50.0 * std::sin(0.01 * k));
         mergePoints(w.channelStore(), data, {c});
     }
-    w.channelStore().settle(); // the summary, as the first redraw builds it
+    w.channelStore().settle(ChannelStore::Settle::Summaries); // as the first redraw does
     MainWindowProbe::requestTimeBaseReset(w);
 }
 
@@ -129,7 +129,7 @@ void runOverlap(MainWindow &w, int points, int blocks)
             // What the redraw does first: merge the waiting points of the four
             // graphs and bring their summaries up to date.
             timer.start();
-            w.channelStore().settle();
+            w.channelStore().settle(ChannelStore::Settle::Summaries);
             const qint64 merged = timer.nsecsElapsed();
             for (int c = 0; c < 4; ++c) {
                 bool found = false;

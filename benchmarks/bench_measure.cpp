@@ -95,7 +95,7 @@ int main(int argc, char **argv)
         ChannelStore store;
         for (qsizetype done = 0; done < n; done += 100000) {
             appendLive(store, std::min<qsizetype>(100000, n - done), double(done) * step, random);
-            store.settle(); // the summary, as the redraws extend it
+            store.settle(ChannelStore::Settle::Summaries); // as the redraws do
         }
         const double end = double(n) * step;
         MeasureWindow table(nullptr);

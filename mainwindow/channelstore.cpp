@@ -956,19 +956,17 @@ void ChannelStore::clear()
     sameTimes = 0;
 }
 
-void ChannelStore::settle()
-{
-    for (auto &c : channels)
-        c->settle();
-}
-
-void ChannelStore::settleWithSums()
+void ChannelStore::settle(Settle what)
 {
     for (auto &c : channels) {
-        c->settle();
-        c->syncSums();
+        c->mergeWaiting();
+        if (what != Settle::Points)
+            c->syncIndex();
+        if (what == Settle::Sums)
+            c->syncSums();
     }
-    syncEnergy();
+    if (what == Settle::Sums)
+        syncEnergy();
 }
 
 // Follows the points U1 and I hold: drops the sums from where either changed,

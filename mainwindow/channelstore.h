@@ -382,13 +382,14 @@ public:
     void endOpen(OpenedPoints *opened);
     // Empties every channel and gives the memory back.
     void clear();
+    // What settle() brings up to date besides the points: nothing (before a
+    // save, an open, cursor stepping), also the summaries (what each graph
+    // does for its channel before a redraw), also the measurement's prefix
+    // sums (before a measurement).
+    enum class Settle { Points, Summaries, Sums };
     // Merges the waiting points into those held, where nothing holds these
-    // as they are, and brings the summaries up to date: before a redraw (each
-    // graph settles its channel), a save, cursor stepping.
-    void settle();
-    // settle(), and the measurement's prefix sums brought up to date: before
-    // a measurement.
-    void settleWithSums();
+    // as they are.
+    void settle(Settle what = Settle::Points);
 
     qsizetype count(int c) const { return channel(c).count(); }
     qsizetype totalCount() const;
@@ -407,8 +408,8 @@ public:
     void addMemoryUse(RecordingMemory &use) const;
 
     // The trapezoid integral of U1 * I over I's held points [from, to). Where
-    // U1 shares I's times it comes from prefix sums (settleWithSums() first,
-    // or the points they lack are read one by one); elsewhere U1 is
+    // U1 shares I's times it comes from prefix sums (settle(Settle::Sums)
+    // first, or the points they lack are read one by one); elsewhere U1 is
     // interpolated at I's times.
     double energy(qsizetype from, qsizetype to) const;
 

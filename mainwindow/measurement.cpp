@@ -27,7 +27,7 @@ double channelScale(int channel)
 
 Measurement measure(ChannelStore &store, double a, double b)
 {
-    store.settleWithSums();
+    store.settle(ChannelStore::Settle::Sums);
     Measurement m{};
     m.a = a;
     m.b = b;

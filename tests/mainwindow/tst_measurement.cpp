@@ -132,7 +132,7 @@ Lists fill(ChannelStore &store, Data data)
     }
     if (data == Data::Random) { // a point merged far back: the sums hold up to it
         const QCPGraphData p(lists[0][100000].key, 401);
-        store.settle(); // the summary, as a redraw builds it
+        store.settle(ChannelStore::Settle::Summaries); // as a redraw does
         mergePoints(store, {p}, {ChannelU1, ChannelI});
         lists[0].insert(100001, p), lists[1].insert(100001, p);
     }
