@@ -110,10 +110,8 @@ void openRecording(MainWindow &w, int points)
         for (int k = 0; k < points; ++k)
             data[k] = QCPGraphData(2500.0 * k / points, 100.0 * c + 50.0 * std::sin(0.01 * k));
         mergePoints(w.channelStore(), data, {c});
-        QCPGraph *graph = w.channelGraph(c);
-        bool found = false;
-        (void)graph->getValueRange(found); // the summary, as the first redraw builds it
     }
+    w.channelStore().settle(ChannelStore::Settle::Summaries); // as the first redraw does
     w.liveRun().startNewRecording();
 }
 
@@ -132,8 +130,7 @@ void runOverlap(MainWindow &w, int points, int blocks)
             // What the redraw does first: merge the waiting points of the four
             // graphs and bring their summaries up to date.
             timer.start();
-            for (int c = 0; c < 4; ++c)
-                w.channelStore().channel(c).settle();
+            w.channelStore().settle(ChannelStore::Settle::Summaries);
             const qint64 merged = timer.nsecsElapsed();
             for (int c = 0; c < 4; ++c) {
                 bool found = false;
@@ -223,10 +220,9 @@ void runOneByOne(MainWindow &w, int points, int blocks)
     QCPGraph *graphs[4];
     for (int c = 0; c < 4; ++c) {
         graphs[c] = plain.addGraph();
-        graphs[c]->data()->set(
-            QVector<QCPGraphData>(w.channelStore().channel(c).points().constBegin(),
-                                  w.channelStore().channel(c).points().constEnd()),
-            true);
+        const ChannelView held = w.channelStore().channel(c).view();
+        for (qsizetype k = 0; k < held.size(); ++k)
+            graphs[c]->addData(held.at(k).key, held.at(k).value);
     }
     TimeBase timeBase(cardScanRate);
     const TemperatureScale scale = temperatureScale(400, 3600);

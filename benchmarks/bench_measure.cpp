@@ -58,9 +58,12 @@ void openPoints(ChannelStore &store, qsizetype n, double &workerMs, std::mt19937
         appendLive(live, std::min<qsizetype>(100000, n - done), double(done) * step, random);
     OpenedPoints opened;
     store.beginOpen(opened);
-    for (int c = 0; c < ChannelCount; ++c)
-        opened.points[std::size_t(c)] = QVector<QCPGraphData>(live.channel(c).points().constBegin(),
-                                                              live.channel(c).points().constEnd());
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelView points = live.channel(c).view();
+        opened.reserve(c, points.size());
+        for (qsizetype k = 0; k < points.size(); ++k)
+            opened.append(c, points.at(k));
+    }
     live.clear();
     QElapsedTimer clock;
     clock.start();
@@ -92,8 +95,7 @@ int main(int argc, char **argv)
         ChannelStore store;
         for (qsizetype done = 0; done < n; done += 100000) {
             appendLive(store, std::min<qsizetype>(100000, n - done), double(done) * step, random);
-            for (int c = 0; c < ChannelCount; ++c) // the summary, as the redraws extend it
-                store.channel(c).extremes(0, int(store.count(c)));
+            store.settle(ChannelStore::Settle::Summaries); // as the redraws do
         }
         const double end = double(n) * step;
         MeasureWindow table(nullptr);

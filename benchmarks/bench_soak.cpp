@@ -306,12 +306,12 @@ int main(int argc, char **argv)
 
     // Every live U1 value (those below the recording's) must follow the ramp
     // by exactly one keep interval.
-    w.channelStore().channel(0).settle();
-    const ChannelPoints *u1 = &w.channelStore().channel(0).points();
+    w.channelStore().settle();
+    const ChannelView u1 = w.channelStore().channel(0).view();
     long long gaps = 0;
     double previous = std::nan("");
-    for (int k = 0; k < u1->size(); ++k) {
-        const double value = u1->at(k)->value;
+    for (qsizetype k = 0; k < u1.size(); ++k) {
+        const double value = u1.at(k).value;
         if (value >= 550.0)
             continue;
         const double step = std::fmod(value - previous + 500.0, 500.0);

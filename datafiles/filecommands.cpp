@@ -27,7 +27,6 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
-#include <type_traits>
 
 namespace {
 
@@ -89,17 +88,6 @@ QString shownName(const QString &fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
-// A vector of count points, with room for `room`, whose points are not yet
-// written: the reader writes every one, so the memory is first touched there
-// instead of being zeroed before as resize() would. QCPGraphData is plain
-// data (Q_PRIMITIVE_TYPE).
-QVector<QCPGraphData> unwrittenPoints(qsizetype count, qsizetype room)
-{
-    auto [header, data] = QTypedArrayData<QCPGraphData>::allocate(room);
-    Q_CHECK_PTR(header);
-    return QVector<QCPGraphData>(QArrayDataPointer<QCPGraphData>(header, data, count));
-}
-
 } // namespace
 
 // The file the open command reads on the file worker: the points as the
@@ -118,9 +106,6 @@ namespace {
 // every core; any other is read by the one reader that knows every odd line.
 void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &loaded)
 {
-    static_assert(sizeof(QCPGraphData) == sizeof(DataPoint) &&
-                      std::is_trivially_copyable_v<QCPGraphData>,
-                  "the reader writes (time, value) pairs in place");
     std::array<qsizetype, ChannelCount> counts{};
     std::atomic<qint64> held{0};
     const qint64 size = QFileInfo(fileName).size();
@@ -134,16 +119,15 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
         },
         size, threads,
         [&](int c, qsizetype count) -> void * {
-            QVector<QCPGraphData> &points = loaded.opened.points[std::size_t(c)];
             // Room for the points held too, which go among them.
             const qsizetype room = ChannelStore::roomFor(count + loaded.opened.held.count(c));
-            points = unwrittenPoints(count, room);
-            control.setHeldBytes(held += qint64(room) * qint64(sizeof(QCPGraphData)));
-            return points.data();
+            void *points = loaded.opened.unwritten(c, count, room);
+            control.setHeldBytes(held += qint64(room) * qint64(sizeof(DataPoint)));
+            return points;
         },
         counts, &control);
     if (plain != PlainRead::Read) {
-        loaded.opened.points = {};
+        loaded.opened.releasePoints();
         control.setHeldBytes(0);
     }
     if (plain == PlainRead::NotPlain || plain == PlainRead::ReadError) {
@@ -165,24 +149,25 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
             lists += qint64(list.size() * sizeof(DataPoint));
         for (std::size_t c = 0; c < ChannelCount; ++c) {
             PointList &list = loaded.report.points[c];
-            QVector<QCPGraphData> &points = loaded.opened.points[c];
-            points.reserve(
-                ChannelStore::roomFor(qsizetype(list.size()) + loaded.opened.held.count(int(c))));
-            vectors += points.capacity() * qint64(sizeof(QCPGraphData));
+            const int channel = int(c);
+            loaded.opened.reserve(
+                channel,
+                ChannelStore::roomFor(qsizetype(list.size()) + loaded.opened.held.count(channel)));
+            vectors += loaded.opened.capacity(channel) * qint64(sizeof(DataPoint));
             control.setHeldBytes(lists + vectors);
             for (const DataPoint &p : list)
-                points.append(QCPGraphData(p.key, p.value));
+                loaded.opened.append(channel, p);
             lists -= qint64(list.size() * sizeof(DataPoint));
             PointList().swap(list);
             control.setHeldBytes(lists + vectors);
         }
     }
     for (std::size_t c = 0; c < ChannelCount; ++c)
-        loaded.read[c] = loaded.opened.points[c].size();
+        loaded.read[c] = loaded.opened.size(int(c));
     if (!control.cancelled())
         ChannelStore::prepare(loaded.opened, [&control] { return control.cancelled(); });
     if (control.cancelled()) // the points held are let go on the GUI thread
-        loaded.opened.points = {};
+        loaded.opened.releasePoints();
 }
 
 } // namespace
@@ -238,6 +223,7 @@ void MainWindow::writeInBackground(const QString &fileName, std::function<QStrin
 void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
 {
     QString counts;
+    run->store().settle(); // the waiting points go too
     auto shot = std::make_shared<ChannelSnapshot>(snapshotToWrite(range, counts));
     const QString name = QFileInfo(fileName).fileName();
     writeInBackground(

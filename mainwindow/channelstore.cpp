@@ -4,9 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <utility>
 #include <limits>
 #include <thread>
+#include <type_traits>
+#include <utility>
 
 #include "acquisition/blockmath.h"
 #include "mainwindow/memoryguard.h"
@@ -155,7 +156,8 @@ qsizetype mergeSorted(QVector<QCPGraphData> &held, const Point *added, qsizetype
 
 // Whether p lies nearer to key than best: nearer in time, or as near and
 // earlier. Among points at the same time the one found first stays.
-bool nearer(const QCPGraphData &p, const std::optional<QCPGraphData> &best, double key)
+template <typename Point>
+bool nearer(const Point &p, const std::optional<DataPoint> &best, double key)
 {
     if (!best)
         return true;
@@ -165,20 +167,20 @@ bool nearer(const QCPGraphData &p, const std::optional<QCPGraphData> &best, doub
 
 // The points around key in [begin, end), sorted by time with the points
 // without a time last.
-void nearestInSorted(const QCPGraphData *begin, const QCPGraphData *end, double key,
-                     std::optional<QCPGraphData> &best)
+template <typename Point>
+void nearestInSorted(const Point *begin, const Point *end, double key,
+                     std::optional<DataPoint> &best)
 {
-    end =
-        std::partition_point(begin, end, [](const QCPGraphData &p) { return !std::isnan(p.key); });
-    const auto below = [](const QCPGraphData &p, double k) { return p.key < k; };
-    const QCPGraphData *at = std::lower_bound(begin, end, key, below);
+    end = std::partition_point(begin, end, [](const Point &p) { return !std::isnan(p.key); });
+    const auto below = [](const Point &p, double k) { return p.key < k; };
+    const Point *at = std::lower_bound(begin, end, key, below);
     if (at != begin) {
-        const QCPGraphData *earlier = std::lower_bound(begin, at, (at - 1)->key, below);
+        const Point *earlier = std::lower_bound(begin, at, (at - 1)->key, below);
         if (nearer(*earlier, best, key))
-            best = *earlier;
+            best = DataPoint{earlier->key, earlier->value};
     }
     if (at != end && nearer(*at, best, key))
-        best = *at;
+        best = DataPoint{at->key, at->value};
 }
 
 // The end of the points with a time: those without one sort last.
@@ -393,7 +395,7 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
     const qsizetype n = std::min(keys.size(), values.size());
     QVector<QCPGraphData> &held = container->vector();
     qsizetype j = 0;
-    if (waiting.isEmpty() && !this->held()) {
+    if (waiting.empty() && !this->held()) {
         for (; j < n; ++j) {
             if (!held.isEmpty() && keyBefore(keys[j], held.constLast().key))
                 break;
@@ -401,9 +403,9 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
         }
     }
     for (; j < n; ++j) {
-        if (!waiting.isEmpty() && keyBefore(keys[j], waiting.constLast().key))
+        if (!waiting.empty() && keyBefore(keys[j], waiting.back().key))
             waitingSorted = false;
-        waiting.append(QCPGraphData(keys[j], values[j]));
+        waiting.push_back({keys[j], values[j]});
         if (std::isnan(keys[j])) {
             waitingHasNanKey = true;
             continue;
@@ -420,8 +422,8 @@ void ChannelData::append(const QVector<double> &keys, const QVector<double> &val
             waitingSpan.upper = std::max(waitingSpan.upper, keys[j]);
         }
     }
-    if (waiting.size() >= std::max(waitingMinimum, held.size() / 8))
-        settle();
+    if (qsizetype(waiting.size()) >= std::max(waitingMinimum, held.size() / 8))
+        mergeWaiting();
 }
 
 bool ChannelData::held() const
@@ -429,15 +431,20 @@ bool ChannelData::held() const
     return pinned || (container->shared() && container->size() > copyWhileSharedLimit);
 }
 
-void ChannelData::settle() const
+void ChannelData::settle()
 {
-    if (waiting.isEmpty() || held())
+    mergeWaiting();
+    syncIndex();
+}
+
+void ChannelData::mergeWaiting()
+{
+    if (waiting.empty() || held())
         return;
     if (!waitingSorted)
-        std::stable_sort(waiting.begin(), waiting.end(), pointBefore<QCPGraphData>);
-    auto *self = const_cast<ChannelData *>(this); // the points change, not what they say
+        std::stable_sort(waiting.begin(), waiting.end(), pointBefore<DataPoint>);
     invalidateIndexFrom(
-        mergeSorted(self->container->vector(), waiting.constData(), waiting.size()));
+        mergeSorted(container->vector(), waiting.data(), qsizetype(waiting.size())));
     waiting.clear();
     waitingHasKeys = false;
     waitingHasNanKey = false;
@@ -449,7 +456,7 @@ void ChannelData::merge(PointList &points)
 {
     if (points.empty())
         return;
-    settle();
+    mergeWaiting();
     if (!std::is_sorted(points.begin(), points.end(), pointBefore<DataPoint>))
         std::stable_sort(points.begin(), points.end(), pointBefore<DataPoint>);
     invalidateIndexFrom(mergeSorted(container->vector(), points.data(), qsizetype(points.size())));
@@ -463,7 +470,7 @@ void ChannelData::merge(QVector<QCPGraphData> &points, Levels &summary, Sums &su
         replace(points, summary, sums);
         return;
     }
-    settle();
+    mergeWaiting();
     invalidateIndexFrom(mergeSorted(container->vector(), points.constData(), points.size()));
 }
 
@@ -482,8 +489,7 @@ void ChannelData::replace(QVector<QCPGraphData> &points, Levels &summary, Sums &
 
 void ChannelData::clear()
 {
-    waiting.clear();
-    waiting.squeeze();
+    PointList().swap(waiting);
     waitingHasKeys = false;
     waitingHasNanKey = false;
     waitingHasKey = false;
@@ -503,21 +509,26 @@ std::optional<QCPRange> ChannelData::waitingKeys() const
     return waitingSpan;
 }
 
-std::optional<QCPGraphData> ChannelData::nearestPoint(double key) const
+ChannelView ChannelData::view() const
 {
-    std::optional<QCPGraphData> best;
+    return ChannelView(container->size(), container->points(), viewPoint);
+}
+
+std::optional<DataPoint> ChannelData::nearestPoint(double key) const
+{
+    std::optional<DataPoint> best;
     if (std::isnan(key))
         return best;
     const QCPGraphData *held = container->points();
     nearestInSorted(held, held + container->size(), key, best);
-    if (waiting.isEmpty())
+    if (waiting.empty())
         return best;
     if (waitingSorted) {
-        nearestInSorted(waiting.constData(), waiting.constData() + waiting.size(), key, best);
+        nearestInSorted(waiting.data(), waiting.data() + waiting.size(), key, best);
         return best;
     }
     // Out of order only where the time base went back; few, and merged soon.
-    for (const QCPGraphData &p : waiting) {
+    for (const DataPoint &p : waiting) {
         if (!std::isnan(p.key) && nearer(p, best, key))
             best = p;
     }
@@ -543,8 +554,8 @@ std::optional<double> ChannelData::lastKey() const
 
 std::size_t ChannelData::sideBytes() const
 {
-    std::size_t bytes = levels.capacity() * sizeof(std::vector<Extremes>) +
-                        std::size_t(waiting.capacity()) * sizeof(QCPGraphData);
+    std::size_t bytes =
+        levels.capacity() * sizeof(std::vector<Extremes>) + waiting.capacity() * sizeof(DataPoint);
     for (const auto &level : levels)
         bytes += level.capacity() * sizeof(Extremes);
     return bytes + prefixes.bytes();
@@ -552,7 +563,7 @@ std::size_t ChannelData::sideBytes() const
 
 // The points from position on changed: the buckets that reach there are
 // dropped and rebuilt at the next use, those before stay.
-void ChannelData::invalidateIndexFrom(qsizetype position) const
+void ChannelData::invalidateIndexFrom(qsizetype position)
 {
     std::size_t buckets = std::size_t(std::max<qsizetype>(0, position)) >> baseShift;
     prefixes.truncate(buckets + 1);
@@ -567,7 +578,7 @@ void ChannelData::invalidateIndexFrom(qsizetype position) const
 
 // Adds the buckets that became complete since the last call; an incomplete
 // bucket at the end is left out and read point by point instead.
-void ChannelData::syncIndex() const
+void ChannelData::syncIndex()
 {
     const qsizetype count = container->size();
     if (indexedCount == count)
@@ -619,7 +630,6 @@ void ChannelData::extendLevels(std::vector<std::vector<Extremes>> &levels, const
 
 ChannelData::Extremes ChannelData::extremes(int from, int to) const
 {
-    syncIndex();
     Extremes e{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
     const QCPGraphData *data = container->points();
     auto scanPoints = [&](int a, int b) {
@@ -639,8 +649,10 @@ ChannelData::Extremes ChannelData::extremes(int from, int to) const
     };
 
     const int alignedFrom = (from + baseSize - 1) & ~(baseSize - 1);
-    const int alignedTo = to & ~(baseSize - 1);
-    if (levels.empty() || alignedFrom >= alignedTo) {
+    // Points after the summary's last bucket are read one by one.
+    const int summarised = levels.empty() ? 0 : int(levels[0].size()) << baseShift;
+    const int alignedTo = std::min(to & ~(baseSize - 1), summarised);
+    if (alignedFrom >= alignedTo) {
         scanPoints(from, to);
         return e;
     }
@@ -663,7 +675,7 @@ ChannelData::Extremes ChannelData::extremes(int from, int to) const
     }
 }
 
-void ChannelData::syncSums(qsizetype limit) const
+void ChannelData::syncSums(qsizetype limit)
 {
     const qsizetype summed = qsizetype(std::max<std::size_t>(prefixes.size(), 1) - 1) << baseShift;
     if (container->size() - summed <= limit)
@@ -708,7 +720,9 @@ ChannelData::Totals ChannelData::termTotals(qsizetype from, qsizetype to) const
     Totals totals;
     const QCPGraphData *data = container->points();
     const qsizetype alignedFrom = (from + baseSize - 1) & ~qsizetype(baseSize - 1);
-    const qsizetype alignedTo = to & ~qsizetype(baseSize - 1);
+    // Points after the last prefix sum are read one by one.
+    const qsizetype summed = qsizetype(std::max<std::size_t>(prefixes.size(), 1) - 1) << baseShift;
+    const qsizetype alignedTo = std::min(to & ~qsizetype(baseSize - 1), summed);
     if (alignedFrom >= alignedTo) {
         for (qsizetype k = from; k < to; ++k)
             addTerms(totals, data, k);
@@ -725,8 +739,6 @@ ChannelData::Totals ChannelData::termTotals(qsizetype from, qsizetype to) const
 
 ChannelData::Totals ChannelData::totals(qsizetype from, qsizetype to) const
 {
-    settle();
-    syncSums();
     from = std::max<qsizetype>(from, 0);
     to = std::min<qsizetype>(to, container->size());
     if (from >= to)
@@ -738,7 +750,6 @@ ChannelData::Totals ChannelData::totals(qsizetype from, qsizetype to) const
 
 std::pair<qsizetype, qsizetype> ChannelData::span(double low, double high) const
 {
-    settle();
     const QCPGraphData *begin = container->points();
     const QCPGraphData *end = timedEnd(begin, begin + container->size());
     if (!(low <= high))
@@ -752,7 +763,6 @@ std::pair<qsizetype, qsizetype> ChannelData::span(double low, double high) const
 
 double ChannelData::valueAt(double key) const
 {
-    settle();
     if (std::isnan(key))
         return key;
     const QCPGraphData *begin = container->points();
@@ -762,7 +772,7 @@ double ChannelData::valueAt(double key) const
     return interpolate(begin, end, at, key);
 }
 
-qsizetype ChannelData::takeChangedFrom() const
+qsizetype ChannelData::takeChangedFrom()
 {
     const qsizetype from = changedFrom;
     changedFrom = std::numeric_limits<qsizetype>::max();
@@ -784,8 +794,8 @@ void ChannelStore::append(const SampleBlock &kept)
 
 void ChannelStore::append(int c, const QVector<double> &keys, const QVector<double> &values)
 {
-    const ChannelData &data = *channels[std::size_t(c)];
-    channels[std::size_t(c)]->append(keys, values);
+    ChannelData &data = *channels[std::size_t(c)];
+    data.append(keys, values);
     // The measurement's sums follow the live points at the cost of the block,
     // so that no measurement has to build them at once.
     const qsizetype limit = 4 * keys.size() + 2 * waitingMinimum;
@@ -802,6 +812,7 @@ void ChannelStore::merge(std::array<PointList, ChannelCount> &points)
 
 void ChannelStore::beginOpen(OpenedPoints &opened)
 {
+    settle();
     opened.held = snapshot();
     opened.clears = clears;
     for (auto &c : channels)
@@ -853,12 +864,26 @@ void ChannelStore::endOpen(OpenedPoints *opened)
         takenOver = takenOver && (points.isEmpty() || points.points() == prepared[k]);
     }
     if (takenOver) {
-        channel(ChannelU1).takeChangedFrom();
-        channel(ChannelI).takeChangedFrom();
+        channels[ChannelU1]->takeChangedFrom();
+        channels[ChannelI]->takeChangedFrom();
         energyPrefixes.swap(opened->energy);
         sameTimes = opened->sameTimes;
     }
     opened->held = {};
+}
+
+static_assert(sizeof(QCPGraphData) == sizeof(DataPoint) &&
+                  std::is_trivially_copyable_v<QCPGraphData>,
+              "points are written in place as DataPoint and counted at its size");
+
+void *OpenedPoints::unwritten(int c, qsizetype count, qsizetype room)
+{
+    // The plot's point type is plain data (Q_PRIMITIVE_TYPE): raw room will do.
+    auto [header, data] = QTypedArrayData<QCPGraphData>::allocate(room);
+    Q_CHECK_PTR(header);
+    QVector<QCPGraphData> &vector = points[std::size_t(c)];
+    vector = QVector<QCPGraphData>(QArrayDataPointer<QCPGraphData>(header, data, count));
+    return vector.data();
 }
 
 bool ChannelStore::prepare(OpenedPoints &opened, const std::function<bool()> &stop)
@@ -931,41 +956,62 @@ void ChannelStore::clear()
     sameTimes = 0;
 }
 
+void ChannelStore::settle(Settle what)
+{
+    for (auto &c : channels) {
+        c->mergeWaiting();
+        if (what != Settle::Points)
+            c->syncIndex();
+        if (what == Settle::Sums)
+            c->syncSums();
+    }
+    if (what == Settle::Sums)
+        syncEnergy();
+}
+
 // Follows the points U1 and I hold: drops the sums from where either changed,
 // extends the run of shared times and adds the buckets complete within it.
-void ChannelStore::syncEnergy(qsizetype limit) const
+void ChannelStore::syncEnergy(qsizetype limit)
 {
-    const ChannelData &u = channel(ChannelU1);
-    const ChannelData &i = channel(ChannelI);
+    ChannelData &u = *channels[ChannelU1];
+    ChannelData &i = *channels[ChannelI];
     sameTimes = std::min({sameTimes, u.takeChangedFrom(), i.takeChangedFrom()});
     const std::size_t valid = std::size_t(sameTimes >> baseShift) + 1;
     energyPrefixes.truncate(valid);
-    const qsizetype n = std::min(u.points().size(), i.points().size());
+    const qsizetype n = std::min(u.container->size(), i.container->size());
     const qsizetype summed = qsizetype(std::max<std::size_t>(energyPrefixes.size(), 1) - 1)
                              << baseShift;
     if (n - summed <= limit)
-        extendEnergy(energyPrefixes, sameTimes, u.points().points(), i.points().points(), n);
+        extendEnergy(energyPrefixes, sameTimes, u.container->points(), i.container->points(), n);
 }
 
 double ChannelStore::energy(qsizetype from, qsizetype to) const
 {
     const ChannelData &u = channel(ChannelU1);
     const ChannelData &i = channel(ChannelI);
-    u.settle();
-    i.settle();
-    syncEnergy();
-    const QCPGraphData *up = u.points().points();
-    const QCPGraphData *ip = i.points().points();
+    const QCPGraphData *up = u.container->points();
+    const QCPGraphData *ip = i.container->points();
     from = std::max<qsizetype>(from, 0);
-    to = std::min<qsizetype>(to, i.points().size());
+    to = std::min<qsizetype>(to, i.container->size());
     WideSum sum;
     if (from >= to)
         return 0;
-    if (to <= sameTimes) {
+    // The sums hold up to the first point either channel changed since they
+    // were last brought up to date; the run of shared times may go on.
+    const qsizetype valid = std::min({sameTimes, u.changedFrom, i.changedFrom});
+    const qsizetype n = std::min(u.container->size(), i.container->size());
+    qsizetype same = std::min(valid, n);
+    while (same < to && same < n && up[same].key == ip[same].key)
+        ++same;
+    if (to <= same) {
         // Terms from + 1 .. to - 1: the pairs inside the run.
         const qsizetype first = from + 1;
         const qsizetype alignedFrom = (first + baseSize - 1) & ~qsizetype(baseSize - 1);
-        const qsizetype alignedTo = to & ~qsizetype(baseSize - 1);
+        const qsizetype covered =
+            energyPrefixes.empty()
+                ? 0
+                : std::min(qsizetype(energyPrefixes.size()) - 1, valid >> baseShift) << baseShift;
+        const qsizetype alignedTo = std::min(to & ~qsizetype(baseSize - 1), covered);
         if (alignedFrom >= alignedTo) {
             for (qsizetype k = first; k < to; ++k)
                 addEnergyTerm(sum, up, ip, k);
@@ -981,7 +1027,7 @@ double ChannelStore::energy(qsizetype from, qsizetype to) const
     }
     // Different times (an opened file): U1 interpolated at each of I's times,
     // walking both channels once.
-    const QCPGraphData *uEnd = timedEnd(up, up + u.points().size());
+    const QCPGraphData *uEnd = timedEnd(up, up + u.container->size());
     const QCPGraphData *at = std::partition_point(
         up, uEnd, [key = ip[from].key](const QCPGraphData &p) { return p.key < key; });
     double lastKey = 0, lastU = 0, lastI = 0;
@@ -1021,9 +1067,7 @@ ChannelSet ChannelStore::views() const
 {
     ChannelSet set;
     for (int c = 0; c < ChannelCount; ++c) {
-        const ChannelData &data = channel(c);
-        data.settle();
-        set[std::size_t(c)] = ChannelView(data.points().size(), data.points().points(), viewPoint);
+        set[std::size_t(c)] = channel(c).view();
     }
     return set;
 }
@@ -1034,7 +1078,7 @@ ChannelSet ChannelStore::views(double low, double high) const
     for (int c = 0; c < ChannelCount; ++c) {
         const ChannelData &data = channel(c);
         const auto [first, end] = data.span(low, high);
-        set[std::size_t(c)] = ChannelView(end - first, data.points().points() + first, viewPoint);
+        set[std::size_t(c)] = ChannelView(end - first, data.container->points() + first, viewPoint);
     }
     return set;
 }
@@ -1063,9 +1107,9 @@ ChannelSnapshot ChannelStore::takeSnapshot(const QCPRange *range) const
     ChannelSnapshot shot;
     for (std::size_t c = 0; c < ChannelCount; ++c) {
         const ChannelData &data = *channels[c];
-        data.settle();
-        const auto [first, end] = range ? data.span(range->lower, range->upper)
-                                        : std::pair<qsizetype, qsizetype>(0, data.points().size());
+        const auto [first, end] = range
+                                      ? data.span(range->lower, range->upper)
+                                      : std::pair<qsizetype, qsizetype>(0, data.container->size());
         ChannelPoints &points = *data.container;
         shot.vectors[c] = points.vector();
         shot.firsts[c] = points.offset() + first;
@@ -1077,7 +1121,7 @@ ChannelSnapshot ChannelStore::takeSnapshot(const QCPRange *range) const
 void ChannelStore::addMemoryUse(RecordingMemory &use) const
 {
     for (const auto &c : channels) {
-        use.containers.push_back({c->count(), c->points().capacity()});
+        use.containers.push_back({c->count(), c->capacity()});
         use.otherBytes += qint64(c->sideBytes());
     }
     use.otherBytes += qint64(energyPrefixes.bytes());

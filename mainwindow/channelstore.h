@@ -111,7 +111,8 @@ private:
 
 // One channel's points in time order, NaN times last: the container its graph
 // draws. Derived from the plot library's container for what that one keeps to
-// itself, the room reserved and the vector to merge in place.
+// itself, the room reserved and the vector to merge in place. Only the store
+// and the graph see it.
 class ChannelPoints : public QCPGraphDataContainer
 {
 public:
@@ -128,9 +129,10 @@ private:
 };
 
 // One channel: its points, the level-of-detail summary of their values and
-// the live points waiting to be merged. Only the store below changes it; the
-// readers here merge the waiting points themselves where they need them. GUI
-// thread only, like the plot.
+// the live points waiting to be merged. Only the store changes it, and the
+// graph settles it before each redraw; the readers here only read: they see
+// the points held, and the waiting ones where they say so. GUI thread only,
+// like the plot; another thread reads a snapshot.
 class ChannelData
 {
 public:
@@ -174,42 +176,42 @@ public:
     ChannelData(const ChannelData &) = delete;
     ChannelData &operator=(const ChannelData &) = delete;
 
-    // The points held, shared with the channel's graph; waiting ones are not
-    // among them until settle().
-    const ChannelPoints &points() const { return *container; }
-    QSharedPointer<QCPGraphDataContainer> sharedPoints() const { return container; }
+    // The points held, without a copy; waiting ones are not among them until
+    // the store settles.
+    ChannelView view() const;
+    // The room the held points have.
+    qsizetype capacity() const { return container->capacity(); }
     // Points held and waiting.
-    qsizetype count() const { return container->size() + waiting.size(); }
-    qsizetype waitingCount() const { return waiting.size(); }
-    // Merges the waiting points into the points held.
-    void settle() const;
+    qsizetype count() const { return container->size() + qsizetype(waiting.size()); }
+    qsizetype waitingCount() const { return qsizetype(waiting.size()); }
 
     // The span of the waiting points' times (those with a value), and whether
-    // one of them has no time; both without merging.
+    // one of them has no time.
     std::optional<QCPRange> waitingKeys() const;
     bool waitingNanKey() const { return waitingHasNanKey; }
     // The waiting points in the order they came, and whether that is time
-    // order; while file work holds the points, they are drawn from here.
-    const QVector<QCPGraphData> &waitingPoints() const { return waiting; }
+    // order.
+    const PointList &waitingPoints() const { return waiting; }
     bool waitingInOrder() const { return waitingSorted; }
 
     // The extremes of the values of the held points [from, to), from the
-    // summary: a few hundred reads whatever the span.
+    // summary: a few hundred reads whatever the span, once settled; points
+    // the summary does not cover yet are read one by one.
     Extremes extremes(int from, int to) const;
     // Count, sum and squares of the held points [from, to), and the trapezoid
     // area from point from to point to - 1. From prefix sums kept with the
-    // summary: at most two partial buckets are read point by point.
+    // summary: at most two partial buckets are read point by point, and the
+    // points the sums do not cover yet.
     Totals totals(qsizetype from, qsizetype to) const;
     // The held points with a time in [low, high]: [first, end) positions.
     std::pair<qsizetype, qsizetype> span(double low, double high) const;
     // The value at key, linear between the held points around it; the first
     // or last point's value outside them, NaN without points.
     double valueAt(double key) const;
-    // The point nearest in time to key, waiting points included, which stay
-    // waiting: the earlier one where two are equally near; points without a
-    // time never count.
-    std::optional<QCPGraphData> nearestPoint(double key) const;
-    // The last time with a number, waiting points included, which stay waiting.
+    // The point nearest in time to key, waiting points included: the earlier
+    // one where two are equally near; points without a time never count.
+    std::optional<DataPoint> nearestPoint(double key) const;
+    // The last time with a number, waiting points included.
     std::optional<double> lastKey() const;
 
     // Memory beside the points: the summary and the waiting points.
@@ -222,7 +224,15 @@ public:
 
 private:
     friend class ChannelStore;
+    friend class LodGraph;
 
+    // The container the graph draws, shared with it.
+    QSharedPointer<QCPGraphDataContainer> sharedPoints() const { return container; }
+    // Merges the waiting points into the points held, unless they are held
+    // as they are, and brings the summary up to date: the step before a
+    // redraw.
+    void settle();
+    void mergeWaiting();
     void append(const QVector<double> &keys, const QVector<double> &values);
     void merge(PointList &points);
     // Into an empty channel the points and their summary are taken over,
@@ -234,38 +244,39 @@ private:
     // a snapshot too large to copy shares them.
     bool held() const;
     bool pinned = false;
-    void syncIndex() const;
+    void syncIndex();
     // Adds the level-of-detail buckets of data[0, count) that levels lacks.
     static void extendLevels(Levels &levels, const QCPGraphData *data, qsizetype count);
     // The prefix sums of the complete buckets, unless more than limit points
     // lack them: live blocks extend them at the cost of the block, a merge
     // far back leaves them to the next measurement. An opened file's come
     // from the file worker.
-    void syncSums(qsizetype limit = std::numeric_limits<qsizetype>::max()) const;
+    void syncSums(qsizetype limit = std::numeric_limits<qsizetype>::max());
     // Adds the prefix sums of the complete buckets of data[0, count) that
     // prefixes lacks.
     static void extendSums(Sums &prefixes, const QCPGraphData *data, qsizetype count);
-    void invalidateIndexFrom(qsizetype position) const;
+    void invalidateIndexFrom(qsizetype position);
     // Totals of the points' own terms over [from, to): the area term of point
     // k joins it to point k - 1.
     Totals termTotals(qsizetype from, qsizetype to) const;
     // The first position that changed since the store last asked.
-    qsizetype takeChangedFrom() const;
+    qsizetype takeChangedFrom();
 
     QSharedPointer<ChannelPoints> container;
-    // Settling and summarising happen in const readers, hence mutable.
-    mutable Levels levels;
+    // levels and prefixes describe the leading held points; any that follow
+    // are read one by one until the next settle.
+    Levels levels;
     // prefixes[b]: the totals of the points before bucket b.
-    mutable Sums prefixes;
-    mutable qsizetype indexedCount = 0;
-    mutable qsizetype changedFrom = 0;     // for the store's energy sums
-    mutable QVector<QCPGraphData> waiting; // in the order they came
-    mutable QCPRange waitingSpan;
-    mutable bool waitingHasKeys = false;
-    mutable bool waitingHasNanKey = false;
-    mutable double waitingLastKey = 0; // the latest time with a number
-    mutable bool waitingHasKey = false;
-    mutable bool waitingSorted = true; // in time order, as live points come
+    Sums prefixes;
+    qsizetype indexedCount = 0;
+    qsizetype changedFrom = 0; // for the store's energy sums
+    PointList waiting;         // in the order they came
+    QCPRange waitingSpan;
+    bool waitingHasKeys = false;
+    bool waitingHasNanKey = false;
+    double waitingLastKey = 0; // the latest time with a number
+    bool waitingHasKey = false;
+    bool waitingSorted = true; // in time order, as live points come
 };
 
 using EnergySums = PrefixSums<WideSum, CompensatedSum, WideSum::Excess>;
@@ -288,22 +299,45 @@ private:
 };
 
 // An opened file's points as the plot keeps them, made ready off the GUI
-// thread: the points held when the open began merged among them, and their
-// summaries.
-struct OpenedPoints
+// thread: the file worker puts the points in, prepare() merges the points
+// held when the open began among them and summarises them, endOpen() takes
+// them over without a copy.
+class OpenedPoints
 {
+public:
+    // Channel c's points: count of them, not yet written, with room for
+    // `room`. The reader writes every one in place, (time, value) pairs laid
+    // out as DataPoint; the memory is first touched there rather than zeroed.
+    void *unwritten(int c, qsizetype count, qsizetype room);
+    void reserve(int c, qsizetype room) { points[std::size_t(c)].reserve(room); }
+    void append(int c, const DataPoint &p)
+    {
+        points[std::size_t(c)].append(QCPGraphData(p.key, p.value));
+    }
+    qsizetype size(int c) const { return points[std::size_t(c)].size(); }
+    qsizetype capacity(int c) const { return points[std::size_t(c)].capacity(); }
+    // Lets every channel's points go.
+    void releasePoints() { points = {}; }
+
+    ChannelSnapshot held; // the points held when the open began
+
+private:
+    friend class ChannelStore;
+
     std::array<QVector<QCPGraphData>, ChannelCount> points;
     std::array<ChannelData::Levels, ChannelCount> summaries;
     std::array<ChannelData::Sums, ChannelCount> sums;
     EnergySums energy; // U1 * I's prefix sums, as the store keeps them
     qsizetype sameTimes = 0;
-    ChannelSnapshot held; // the points held when the open began
-    quint64 clears = 0;   // the store's clears by then
+    quint64 clears = 0; // the store's clears by then
 };
 
 // The four channels' points (U1, I, T, U2) and their summaries: the one owner
 // and the one writer. The graphs draw its containers; save, export, the
-// readout and the memory guard read them here. GUI thread only.
+// readout and the memory guard read them here. GUI thread only: the const
+// readers only read, the waiting points are merged and the summaries and
+// sums brought up to date by the explicit steps below; another thread reads
+// a snapshot.
 class ChannelStore
 {
 public:
@@ -318,8 +352,8 @@ public:
 
     // Live points, in time order among those held: at equal times the points
     // held come first, then these in the order given; NaN times go last.
-    // Points at or after the end are appended at once, the others wait and
-    // are merged by the next reader that needs them.
+    // Points at or after the end are appended at once, the others wait for
+    // the next settle(), or until they are many.
     void append(const SampleBlock &kept);
     void append(int c, const QVector<double> &keys, const QVector<double> &values);
     // An opened file's points, by the same rule; sorts the lists stably by time.
@@ -348,37 +382,49 @@ public:
     void endOpen(OpenedPoints *opened);
     // Empties every channel and gives the memory back.
     void clear();
+    // What settle() brings up to date besides the points: nothing (before a
+    // save, an open, cursor stepping), also the summaries (what each graph
+    // does for its channel before a redraw), also the measurement's prefix
+    // sums (before a measurement).
+    enum class Settle { Points, Summaries, Sums };
+    // Merges the waiting points into those held, where nothing holds these
+    // as they are.
+    void settle(Settle what = Settle::Points);
 
     qsizetype count(int c) const { return channel(c).count(); }
     qsizetype totalCount() const;
     // The latest time with a number over all channels.
     std::optional<double> lastKey() const;
-    // The four channels for the writers, waiting points merged.
+    // The four channels' points held, for the writers: settle() first for
+    // the waiting ones.
     ChannelSet views() const;
-    // The four channels' points with a time in [low, high], for the
-    // writers, waiting points merged.
+    // The four channels' points held with a time in [low, high].
     ChannelSet views(double low, double high) const;
-    // The points held now (waiting ones merged), or those with a time in
-    // [low, high], for a writer on another thread.
+    // The points held now, or those with a time in [low, high], for a writer
+    // on another thread: settle() first for the waiting ones.
     ChannelSnapshot snapshot() const;
     ChannelSnapshot snapshot(double low, double high) const;
     // What the channels hold, for the memory guard.
     void addMemoryUse(RecordingMemory &use) const;
 
-    // The trapezoid integral of U1 * I over I's held points [from, to),
-    // waiting points merged first by the caller. Where U1 shares I's times it
-    // comes from prefix sums; elsewhere U1 is interpolated at I's times.
+    // The trapezoid integral of U1 * I over I's held points [from, to). Where
+    // U1 shares I's times it comes from prefix sums (settle(Settle::Sums)
+    // first, or the points they lack are read one by one); elsewhere U1 is
+    // interpolated at I's times.
     double energy(qsizetype from, qsizetype to) const;
 
 private:
+    friend class LodGraph;
+
     // As syncSums(), for U1 * I over the held points.
-    void syncEnergy(qsizetype limit = std::numeric_limits<qsizetype>::max()) const;
+    void syncEnergy(qsizetype limit = std::numeric_limits<qsizetype>::max());
     ChannelSnapshot takeSnapshot(const QCPRange *range) const;
 
     std::array<std::shared_ptr<ChannelData>, ChannelCount> channels;
     // Prefix sums of U1 * I over the leading points where both channels have
     // the same times: energyPrefixes[b] holds the terms before bucket b.
-    mutable EnergySums energyPrefixes;
+    // Valid up to the first point either channel changed since.
+    EnergySums energyPrefixes;
     quint64 clears = 0;
-    mutable qsizetype sameTimes = 0; // leading points whose times U1 and I share
+    qsizetype sameTimes = 0; // leading points whose times U1 and I share
 };

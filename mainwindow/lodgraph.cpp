@@ -85,7 +85,7 @@ void LodGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData,
         return;
     }
 
-    const QCPGraphData *data = source->points().points();
+    const QCPGraphData *data = mDataContainer->constBegin().operator->();
     const QCPGraphData *stop = end.operator->();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     auto columnStart = [keyAxis](double key) {
@@ -128,7 +128,6 @@ void LodGraph::getOptimizedLineData(QVector<QCPGraphData> *lineData,
 
 double LodGraph::selectTest(const QPointF &pos, bool onlySelectable, QVariant *details) const
 {
-    source->settle();
     if ((onlySelectable && mSelectable == QCP::stNone) || mDataContainer->isEmpty())
         return -1;
     QCPAxis *keyAxis = mKeyAxis.data();
@@ -180,69 +179,78 @@ double LodGraph::selectTest(const QPointF &pos, bool onlySelectable, QVariant *d
     return std::sqrt(minDistSqr);
 }
 
+// As QCPGraph gives it with the waiting points merged, without merging
+// them: the held points' range, widened by the waiting points' span.
 QCPRange LodGraph::getKeyRange(bool &foundRange, QCP::SignDomain inSignDomain) const
 {
-    // Fitting the time axis after every block must not merge: the waiting
-    // points' span is known. NaN times and sign domains are left to QCPGraph.
-    if (inSignDomain != QCP::sdBoth || source->waitingNanKey() ||
-        (!mDataContainer->isEmpty() && std::isnan((mDataContainer->constEnd() - 1)->key)))
-        source->settle();
     QCPRange range = QCPGraph::getKeyRange(foundRange, inSignDomain);
-    const std::optional<QCPRange> waiting = source->waitingKeys();
-    if (!waiting)
+    const PointList &waiting = source->waitingPoints();
+    if (inSignDomain != QCP::sdBoth) {
+        for (const DataPoint &p : waiting) {
+            if (std::isnan(p.value) || !(inSignDomain == QCP::sdPositive ? p.key > 0 : p.key < 0))
+                continue;
+            range = foundRange
+                        ? QCPRange(std::min(range.lower, p.key), std::max(range.upper, p.key))
+                        : QCPRange(p.key, p.key);
+            foundRange = true;
+        }
         return range;
-    if (!foundRange) {
-        foundRange = true;
-        return *waiting;
     }
-    range.expand(*waiting);
-    return range;
+    // The first and last point with a value once merged: points without a
+    // time go last, so one with a value makes the upper end NaN.
+    const DataPoint *timeless = nullptr;
+    for (std::size_t k = waiting.size(); source->waitingNanKey() && k > 0 && !timeless; --k)
+        if (std::isnan(waiting[k - 1].key) && !std::isnan(waiting[k - 1].value))
+            timeless = &waiting[k - 1];
+    const std::optional<QCPRange> timed = source->waitingKeys();
+    if (!timed && !timeless)
+        return range;
+    QCPRange merged;
+    merged.lower = timed ? timed->lower : timeless->key;
+    merged.upper = timed ? timed->upper : timeless->key;
+    if (foundRange) {
+        if (!std::isnan(range.lower))
+            merged.lower = timed ? std::min(range.lower, merged.lower) : range.lower;
+        if (std::isnan(range.upper) || !timed)
+            merged.upper = range.upper;
+        else
+            merged.upper = std::max(range.upper, merged.upper);
+    }
+    if (timeless)
+        merged.upper = timeless->key;
+    foundRange = true;
+    return merged;
 }
 
+// The held points' range, from the summary over the whole time axis, widened
+// by the waiting points as if they were merged.
 QCPRange LodGraph::getValueRange(bool &foundRange, QCP::SignDomain inSignDomain,
                                  const QCPRange &inKeyRange) const
 {
-    source->settle();
-    if (inSignDomain != QCP::sdBoth || inKeyRange != QCPRange())
-        return QCPGraph::getValueRange(foundRange, inSignDomain, inKeyRange);
-    ChannelData::Extremes e = source->extremes(0, mDataContainer->size());
-    for (const QCPGraphData &p : source->waitingPoints()) { // only while held
-        if (!std::isnan(p.key) && !std::isnan(p.value)) {
-            e.low = std::min(e.low, p.value);
-            e.high = std::max(e.high, p.value);
-        }
+    const bool anyKey = inKeyRange == QCPRange();
+    ChannelData::Extremes e{std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity()};
+    if (inSignDomain == QCP::sdBoth && anyKey) {
+        e = source->extremes(0, mDataContainer->size());
+    } else if (const QCPRange held = QCPGraph::getValueRange(foundRange, inSignDomain, inKeyRange);
+               foundRange) {
+        e = {held.lower, held.upper};
+    }
+    for (const DataPoint &p : source->waitingPoints()) {
+        const bool inDomain = inSignDomain == QCP::sdBoth ||
+                              (inSignDomain == QCP::sdPositive ? p.value > 0 : p.value < 0);
+        if (std::isnan(p.value) || !inDomain ||
+            (!anyKey && !(p.key >= inKeyRange.lower && p.key <= inKeyRange.upper)))
+            continue;
+        e.low = std::min(e.low, p.value);
+        e.high = std::max(e.high, p.value);
     }
     foundRange = e.low <= e.high;
     return foundRange ? QCPRange(e.low, e.high) : QCPRange();
 }
 
-int LodGraph::dataCount() const
-{
-    source->settle();
-    return QCPGraph::dataCount();
-}
-
-int LodGraph::findBegin(double sortKey, bool expandedRange) const
-{
-    source->settle();
-    return QCPGraph::findBegin(sortKey, expandedRange);
-}
-
-int LodGraph::findEnd(double sortKey, bool expandedRange) const
-{
-    source->settle();
-    return QCPGraph::findEnd(sortKey, expandedRange);
-}
-
-QCPDataSelection LodGraph::selectTestRect(const QRectF &rect, bool onlySelectable) const
-{
-    source->settle();
-    return QCPGraph::selectTestRect(rect, onlySelectable);
-}
-
 void LodGraph::draw(QCPPainter *painter)
 {
-    source->settle();
     // Where more points fall on the screen than there are pixel columns, the
     // line is a band of short vertical strokes; smoothing their edges adds
     // little to the picture and triples the cost of drawing it.
@@ -263,28 +271,27 @@ void LodGraph::draw(QCPPainter *painter)
 // column's first, lowest, highest and last value. NaN values break the line.
 void LodGraph::drawWaiting(QCPPainter *painter)
 {
-    const QVector<QCPGraphData> &waiting = source->waitingPoints();
+    const PointList &waiting = source->waitingPoints();
     QCPAxis *keyAxis = mKeyAxis.data();
-    if (waiting.isEmpty() || !keyAxis || !mValueAxis || mLineStyle == lsNone ||
+    if (waiting.empty() || !keyAxis || !mValueAxis || mLineStyle == lsNone ||
         mPen.style() == Qt::NoPen)
         return;
-    QVector<QCPGraphData> sorted;
-    const QCPGraphData *begin = waiting.constData();
+    PointList sorted;
+    const DataPoint *begin = waiting.data();
     if (!source->waitingInOrder()) {
         sorted = waiting;
-        std::stable_sort(sorted.begin(), sorted.end(),
-                         [](const QCPGraphData &a, const QCPGraphData &b) {
-                             return a.key < b.key || (!std::isnan(a.key) && std::isnan(b.key));
-                         });
-        begin = sorted.constData();
+        std::stable_sort(sorted.begin(), sorted.end(), [](const DataPoint &a, const DataPoint &b) {
+            return a.key < b.key || (!std::isnan(a.key) && std::isnan(b.key));
+        });
+        begin = sorted.data();
     }
     // NaN times come last and are never drawn.
-    const QCPGraphData *end = std::partition_point(
-        begin, begin + waiting.size(), [](const QCPGraphData &p) { return !std::isnan(p.key); });
+    const DataPoint *end = std::partition_point(
+        begin, begin + waiting.size(), [](const DataPoint &p) { return !std::isnan(p.key); });
     const QCPRange view = keyAxis->range();
-    const auto below = [](const QCPGraphData &p, double key) { return p.key < key; };
-    const QCPGraphData *from = std::lower_bound(begin, end, view.lower, below);
-    const QCPGraphData *to = std::lower_bound(from, end, view.upper, below);
+    const auto below = [](const DataPoint &p, double key) { return p.key < key; };
+    const DataPoint *from = std::lower_bound(begin, end, view.lower, below);
+    const DataPoint *to = std::lower_bound(from, end, view.upper, below);
     if (from != begin)
         --from;
     if (to != end)
@@ -293,9 +300,8 @@ void LodGraph::drawWaiting(QCPPainter *painter)
         return;
 
     QVector<QPointF> line;
-    const ChannelPoints &held = source->points();
-    if (from == begin && !held.isEmpty()) {
-        const QCPGraphData &last = held.points()[held.size() - 1];
+    if (from == begin && !mDataContainer->isEmpty()) {
+        const QCPGraphData &last = *(mDataContainer->constEnd() - 1);
         if (!std::isnan(last.key) && !std::isnan(last.value) && last.key <= begin->key)
             line.append(coordsToPixels(last.key, last.value));
     }
@@ -309,7 +315,7 @@ void LodGraph::drawWaiting(QCPPainter *painter)
     };
     int column = INT_MIN;
     QPointF low, high, last;
-    for (const QCPGraphData *p = from; p != to; ++p) {
+    for (const DataPoint *p = from; p != to; ++p) {
         if (std::isnan(p->value)) {
             if (column != INT_MIN)
                 line << low << high << last;
@@ -338,11 +344,14 @@ void LodGraph::drawWaiting(QCPPainter *painter)
     flush();
 }
 
-LodGraph *LodGraph::addTo(QCustomPlot *plot, const ChannelStore &store, int c)
+LodGraph *LodGraph::addTo(QCustomPlot *plot, ChannelStore &store, int c)
 {
     if (!plot || !plot->xAxis || !plot->yAxis)
         return nullptr;
     auto *graph = new LodGraph(plot->xAxis, plot->yAxis, store.sharedChannel(c));
     graph->setName(QLatin1String("Graph ") + QString::number(plot->graphCount()));
+    // Holds the channel, not the store: the plot may outlive the store.
+    QObject::connect(plot, &QCustomPlot::beforeReplot, graph,
+                     [channel = store.channels[std::size_t(c)]] { channel->settle(); });
     return graph;
 }

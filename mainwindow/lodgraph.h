@@ -16,10 +16,11 @@ class ChannelStore;
 // plain QCPGraph with adaptive sampling would draw without reading the points
 // inside them. Nothing is thinned. GUI thread only, like the plot.
 //
-// The channel's live points that wait to be merged are merged by whatever
-// reads the graph by index: drawing, the value range, selection and the
-// point count. The time range counts them without merging. While file work
-// holds the points, the waiting ones are drawn and ranged as they are.
+// The channel's live points that wait to be merged are merged, and the
+// summary brought up to date, before each replot of the plot it was added
+// to. Its readers only read: the time and value ranges count the waiting
+// points as if merged, drawing draws them after the others; selection and
+// the point count see the points held.
 class LodGraph : public QCPGraph
 {
     Q_OBJECT
@@ -27,8 +28,8 @@ class LodGraph : public QCPGraph
 public:
     LodGraph(QCPAxis *keyAxis, QCPAxis *valueAxis, std::shared_ptr<const ChannelData> channel);
     // A graph on the plot's time and value axes that draws channel c of the
-    // store. The plot owns it.
-    static LodGraph *addTo(QCustomPlot *plot, const ChannelStore &store, int c);
+    // store, settling it before each replot. The plot owns it.
+    static LodGraph *addTo(QCustomPlot *plot, ChannelStore &store, int c);
 
     double selectTest(const QPointF &pos, bool onlySelectable,
                       QVariant *details = nullptr) const override;
@@ -36,10 +37,6 @@ public:
                          QCP::SignDomain inSignDomain = QCP::sdBoth) const override;
     QCPRange getValueRange(bool &foundRange, QCP::SignDomain inSignDomain = QCP::sdBoth,
                            const QCPRange &inKeyRange = QCPRange()) const override;
-    int dataCount() const override;
-    int findBegin(double sortKey, bool expandedRange = true) const override;
-    int findEnd(double sortKey, bool expandedRange = true) const override;
-    QCPDataSelection selectTestRect(const QRectF &rect, bool onlySelectable) const override;
 
 protected:
     void draw(QCPPainter *painter) override;
@@ -48,8 +45,9 @@ protected:
                               const QCPGraphDataContainer::const_iterator &end) const override;
 
 private:
-    // Live points that stay waiting while file work holds the channel's
-    // points (an open, or a save sharing a long channel), drawn after them.
+    // Live points still waiting: between a block and the next replot, or
+    // while file work holds the channel's points (an open, or a save sharing
+    // a long channel). Drawn after the points held.
     void drawWaiting(QCPPainter *painter);
 
     std::shared_ptr<const ChannelData> source;

@@ -25,8 +25,9 @@ double channelScale(int channel)
     return channel == ChannelT ? 10.0 : 1.0;
 }
 
-Measurement measure(const ChannelStore &store, double a, double b)
+Measurement measure(ChannelStore &store, double a, double b)
 {
+    store.settle(ChannelStore::Settle::Sums);
     Measurement m{};
     m.a = a;
     m.b = b;

@@ -42,10 +42,10 @@ struct Measurement
     double resistance;  // ΔU1/ΔI, Ω
 };
 
-// From every point held and waiting, by the store's prefix sums: a few
-// hundred reads whatever the length, except E where U1 and I have different
-// times.
-Measurement measure(const ChannelStore &store, double a, double b);
+// From every point held and waiting (merged first, unless file work holds
+// them), by the store's prefix sums, brought up to date first: a few hundred
+// reads whatever the length, except E where U1 and I have different times.
+Measurement measure(ChannelStore &store, double a, double b);
 
 // What a stored value is multiplied by to show it: T is kept in °C/10.
 double channelScale(int channel);

@@ -36,7 +36,7 @@ QString readoutNumber(const QLocale &locale, double value, int decimals)
 
 } // namespace
 
-PlotPanel::PlotPanel(QCustomPlot *plot, const ChannelStore &store, QWidget *window)
+PlotPanel::PlotPanel(QCustomPlot *plot, ChannelStore &store, QWidget *window)
     : QObject(window), plot(plot), channels(store), window(window),
       graphU1(LodGraph::addTo(plot, store, ChannelU1)),
       graphI(LodGraph::addTo(plot, store, ChannelI)),
@@ -193,7 +193,7 @@ QString PlotPanel::readoutText(double key) const
     for (const Channel &c : readouts) {
         if (!channelGraph(c.channel)->visible())
             continue;
-        const std::optional<QCPGraphData> point = channels.channel(c.channel).nearestPoint(key);
+        const std::optional<DataPoint> point = channels.channel(c.channel).nearestPoint(key);
         const QString value = point && !std::isnan(point->value)
                                   ? readoutNumber(locale, point->value * c.scale, c.decimals) +
                                         QLatin1Char(' ') + c.unit
@@ -408,6 +408,7 @@ void PlotPanel::stepLine(int direction)
         ++c;
     if (c == ChannelCount || !steppedLine.set || !steppedLine.set->lineShown(steppedLine.line))
         return;
+    channels.settle();
     const ChannelData &data = channels.channel(c);
     const double time = steppedLine.set->lineTime(steppedLine.line);
     const double inf = std::numeric_limits<double>::infinity();
@@ -416,7 +417,7 @@ void PlotPanel::stepLine(int direction)
     if (first == end)
         return;
     steppedLine.set->setLineTime(steppedLine.line,
-                                 data.points().points()[direction > 0 ? first : end - 1].key);
+                                 data.view().at(direction > 0 ? first : end - 1).key);
     emit cursorsMoved();
     plot->replot();
 }

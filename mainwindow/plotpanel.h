@@ -27,7 +27,7 @@ class PlotPanel : public QObject
 public:
     // Draws the store's channels on plot; window shows the zoom mode's
     // mouse cursor and owns the panel.
-    PlotPanel(QCustomPlot *plot, const ChannelStore &store, QWidget *window);
+    PlotPanel(QCustomPlot *plot, ChannelStore &store, QWidget *window);
     ~PlotPanel() override;
 
     QCPGraph *channelGraph(int channel) const;
@@ -94,7 +94,7 @@ private:
     void stepLine(int direction);
 
     QCustomPlot *plot;
-    const ChannelStore &channels;
+    ChannelStore &channels;
     QWidget *window;
     QCPGraph *graphU1;
     QCPGraph *graphI;

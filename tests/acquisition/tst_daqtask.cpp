@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(ArtSim_Pump(300), 3);
         QTRY_COMPARE(w.store().count(0), 30); // "100": every 10th of 300 scans
         QCOMPARE(w.store().count(3), 30);
-        QCOMPARE(w.store().channel(3).points().at(29)->value, 100.0); // 2 V on U2
+        QCOMPARE(w.store().channel(3).view().at(29).value, 100.0); // 2 V on U2
         w.stop();
         const QStringList lines = acqtest::errorLogLines();
         QCOMPARE(lines.size(), inScans ? 2 : 1);

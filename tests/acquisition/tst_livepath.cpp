@@ -46,7 +46,7 @@ private slots:
         for (int c = 0; c < 4; ++c) {
             QCOMPARE(keysOf(run->store(), c), (QVector<double>{1 / 4000.0, 2 / 4000.0}));
             for (int j = 0; j < 2; ++j)
-                QCOMPARE(run->store().channel(c).points().at(j)->value, expected[c][j]);
+                QCOMPARE(run->store().channel(c).view().at(j).value, expected[c][j]);
         }
     }
 
@@ -174,6 +174,7 @@ private slots:
         run->processBlock({filled(100, 9), filled(100, 0.5), filled(100, 1), filled(100, 1)}, 25);
         plot.yAxis->rescale(true);
         QCOMPARE(plot.yAxis->range(), QCPRange(1, 450));
+        plot.replot(); // merges the waiting points
         for (QCPGraph *graph : graphs) {
             bool found = false, foundInData = false;
             QCOMPARE(graph->getValueRange(found), graph->data()->valueRange(foundInData));

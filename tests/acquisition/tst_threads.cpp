@@ -266,9 +266,9 @@ private slots:
         QVERIFY(w.store().count(0) > 0);
         verifyNoCallOnClearedHandle();
         // Keys rise across all the tasks.
-        const auto *data = &w.store().channel(0).points();
-        for (int k = 1; k < data->size(); ++k)
-            QVERIFY(data->at(k)->key > data->at(k - 1)->key);
+        const ChannelView data = w.store().channel(0).view();
+        for (int k = 1; k < data.size(); ++k)
+            QVERIFY(data.at(k).key > data.at(k - 1).key);
     }
 
     void deletingTheRunDuringAcquisition_data()
@@ -331,10 +331,10 @@ private slots:
             spinEvents(30);
         }
         QCOMPARE(ArtSim_LiveTasks(), 0);
-        const auto *data = &w.store().channel(0).points();
-        QVERIFY(data->size() >= 800);
-        for (int k = 0; k < data->size(); ++k)
-            verifyKeyOfScan(data->at(k)->key, k + 1);
+        const ChannelView data = w.store().channel(0).view();
+        QVERIFY(data.size() >= 800);
+        for (int k = 0; k < data.size(); ++k)
+            verifyKeyOfScan(data.at(k).key, k + 1);
     }
 
     void runDeletedWhileACallbackEndsTheTask_data()
@@ -412,10 +412,10 @@ private slots:
         // Every scan of the run, in order, in all four graphs.
         const int points = w.store().count(0);
         QVERIFY2(points > 100000, qPrintable(QString::number(points)));
-        const auto *u1 = &w.store().channel(0).points();
+        const ChannelView u1 = w.store().channel(0).view();
         int wrongKeys = 0;
         for (int k = 0; k < points; ++k)
-            wrongKeys += u1->at(k)->key != double(k + 1) / 4000.0;
+            wrongKeys += u1.at(k).key != double(k + 1) / 4000.0;
         QCOMPARE(wrongKeys, 0);
 
         // Saved as the save command saves: the points held, all of them.
@@ -426,11 +426,11 @@ private slots:
         const DataFileContents saved = readDataFile(file);
         QCOMPARE(int(saved.stop), int(ReadStop::EndOfData));
         for (int c = 0; c < 4; ++c) {
-            const auto *data = &w.store().channel(c).points();
-            QCOMPARE(data->size(), points);
+            const ChannelView data = w.store().channel(c).view();
+            QCOMPARE(data.size(), points);
             QCOMPARE(int(saved.points[c].size()), points);
-            QCOMPARE(saved.points[c].back().key, data->at(points - 1)->key);
-            QCOMPARE(saved.points[c].back().value, data->at(points - 1)->value);
+            QCOMPARE(saved.points[c].back().key, data.at(points - 1).key);
+            QCOMPARE(saved.points[c].back().value, data.at(points - 1).value);
         }
     }
 
@@ -452,11 +452,11 @@ private slots:
         // scans/s.
         const double expected[4] = {75.0, 25.0, 200.0, 350.0};
         for (int c = 0; c < 4; ++c) {
-            const auto *data = &w.store().channel(c).points();
-            QCOMPARE(data->size(), 100);
-            for (int k = 0; k < data->size(); ++k) {
-                QCOMPARE(data->at(k)->value, expected[c]);
-                verifyKeyOfScan(data->at(k)->key, 10 * k + 1);
+            const ChannelView data = w.store().channel(c).view();
+            QCOMPARE(data.size(), 100);
+            for (int k = 0; k < data.size(); ++k) {
+                QCOMPARE(data.at(k).value, expected[c]);
+                verifyKeyOfScan(data.at(k).key, 10 * k + 1);
             }
         }
         const QStringList lines = acqtest::errorLogLines();

@@ -58,9 +58,9 @@ void setPoints(ChannelStore &store, int c, const Points &points)
 {
     std::array<PointList, ChannelCount> lists;
     for (int k = 0; k < ChannelCount; ++k) {
-        const ChannelPoints &held = store.channel(k).points();
-        for (auto it = held.constBegin(); k != c && it != held.constEnd(); ++it)
-            lists[std::size_t(k)].push_back({it->key, it->value});
+        const ChannelView held = store.channel(k).view();
+        for (qsizetype i = 0; k != c && i < held.size(); ++i)
+            lists[std::size_t(k)].push_back(held.at(i));
     }
     for (const auto &p : points)
         lists[std::size_t(c)].push_back({p.first, p.second});
@@ -930,9 +930,9 @@ void FileCommandsTest::duringSave()
         store().append(ChannelU1, keys, values);
         store().append(ChannelI, keys, values);
         plot()->replot();
-        QCOMPARE(store().channel(ChannelU1).points().size(), u1.size()); // waits
-        QCOMPARE(store().channel(ChannelI).points().size(), 1002);       // drawn
-        QVERIFY(pixelsOf(ChannelU1, {9990, 10010}, {0, 3}) > 0);         // waiting, drawn too
+        QCOMPARE(store().channel(ChannelU1).view().size(), u1.size()); // waits
+        QCOMPARE(store().channel(ChannelI).view().size(), 1002);       // drawn
+        QVERIFY(pixelsOf(ChannelU1, {9990, 10010}, {0, 3}) > 0);       // waiting, drawn too
     }
     QTRY_VERIFY(window->fileWork().progressDialog() &&
                 window->fileWork().progressDialog()->isVisible());
@@ -956,7 +956,7 @@ void FileCommandsTest::duringSave()
     QVERIFY(waitForFileWork(*window));
     QCOMPARE(readFile(path("run.txt")), expected.data());
     plot()->replot();
-    QCOMPARE(store().channel(ChannelU1).points().size(), clear ? 0 : u1.size() + 2);
+    QCOMPARE(store().channel(ChannelU1).view().size(), clear ? 0 : u1.size() + 2);
     QCOMPARE(takeMessages(*window), QStringList());
 }
 
@@ -1036,7 +1036,7 @@ void FileCommandsTest::openWhileBlocksArrive()
     const Points live{{0.005, 7}, {1, 8}};
     store().append(ChannelU1, {0.005, 1}, {7, 8});
     plot()->replot();
-    QCOMPARE(store().channel(ChannelU1).points().size(), clear ? 0 : held.size());
+    QCOMPARE(store().channel(ChannelU1).view().size(), clear ? 0 : held.size());
     QVERIFY(pixelsOf(ChannelU1, {0.5, 1}, {7, 8.2}) > 0); // the live line, drawn while it waits
     pause.release();
     QVERIFY(waitForFileWork(*window));
@@ -1045,8 +1045,7 @@ void FileCommandsTest::openWhileBlocksArrive()
              mergedByTime(mergedByTime(clear ? Points() : held, file), live));
     // The open leaves room for live points, which then merge without first
     // moving the whole channel to new memory.
-    QVERIFY(store().channel(ChannelU1).points().capacity() >
-            store().channel(ChannelU1).points().size());
+    QVERIFY(store().channel(ChannelU1).capacity() > store().channel(ChannelU1).view().size());
 }
 
 #include "tst_filecommands.moc"

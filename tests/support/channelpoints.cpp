@@ -10,12 +10,12 @@ void mergePoints(ChannelStore &store, const QVector<QCPGraphData> &points,
     store.merge(lists);
 }
 
-QVector<double> keysOf(const ChannelStore &store, int c)
+QVector<double> keysOf(ChannelStore &store, int c)
 {
-    const ChannelData &channel = store.channel(c);
-    channel.settle();
+    store.settle();
+    const ChannelView points = store.channel(c).view();
     QVector<double> keys;
-    for (auto it = channel.points().constBegin(); it != channel.points().constEnd(); ++it)
-        keys << it->key;
+    for (qsizetype k = 0; k < points.size(); ++k)
+        keys << points.at(k).key;
     return keys;
 }

@@ -10,5 +10,5 @@
 void mergePoints(ChannelStore &store, const QVector<QCPGraphData> &points,
                  std::initializer_list<int> channels = {0, 1, 2, 3});
 
-// The times of channel c, waiting points merged.
-QVector<double> keysOf(const ChannelStore &store, int c);
+// The times of channel c, the store settled first.
+QVector<double> keysOf(ChannelStore &store, int c);
