@@ -150,13 +150,11 @@ void runOverlap(MainWindow &w, int points, int blocks)
         points, blocks, w.channelGraph(0)->dataCount());
     std::printf("  processBlock        median %8.1f us  p99 %8.1f us  max %8.1f us\n", p.median,
                 p.p99, p.max);
-    std::printf("  merge per redraw    median %8.1f us  p99 %8.1f us  max %8.1f us  (4 graphs, "
+    std::printf("  merge and summary   median %8.1f us  p99 %8.1f us  max %8.1f us  (4 graphs, "
                 "%d blocks)\n",
                 m.median, m.p99, m.max, blocksPerRedraw);
-    std::printf(
-        "  summary rebuild     median %8.1f us  p99 %8.1f us  max %8.1f us  (4 graphs, from "
-        "the first merged point on)\n",
-        r.median, r.p99, r.max);
+    std::printf("  value range fit     median %8.1f us  p99 %8.1f us  max %8.1f us  (4 graphs)\n",
+                r.median, r.p99, r.max);
     std::printf("  per block, all included:    %8.1f us -> %5.2f %% of one core at 4000 Hz   "
                 "(whole program goal: <= %d %% of a core)\n",
                 perBlock, share, points > 1000000 ? 40 : 25);
