@@ -3,7 +3,9 @@
 
 KORVEL_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n libqcustomplot-dev libgl-dev fonts-wqy-zenhei"
-KORVEL_TEST_PACKAGES="xvfb xauth clang clang-format libclang-rt-14-dev locales git"
+# g++-mingw-w64-x86-64-posix: the Windows compile check of scripts/test.
+KORVEL_TEST_PACKAGES="xvfb xauth clang clang-format libclang-rt-14-dev locales git
+  g++-mingw-w64-x86-64-posix"
 
 korvel_install_packages() {
     local wanted="$*" missing="" pkg
