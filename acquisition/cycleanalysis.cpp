@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "datafiles/filejob.h"
 
@@ -93,19 +94,19 @@ public:
     bool empty() const { return count == 0; }
     Sample &at(qint64 seq) { return buffer[size_t(seq) & mask]; }
     const Sample &at(qint64 seq) const { return buffer[size_t(seq) & mask]; }
-    void push(const Sample &s)
+    // The slot of a new sample at the end, for the caller to fill.
+    Sample &push()
     {
-        if (count == buffer.size())
+        if (count == size)
             grow();
-        buffer[size_t(first + qint64(count)) & mask] = s;
-        ++count;
+        return buffer[size_t(first + qint64(count++)) & mask];
     }
     void pop()
     {
         ++first;
         --count;
     }
-    size_t capacity() const { return buffer.size(); }
+    size_t capacity() const { return size; }
 
 private:
     void grow()
@@ -116,9 +117,11 @@ private:
             bigger[size_t(first + qint64(k)) & biggerMask] = at(first + qint64(k));
         buffer = std::move(bigger);
         mask = biggerMask;
+        size = buffer.size();
     }
 
     std::vector<Sample> buffer;
+    size_t size = 0;
     size_t mask = 0;
     qint64 first = 0;
     size_t count = 0;
@@ -189,7 +192,7 @@ struct CycleWork
 
     double tMin = std::numeric_limits<double>::infinity();
     double tMax = -std::numeric_limits<double>::infinity();
-    ExactSum tSum, u2Sum;
+    double tSum = 0, u2Sum = 0; // means of a few thousand values: plain sums
     qint64 tCount = 0, u2Count = 0;
     bool tNan = false, u2Nan = false;
 
@@ -220,7 +223,10 @@ struct CycleAnalyzer::State
     double originT = 0, originU = 0;
     int sinceRebase = 0;
     double noiseVariance = -1; // U1's scatter about the local line
-    double typicalSlope = 0;   // largest mean slope of a charge or discharge so far
+    unsigned noiseSamples = 0;
+    Kind lastSlope = Flat;
+    int sinceSlope = 0;
+    double typicalSlope = 0; // largest mean slope of a charge or discharge so far
 
     PhaseKind headPhase = PhaseKind::Rest;
     bool headHasPhase = false;
@@ -239,7 +245,6 @@ struct CycleAnalyzer::State
     qint64 plateauCount = 0;
     double highestPlateau = 0;
     double phaseStartU = 0, phaseStartT = 0;
-    ExactSum phaseCurrent;
     bool phaseFlow = false;
 
     std::vector<CycleResult> done;
@@ -247,12 +252,19 @@ struct CycleAnalyzer::State
     std::optional<CycleWork> work;
     std::optional<double> last;
 
-    double slopeWindow() const { return std::max(settings.minPhaseSeconds / 2, 4 * pointSpacing); }
-    double minPhase() const
+    // Lengths that follow the point spacing, brought up to date now and then.
+    double windowLength = 0, phaseLength = 0, delayLength = 0;
+    int sinceRetune = 0;
+    void retune()
     {
-        return std::max(settings.minPhaseSeconds, 1.5 * slopeWindow() + pointSpacing);
+        sinceRetune = 0;
+        windowLength = std::max(settings.minPhaseSeconds / 2, 4 * pointSpacing);
+        phaseLength = std::max(settings.minPhaseSeconds, 1.5 * windowLength + pointSpacing);
+        delayLength = phaseLength + 3 * windowLength + 4 * pointSpacing;
     }
-    double delay() const { return minPhase() + 3 * slopeWindow() + 4 * pointSpacing; }
+    double slopeWindow() const { return windowLength; }
+    double minPhase() const { return phaseLength; }
+    double delay() const { return delayLength; }
     double threshold() const
     {
         if (settings.currentThreshold > 0)
@@ -266,7 +278,8 @@ struct CycleAnalyzer::State
     }
 
     void add(double t, double u, double i, double temp, double u2);
-    Kind classify(const Sample &s);
+    Kind classify(bool flowing);
+    Kind combine(Kind slope, bool flowing) const;
     void rebase();
     void restart();
     qint64 phaseStart(Kind kind) const;
@@ -291,16 +304,17 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
     last = t;
     if (!std::isnan(lastHeadTime) && t > lastHeadTime) {
         const double dt = t - lastHeadTime;
-        pointSpacing = pointSpacing == 0 ? dt : pointSpacing + (dt - pointSpacing) / 16;
+        const bool first = pointSpacing == 0;
+        pointSpacing = first ? dt : pointSpacing + (dt - pointSpacing) / 16;
+        if (first || ++sinceRetune >= 64)
+            retune();
     }
     lastHeadTime = t;
 
-    Sample s{t, u, i, temp, u2, None, false, 0};
-    if (nanGap)
-        s.nanBits |= NanU1Before;
+    uint8_t nanBits = nanGap ? NanU1Before : 0;
     nanGap = false;
     if (std::isnan(i)) {
-        s.nanBits |= NanI;
+        nanBits |= NanI;
     } else {
         largestCurrent = std::max(largestCurrent, std::abs(i));
         if (!std::isnan(lastCurrent)) {
@@ -324,10 +338,9 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
             flowing = false;
     }
     if (std::isnan(temp))
-        s.nanBits |= NanT;
+        nanBits |= NanT;
     if (std::isnan(u2))
-        s.nanBits |= NanU2;
-    s.flowing = flowing;
+        nanBits |= NanU2;
 
     // The slope window: this point in, points older than the window out.
     if (window.n == 0) {
@@ -341,14 +354,20 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
         window.remove(o.t - originT, o.u - originU);
         ++slopeFront;
     }
-    ring.push(s);
+    // Filled in place: a sample built aside and copied in stalls on its bytes.
+    Sample &placed = ring.push();
+    placed.t = t;
+    placed.u = u;
+    placed.i = i;
+    placed.temp = temp;
+    placed.u2 = u2;
+    placed.flowing = flowing;
+    placed.nanBits = nanBits;
+    const qint64 seq = ring.endSeq() - 1;
     if (++sinceRebase >= 2048)
         rebase();
-
-    Sample &placed = ring.at(ring.endSeq() - 1);
-    placed.kind = classify(placed);
-    const Kind kind = Kind(placed.kind);
-    const qint64 seq = ring.endSeq() - 1;
+    const Kind kind = classify(flowing);
+    ring.at(seq).kind = kind;
 
     // Phase changes: a new kind must last the minimum phase length.
     const Kind current = headHasPhase ? classOf(headPhase) : None;
@@ -423,30 +442,44 @@ void CycleAnalyzer::State::rebase()
         window.add(ring.at(k).t - originT, ring.at(k).u - originU);
 }
 
-Kind CycleAnalyzer::State::classify(const Sample &s)
+Kind CycleAnalyzer::State::classify(bool flowing)
 {
-    Kind slope = Flat;
+    // Where the window holds many points, the slope is looked at every few
+    // of them: it moves little from one to the next.
     const double n = window.n;
+    if (++sinceSlope < std::min(8.0, n / 64))
+        return combine(lastSlope, flowing);
+    sinceSlope = 0;
+    Kind slope = Flat;
     if (n >= 3) {
-        const double mx = window.sx / n, mu = window.su / n;
-        const double sxx = window.sxx - window.sx * mx;
-        const double sxu = window.sxu - window.sx * mu;
-        const double suu = window.suu - window.su * mu;
+        const double inverse = 1 / n;
+        const double sxx = window.sxx - window.sx * window.sx * inverse;
+        const double sxu = window.sxu - window.sx * window.su * inverse;
+        const double suu = window.suu - window.su * window.su * inverse;
         if (sxx > 0) {
-            const double b = sxu / sxx;
-            const double scatter = std::max(0.0, suu - b * sxu) / (n - 2);
-            // The scatter about the line, outliers (a step inside) clipped.
-            if (noiseVariance < 0)
-                noiseVariance = scatter;
-            else
-                noiseVariance += (std::min(scatter, 4 * noiseVariance) - noiseVariance) / 1024;
-            const double floor = slopeShare * typicalSlope;
-            if (b * b * sxx > slopeSignificance * slopeSignificance * scatter &&
-                std::abs(b) > floor)
-                slope = b > 0 ? Rising : Falling;
+            // The squared residuals about the line, times sxx.
+            const double residual = std::max(0.0, suu * sxx - sxu * sxu);
+            if ((++noiseSamples & 3) == 0) {
+                // U1's scatter about the line, outliers (a step inside) clipped.
+                const double scatter = residual / (sxx * (n - 2));
+                if (noiseVariance < 0)
+                    noiseVariance = scatter;
+                else
+                    noiseVariance += (std::min(scatter, 4 * noiseVariance) - noiseVariance) / 128;
+            }
+            // The slope sxu / sxx against its standard error and the floor.
+            if (sxu * sxu * (n - 2) > slopeSignificance * slopeSignificance * residual &&
+                std::abs(sxu) > slopeShare * typicalSlope * sxx)
+                slope = sxu > 0 ? Rising : Falling;
         }
     }
-    if (!s.flowing)
+    lastSlope = slope;
+    return combine(slope, flowing);
+}
+
+Kind CycleAnalyzer::State::combine(Kind slope, bool flowing) const
+{
+    if (!flowing)
         return slope == Falling ? Falling : Flat;
     if (slope != Flat)
         return slope;
@@ -517,8 +550,6 @@ void CycleAnalyzer::State::take(const Sample &s)
             plateauSum += s.u;
             ++plateauCount;
         }
-        if (!(s.nanBits & NanI))
-            phaseCurrent.add(s.i);
         phaseFlow = phaseFlow || s.flowing;
     }
     prev = s;
@@ -536,7 +567,6 @@ void CycleAnalyzer::State::beginPhase(PhaseKind kind, const Sample &s)
     phaseStartT = s.t;
     plateauSum = 0;
     plateauCount = 0;
-    phaseCurrent = {};
     phaseFlow = false;
     const bool cut = firstPhase;
     firstPhase = false;
@@ -700,13 +730,13 @@ void CycleAnalyzer::State::segment(const Sample &s)
     if (!(s.nanBits & NanT)) {
         w.tMin = std::min(w.tMin, s.temp);
         w.tMax = std::max(w.tMax, s.temp);
-        w.tSum.add(s.temp);
+        w.tSum += s.temp;
         ++w.tCount;
     } else {
         w.tNan = true;
     }
     if (!(s.nanBits & NanU2)) {
-        w.u2Sum.add(s.u2);
+        w.u2Sum += s.u2;
         ++w.u2Count;
     } else {
         w.u2Nan = true;
@@ -958,14 +988,14 @@ CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) 
     else {
         r.tMin = Figure::of(10 * w.tMin);
         r.tMax = Figure::of(10 * w.tMax);
-        r.tMean = Figure::of(10 * w.tSum.value() / double(w.tCount));
+        r.tMean = Figure::of(10 * w.tSum / double(w.tCount));
     }
     if (w.u2Nan)
         r.u2Mean = Figure::none(Missing::NotANumber);
     else if (w.u2Count == 0)
         r.u2Mean = Figure::none(Missing::TooFewPoints);
     else
-        r.u2Mean = Figure::of(w.u2Sum.value() / double(w.u2Count));
+        r.u2Mean = Figure::of(w.u2Sum / double(w.u2Count));
     r.capacitanceChange = r.esrChange = Figure::none(Missing::NoReference);
     return r;
 }
@@ -1051,59 +1081,98 @@ void CycleAnalyzer::feed(const double *keys, const double *u1, const double *i, 
               u2 ? u2[k] : notANumber);
 }
 
-bool CycleAnalyzer::feed(const ChannelSet &channels, FileJobControl *control)
+namespace {
+
+constexpr qsizetype chunkSize = 65536;
+
+// Points of a recording, all four channels at U1's times.
+struct Chunk
 {
-    const ChannelView &times = channels[ChannelU1];
-    const qsizetype total = times.size();
-    if (control)
-        control->setTotal(total);
-    constexpr qsizetype chunk = 4096;
-    std::vector<double> keys(chunk), values[ChannelCount];
-    for (std::vector<double> &v : values)
-        v.resize(chunk);
-    // Per channel, the point at or before the last time asked for.
-    qsizetype cursor[ChannelCount] = {0, 0, 0, 0};
-    for (qsizetype from = 0; from < total; from += chunk) {
-        const qsizetype n = std::min(chunk, total - from);
-        for (qsizetype k = 0; k < n; ++k) {
+    std::vector<double> keys, values[ChannelCount];
+    qsizetype size = 0;
+};
+
+// Reads a recording chunk by chunk, I, T and U2 taken at U1's times: the
+// point at the same index where the times agree, else linearly between the
+// two around (the nearest end outside them).
+class ChunkReader
+{
+public:
+    explicit ChunkReader(const ChannelSet &channels) : channels(channels) {}
+
+    void read(Chunk &chunk, qsizetype from, qsizetype count)
+    {
+        const ChannelView &times = channels[ChannelU1];
+        chunk.size = count;
+        chunk.keys.resize(size_t(count));
+        for (std::vector<double> &v : chunk.values)
+            v.resize(size_t(count));
+        for (qsizetype k = 0; k < count; ++k) {
             const DataPoint p = times.at(from + k);
-            keys[size_t(k)] = p.key;
-            values[ChannelU1][size_t(k)] = p.value;
+            chunk.keys[size_t(k)] = p.key;
+            chunk.values[ChannelU1][size_t(k)] = p.value;
         }
         for (int c = ChannelI; c < ChannelCount; ++c) {
             const ChannelView &view = channels[c];
             const qsizetype size = view.size();
             qsizetype &j = cursor[c];
-            for (qsizetype k = 0; k < n; ++k) {
-                const double key = keys[size_t(k)];
+            for (qsizetype k = 0; k < count; ++k) {
+                const double key = chunk.keys[size_t(k)];
                 double v = notANumber;
-                if (size > 0) {
-                    // The same time grid: the point at the same index.
-                    const qsizetype same = from + k;
-                    DataPoint here =
-                        same < size ? view.at(same) : DataPoint{notANumber, notANumber};
-                    if (here.key == key) {
-                        j = same;
+                const qsizetype same = from + k;
+                DataPoint here = same < size ? view.at(same) : DataPoint{notANumber, notANumber};
+                if (here.key == key) {
+                    j = same;
+                    v = here.value;
+                } else if (size > 0) {
+                    while (j + 1 < size && view.at(j + 1).key <= key)
+                        ++j;
+                    here = view.at(j);
+                    if (here.key >= key || j + 1 >= size) {
                         v = here.value;
                     } else {
-                        while (j + 1 < size && view.at(j + 1).key <= key)
-                            ++j;
-                        here = view.at(j);
-                        if (here.key >= key || j + 1 >= size) {
-                            v = here.value;
-                        } else {
-                            const DataPoint next = view.at(j + 1);
-                            v = lerp(here.key, here.value, next.key, next.value, key);
-                        }
+                        const DataPoint next = view.at(j + 1);
+                        v = lerp(here.key, here.value, next.key, next.value, key);
                     }
                 }
-                values[c][size_t(k)] = v;
+                chunk.values[c][size_t(k)] = v;
             }
         }
-        feed(keys.data(), values[ChannelU1].data(), values[ChannelI].data(),
-             values[ChannelT].data(), values[ChannelU2].data(), n);
-        if (control && !control->advance(n))
-            return false;
+    }
+
+private:
+    const ChannelSet &channels;
+    qsizetype cursor[ChannelCount] = {0, 0, 0, 0}; // per channel, at or before the last time
+};
+
+} // namespace
+
+bool CycleAnalyzer::feed(const ChannelSet &channels, FileJobControl *control)
+{
+    const qsizetype total = channels[ChannelU1].size();
+    if (control)
+        control->setTotal(total);
+    ChunkReader reader(channels);
+    Chunk current, next;
+    reader.read(current, 0, std::min(chunkSize, total));
+    for (qsizetype from = 0; from < total; from += chunkSize) {
+        // A second thread reads the next chunk while this one is analysed.
+        const qsizetype nextFrom = from + chunkSize;
+        std::thread ahead;
+        if (nextFrom < total)
+            ahead = std::thread([&reader, &next, nextFrom, total] {
+                reader.read(next, nextFrom, std::min(chunkSize, total - nextFrom));
+            });
+        feed(current.keys.data(), current.values[ChannelU1].data(), current.values[ChannelI].data(),
+             current.values[ChannelT].data(), current.values[ChannelU2].data(), current.size);
+        if (ahead.joinable())
+            ahead.join();
+        std::swap(current, next);
+        if (control) {
+            control->setHeldBytes(heldBytes());
+            if (!control->advance(std::min(chunkSize, total - from)))
+                return false;
+        }
     }
     return true;
 }
@@ -1135,6 +1204,19 @@ double CycleAnalyzer::ratedVoltage() const
 double CycleAnalyzer::currentThreshold() const
 {
     return state->threshold();
+}
+
+qint64 CycleAnalyzer::heldBytes() const
+{
+    const State &s = *state;
+    qint64 bytes = qint64(sizeof(State) + s.ring.capacity() * sizeof(Sample) +
+                          s.done.capacity() * sizeof(CycleResult) +
+                          s.boundaries.capacity() * sizeof(s.boundaries[0]));
+    for (const CycleResult &c : s.done)
+        bytes += qint64(c.phases.capacity() * sizeof(CyclePhase));
+    if (s.work)
+        bytes += qint64(sizeof(CycleWork) + s.work->result.phases.capacity() * sizeof(CyclePhase));
+    return bytes;
 }
 
 std::optional<double> CycleAnalyzer::lastKey() const

@@ -150,6 +150,8 @@ public:
     double currentThreshold() const;
     // The latest time fed, or none.
     std::optional<double> lastKey() const;
+    // Memory the analysis holds: its cycles and its window of recent points.
+    qint64 heldBytes() const;
 
 private:
     struct State;
