@@ -187,8 +187,9 @@ struct CycleWork
     // The rebound after the last discharge.
     enum class Rebound { NotYet, Waiting, Done } rebound = Rebound::NotYet;
     Figure esrRebound = Figure::none(Missing::NoSuchPhase);
-    double endTime = 0, uEnd = 0, iEnd = 0;
-    bool endFlow = false, reboundNan = false;
+    double endTime = 0, uEnd = 0, iEnd = 0, uAt = 0, iAt = 0;
+    bool endFlow = false, reboundNan = false, reboundReached = false;
+    LineFit reboundFit; // U1 - uEnd about the rebound's time
 
     double tMin = std::numeric_limits<double>::infinity();
     double tMax = -std::numeric_limits<double>::infinity();
@@ -289,6 +290,7 @@ struct CycleAnalyzer::State
     void closeCycle();
     void segment(const Sample &s);
     void finishDrop(CycleWork &w) const;
+    void finishRebound(CycleWork &w) const;
     double levelBefore(double phaseBegan) const;
     CycleResult resultOf(const CycleWork &w, bool inProgress) const;
 };
@@ -620,8 +622,7 @@ void CycleAnalyzer::State::beginPhase(PhaseKind kind, const Sample &s)
             }
         }
     } else if (kind == PhaseKind::Charge && w.rebound == CycleWork::Rebound::Waiting) {
-        w.rebound = CycleWork::Rebound::Done;
-        w.esrRebound = Figure::none(Missing::NoSuchPhase);
+        finishRebound(w);
     }
 }
 
@@ -664,10 +665,12 @@ void CycleAnalyzer::State::endPhase(double at)
             finishDrop(w);
         w.rebound = CycleWork::Rebound::Waiting;
         w.endTime = prev.t;
-        w.uEnd = prev.u;
+        w.uEnd = levelBefore(phaseStartT);
         w.iEnd = prev.i;
         w.endFlow = prev.flowing;
         w.reboundNan = (prev.nanBits & NanI) != 0;
+        w.reboundReached = false;
+        w.reboundFit = {};
     }
 }
 
@@ -822,25 +825,44 @@ void CycleAnalyzer::State::segment(const Sample &s)
         }
     }
 
-    // The rebound: U1 reboundDelay after the discharge's last point.
+    // The rebound: U1 reboundDelay after the discharge's last point, from the
+    // line through the points fitLength about that time.
     if (w.rebound == CycleWork::Rebound::Waiting && phase != PhaseKind::Discharge) {
-        const double at = w.endTime + settings.reboundDelay;
+        const double at = w.endTime + settings.reboundDelay, half = settings.fitLength / 2;
         w.reboundNan = w.reboundNan || gap;
-        if (s.t >= at) {
-            w.rebound = CycleWork::Rebound::Done;
-            const double u = lerp(prev.t, prev.u, s.t, s.u, at);
-            const double i = lerp(prev.t, prev.i, s.t, s.i, at);
-            const double step = std::abs(w.iEnd) - std::abs(i);
-            if (w.reboundNan)
-                w.esrRebound = Figure::none(Missing::NotANumber);
-            else if (!w.endFlow)
-                w.esrRebound = Figure::none(Missing::NoCurrent);
-            else if (step == 0)
-                w.esrRebound = Figure::none(Missing::ZeroDivisor);
-            else
-                w.esrRebound = Figure::of((u - w.uEnd) / step);
+        if (!w.reboundReached && s.t >= at && within) {
+            w.reboundReached = true;
+            w.uAt = lerp(prev.t, prev.u, s.t, s.u, at);
+            w.iAt = lerp(prev.t, prev.i, s.t, s.i, at);
         }
+        if (s.t >= at - half && s.t <= at + half)
+            w.reboundFit.add(s.t - at, s.u - w.uEnd);
+        if (s.t > at + half)
+            finishRebound(w);
     }
+}
+
+void CycleAnalyzer::State::finishRebound(CycleWork &w) const
+{
+    w.rebound = CycleWork::Rebound::Done;
+    const LineFit &f = w.reboundFit;
+    double rise = w.uAt - w.uEnd;
+    if (f.n >= 3) {
+        const double mx = f.sx / f.n, mu = f.su / f.n;
+        const double sxx = f.sxx - f.sx * mx;
+        rise = sxx > 0 ? mu - (f.sxu - f.sx * mu) / sxx * mx : mu;
+    }
+    const double step = std::abs(w.iEnd) - std::abs(w.iAt);
+    if (!w.reboundReached)
+        w.esrRebound = Figure::none(Missing::NoSuchPhase);
+    else if (w.reboundNan)
+        w.esrRebound = Figure::none(Missing::NotANumber);
+    else if (!w.endFlow)
+        w.esrRebound = Figure::none(Missing::NoCurrent);
+    else if (step == 0)
+        w.esrRebound = Figure::none(Missing::ZeroDivisor);
+    else
+        w.esrRebound = Figure::of(rise / step);
 }
 
 CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) const
@@ -974,12 +996,15 @@ CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) 
                     ? w.esr
                     : Figure::none(inProgress ? Missing::PartialCycle : Missing::NoSuchPhase);
     }
-    if (w.rebound == CycleWork::Rebound::Done)
+    if (w.rebound == CycleWork::Rebound::Done) {
         r.esrRebound = w.esrRebound;
-    else if (w.rebound == CycleWork::Rebound::Waiting || inProgress)
+    } else if (w.rebound == CycleWork::Rebound::Waiting && w.reboundReached) {
+        CycleWork copy = w;
+        finishRebound(copy);
+        r.esrRebound = inProgress ? Figure::none(Missing::PartialCycle) : copy.esrRebound;
+    } else {
         r.esrRebound = Figure::none(inProgress ? Missing::PartialCycle : Missing::NoSuchPhase);
-    else
-        r.esrRebound = Figure::none(Missing::NoSuchPhase);
+    }
 
     if (w.tNan)
         r.tMin = r.tMax = r.tMean = Figure::none(Missing::NotANumber);
