@@ -226,6 +226,7 @@ struct CycleAnalyzer::State
     double noiseVariance = -1; // U1's scatter about the local line
     unsigned noiseSamples = 0;
     Kind lastSlope = Flat;
+    bool lastSteep = false;
     int sinceSlope = 0;
     double typicalSlope = 0; // largest mean slope of a charge or discharge so far
 
@@ -280,7 +281,7 @@ struct CycleAnalyzer::State
 
     void add(double t, double u, double i, double temp, double u2);
     Kind classify(bool flowing);
-    Kind combine(Kind slope, bool flowing) const;
+    Kind combine(Kind slope, bool steep, bool flowing) const;
     void rebase();
     void restart();
     qint64 phaseStart(Kind kind) const;
@@ -450,9 +451,10 @@ Kind CycleAnalyzer::State::classify(bool flowing)
     // of them: it moves little from one to the next.
     const double n = window.n;
     if (++sinceSlope < std::min(8.0, n / 64))
-        return combine(lastSlope, flowing);
+        return combine(lastSlope, lastSteep, flowing);
     sinceSlope = 0;
     Kind slope = Flat;
+    bool steep = false;
     if (n >= 3) {
         const double inverse = 1 / n;
         const double sxx = window.sxx - window.sx * window.sx * inverse;
@@ -469,20 +471,25 @@ Kind CycleAnalyzer::State::classify(bool flowing)
                 else
                     noiseVariance += (std::min(scatter, 4 * noiseVariance) - noiseVariance) / 128;
             }
-            // The slope sxu / sxx against its standard error and the floor.
-            if (sxu * sxu * (n - 2) > slopeSignificance * slopeSignificance * residual &&
-                std::abs(sxu) > slopeShare * typicalSlope * sxx)
+            // The slope sxu / sxx against its standard error, and against the
+            // floor that a drift without current stays under.
+            if (sxu * sxu * (n - 2) > slopeSignificance * slopeSignificance * residual) {
                 slope = sxu > 0 ? Rising : Falling;
+                steep = std::abs(sxu) > slopeShare * typicalSlope * sxx;
+            }
         }
     }
     lastSlope = slope;
-    return combine(slope, flowing);
+    lastSteep = steep;
+    return combine(slope, steep, flowing);
 }
 
-Kind CycleAnalyzer::State::combine(Kind slope, bool flowing) const
+Kind CycleAnalyzer::State::combine(Kind slope, bool steep, bool flowing) const
 {
+    // Without current only a steep fall counts: a discharge whose current is
+    // not measured, not the drift of a rest.
     if (!flowing)
-        return slope == Falling ? Falling : Flat;
+        return slope == Falling && steep ? Falling : Flat;
     if (slope != Flat)
         return slope;
     // Current flows, U1 level: a hold after a charge, else a charge starting.

@@ -18,12 +18,13 @@ struct Stream
     double noise = 0;       // on U1 (V) and I (A), uniform +-noise
     double pointsPerSecond = 4000;
     double seconds = 35;
-    double startAt = 0;       // s into the first cycle
-    double nanFrom = -1;      // U1 and I are NaN over [nanFrom, nanFrom + 0.01]
-    double esrRise = 0;       // the ESR grows by this share of itself every cycle
-    bool rc = false;          // the RC stand-in: tau 0.5 s, 2.6 s charge and discharge
-    bool viaChannels = false; // fed as a recording, T and U2 on a coarser grid
-    bool twice = false;       // fed again from its first time, as after a new time base
+    double startAt = 0;        // s into the first cycle
+    double nanFrom = -1;       // U1 and I are NaN over [nanFrom, nanFrom + 0.01]
+    double dischargeShare = 1; // the discharge current, of the charge current
+    double esrRise = 0;        // the ESR grows by this share of itself every cycle
+    bool rc = false;           // the RC stand-in: tau 0.5 s, 2.6 s charge and discharge
+    bool viaChannels = false;  // fed as a recording, T and U2 on a coarser grid
+    bool twice = false;        // fed again from its first time, as after a new time base
     CycleSettings settings{};
 };
 Q_DECLARE_METATYPE(Stream)
@@ -66,7 +67,7 @@ Point pointAt(const Stream &s, double t)
         return {50 * top * std::exp(-(in - rcTime) / rcTau), 0};
     }
     const double ramp = s.c * (s.top - s.low) / s.current;
-    const double period = s.rest + 2 * ramp + s.hold;
+    const double period = s.rest + ramp + s.hold + ramp / s.dischargeShare;
     const double esr = s.esr * (1 + s.esrRise * std::floor(t / period));
     double in = std::fmod(t, period);
     if (in < s.rest)
@@ -78,8 +79,8 @@ Point pointAt(const Stream &s, double t)
     if (in < s.hold)
         return {s.top, 0};
     in -= s.hold;
-    const double i = s.dischargeSign * s.current;
-    return {s.top - s.current * in / s.c - s.current * esr, i};
+    const double i = s.current * s.dischargeShare;
+    return {s.top - i * in / s.c - i * esr, s.dischargeSign * i};
 }
 
 // Deterministic uniform noise in [-1, 1].
@@ -180,6 +181,12 @@ private slots:
         shallow.low = 120; // U_b is 100 V
         QTest::newRow("never reaches U_b") << shallow << 4 << Expect{0, Missing::NotReached}
                                            << Expect{0.03, Missing::None, 0.01} << Expect{3};
+        Stream slow = positive;
+        slow.dischargeShare = 0.01; // 2 A, 300 s
+        slow.seconds = 620;
+        slow.settings.currentThreshold = 1;
+        QTest::newRow("discharge at 1 % of the charge current")
+            << slow << 2 << Expect{3} << Expect{0.03, Missing::None, 0.03} << Expect{3};
         Stream dischargeFirst = cc;
         dischargeFirst.settings.startWithDischarge = true;
         QTest::newRow("cycles start with the discharge")
@@ -248,7 +255,7 @@ private slots:
         const double spacing = 3 / stream.pointsPerSecond;
         QVERIFY(std::abs(*first.chargeTime.value - ramp) <= spacing);
         QVERIFY(std::abs(*first.holdTime.value - stream.hold) <= spacing);
-        QVERIFY(std::abs(*first.dischargeTime.value - ramp) <= spacing);
+        QVERIFY(std::abs(*first.dischargeTime.value - ramp / stream.dischargeShare) <= spacing);
         if (first.esr.value) {
             const auto discharge =
                 std::find_if(first.phases.begin(), first.phases.end(),
