@@ -334,11 +334,12 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
             }
         }
         lastCurrent = i;
-        const double on = threshold();
-        if (!flowing && on > 0 && std::abs(i) >= on)
-            flowing = true;
-        else if (flowing && std::abs(i) < on / 2)
-            flowing = false;
+        if (!flowing) {
+            const double on = threshold();
+            flowing = on > 0 && std::abs(i) >= on;
+        } else {
+            flowing = std::abs(i) >= 0.5 * threshold();
+        }
     }
     if (std::isnan(temp))
         nanBits |= NanT;
@@ -758,7 +759,7 @@ void CycleAnalyzer::State::segment(const Sample &s)
     const double dt = within ? s.t - prev.t : 0;
     const double q = gap ? 0 : 0.5 * (std::abs(prev.i) + std::abs(s.i)) * dt;
     const double e = gap ? 0 : 0.5 * (std::abs(prev.u * prev.i) + std::abs(s.u * s.i)) * dt;
-    const bool firstOfPhase = w.result.phases.back().start == s.t;
+    const bool firstOfPhase = phaseStartT == s.t;
 
     if (phase == PhaseKind::Charge) {
         w.qIn.add(q);
