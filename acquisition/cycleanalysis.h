@@ -27,7 +27,8 @@ struct CycleSettings
     double esrRiseLimit = 4;          // times the reference's ESR: end of life
     bool startWithDischarge = false;  // a cycle is a discharge and the charge after it
 
-    bool operator==(const CycleSettings &) const = default;
+    bool operator==(const CycleSettings &o) const;
+    bool operator!=(const CycleSettings &o) const { return !(*this == o); }
 };
 
 enum class PhaseKind { Charge, Hold, Discharge, Rest };
