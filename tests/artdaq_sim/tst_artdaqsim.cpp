@@ -1165,13 +1165,13 @@ void TestArtDaqSim::configuration_data()
         << "rate=0.5" << 0 << QString(defaults).replace("rate=1", "rate=0.5");
     QTest::newRow("never") << "readerror=after:2;readerror=never" << 0 << defaults;
     const QString cc = "signal=cc;cc=ur:250,umin:50,ichg:200,idis:200,c:5,esr:0.05,leak:0,hold:2,"
-                       "rest:2,noise:0.002,sign:negative;seed=1;";
+                       "rest:2,noise:0.002,sign:positive;seed=1;";
     QTest::newRow("constant-current rig") << "signal=cc" << 0 << cc + defaults.mid(18);
     QTest::newRow("constant-current settings")
         << "signal=cc;cc= c:2.5 ,esr:0.02;cc=leak:1e4,hold:0,sign:none" << 0
         << QString(cc + defaults.mid(18))
                .replace("c:5,esr:0.05,leak:0,hold:2", "c:2.5,esr:0.02,leak:10000,hold:0")
-               .replace("negative", "none");
+               .replace("positive", "none");
     const QStringList bad = {"signal=noise",
                              "signal=constant:1,2,3",
                              "signal=constant:1,2,3,4,5",
@@ -1305,9 +1305,9 @@ void TestArtDaqSim::ccRigShape_data()
     QTest::addColumn<double>("discharge"); // A, as read on ai1
     QTest::addColumn<double>("c");         // F
     QTest::addColumn<double>("esr");       // ohm
-    QTest::newRow("defaults") << "" << -200.0 << 5.0 << 0.05;
-    QTest::newRow("positive discharge current")
-        << ",c:8,esr:0.03,idis:150,sign:positive" << 150.0 << 8.0 << 0.03;
+    QTest::newRow("defaults") << "" << 200.0 << 5.0 << 0.05;
+    QTest::newRow("negative discharge current")
+        << ",c:8,esr:0.03,idis:150,sign:negative" << -150.0 << 8.0 << 0.03;
     QTest::newRow("discharge current not measured") << ",sign:none" << 0.0 << 5.0 << 0.05;
 }
 
