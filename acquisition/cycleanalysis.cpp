@@ -1085,6 +1085,16 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
 
 } // namespace
 
+bool CycleSettings::operator==(const CycleSettings &o) const
+{
+    return ratedVoltage == o.ratedVoltage && upperFraction == o.upperFraction &&
+           lowerFraction == o.lowerFraction && currentThreshold == o.currentThreshold &&
+           minPhaseSeconds == o.minPhaseSeconds && fitDelay == o.fitDelay &&
+           fitLength == o.fitLength && reboundDelay == o.reboundDelay &&
+           referenceCycle == o.referenceCycle && capacitanceFadeLimit == o.capacitanceFadeLimit &&
+           esrRiseLimit == o.esrRiseLimit && startWithDischarge == o.startWithDischarge;
+}
+
 CycleAnalyzer::CycleAnalyzer(const CycleSettings &settings) : state(std::make_shared<State>())
 {
     state->settings = settings;

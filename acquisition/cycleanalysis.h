@@ -27,16 +27,7 @@ struct CycleSettings
     double esrRiseLimit = 4;          // times the reference's ESR: end of life
     bool startWithDischarge = false;  // a cycle is a discharge and the charge after it
 
-    bool operator==(const CycleSettings &o) const
-    {
-        return ratedVoltage == o.ratedVoltage && upperFraction == o.upperFraction &&
-               lowerFraction == o.lowerFraction && currentThreshold == o.currentThreshold &&
-               minPhaseSeconds == o.minPhaseSeconds && fitDelay == o.fitDelay &&
-               fitLength == o.fitLength && reboundDelay == o.reboundDelay &&
-               referenceCycle == o.referenceCycle &&
-               capacitanceFadeLimit == o.capacitanceFadeLimit && esrRiseLimit == o.esrRiseLimit &&
-               startWithDischarge == o.startWithDischarge;
-    }
+    bool operator==(const CycleSettings &o) const;
     bool operator!=(const CycleSettings &o) const { return !(*this == o); }
 };
 
