@@ -1,6 +1,9 @@
 #include "simconfig.h"
+#include "simsignal.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <locale>
 #include <sstream>
 
@@ -44,6 +47,63 @@ bool parseAfter(const std::string &value, int &n)
     return true;
 }
 
+const char *const signNames[] = {"negative", "positive", "none"};
+
+// The number fields of the constant-current rig, by their key in cc=.
+struct CcField
+{
+    const char *key;
+    double CcSettings::*field;
+};
+const CcField ccFields[] = {
+    {"ur", &CcSettings::ratedVoltage},    {"umin", &CcSettings::lowVoltage},
+    {"ichg", &CcSettings::chargeCurrent}, {"idis", &CcSettings::dischargeCurrent},
+    {"c", &CcSettings::capacitance},      {"esr", &CcSettings::esr},
+    {"leak", &CcSettings::leakage},       {"hold", &CcSettings::holdTime},
+    {"rest", &CcSettings::restTime},      {"noise", &CcSettings::noise}};
+
+// "key:value,..." onto cc; "" when it applies, else what is wrong (cc unchanged).
+std::string parseCc(const std::string &value, CcSettings &cc)
+{
+    CcSettings next = cc;
+    std::size_t p = 0;
+    while (p <= value.size()) {
+        std::size_t comma = value.find(',', p);
+        if (comma == std::string::npos)
+            comma = value.size();
+        const std::string pair = value.substr(p, comma - p);
+        p = comma + 1;
+        const auto colon = pair.find(':');
+        const std::string key = trimmed(pair.substr(0, colon));
+        const std::string number =
+            colon == std::string::npos ? std::string() : trimmed(pair.substr(colon + 1));
+        bool known = false;
+        for (const CcField &f : ccFields) {
+            if (key == f.key) {
+                known = parseDouble(number, next.*f.field);
+                if (!known)
+                    return "cc's " + key + " needs a number";
+            }
+        }
+        if (key == "sign") {
+            const auto *const end = std::end(signNames);
+            const auto *const name = std::find(std::begin(signNames), end, number);
+            if (name == end)
+                return "cc's sign is negative, positive or none";
+            next.sign = static_cast<DischargeSign>(name - std::begin(signNames));
+            known = true;
+        }
+        if (!known)
+            return "cc is key:value,... with the keys ur, umin, ichg, idis, c, esr, leak, hold, "
+                   "rest, noise and sign";
+    }
+    const std::string problem = CcRigModel::problem(next);
+    if (!problem.empty())
+        return "cc's " + problem;
+    cc = next;
+    return std::string();
+}
+
 } // namespace
 
 std::string describeConfig(const Config &cfg, const long long *callsSoFar, std::size_t scriptScans,
@@ -52,10 +112,15 @@ std::string describeConfig(const Config &cfg, const long long *callsSoFar, std::
     std::string out = "signal=";
     if (scriptScans > 0) {
         out += "script:" + std::to_string(scriptScans);
-    } else if (cfg.constant) {
+    } else if (cfg.signal == Signal::Constant) {
         out += "constant:";
         for (int i = 0; i < 4; ++i)
             out += (i ? "," : "") + formatDouble(cfg.volts[i]);
+    } else if (cfg.signal == Signal::ConstantCurrent) {
+        out += "cc;cc=";
+        for (const CcField &f : ccFields)
+            out += std::string(f.key) + ":" + formatDouble(cfg.cc.*f.field) + ",";
+        out += std::string("sign:") + signNames[static_cast<int>(cfg.cc.sign)];
     } else {
         out += "rig";
     }
@@ -160,7 +225,9 @@ int parseConfig(const char *settings, Config &cfg, std::string &messages)
         } else if (key == "signal") {
             const std::string prefix = "constant:";
             if (value == "rig") {
-                cfg.constant = false;
+                cfg.signal = Signal::Rig;
+            } else if (value == "cc") {
+                cfg.signal = Signal::ConstantCurrent;
             } else if (value.compare(0, prefix.size(), prefix) == 0) {
                 double v[4];
                 int n = 0;
@@ -175,7 +242,7 @@ int parseConfig(const char *settings, Config &cfg, std::string &messages)
                     p = comma + 1;
                 }
                 if (ok && n == 4) {
-                    cfg.constant = true;
+                    cfg.signal = Signal::Constant;
                     for (int i = 0; i < 4; ++i)
                         cfg.volts[i] = v[i];
                 } else {
@@ -183,8 +250,10 @@ int parseConfig(const char *settings, Config &cfg, std::string &messages)
                               "signal=constant:1,2,3,4";
                 }
             } else {
-                problem = "signal is rig or constant:V0,V1,V2,V3";
+                problem = "signal is rig, cc or constant:V0,V1,V2,V3";
             }
+        } else if (key == "cc") {
+            problem = parseCc(value, cfg.cc);
         } else if (key == "seed") {
             long long v = 0;
             if (parseInteger(value, 0, 4294967295LL, v))
@@ -230,8 +299,8 @@ int parseConfig(const char *settings, Config &cfg, std::string &messages)
             else
                 problem = "errortext is utf8 or gbk";
         } else {
-            problem = "unknown key (known: signal, seed, rate, fail, readerror, overrun, burst, "
-                      "count, errortext)";
+            problem = "unknown key (known: signal, cc, seed, rate, fail, readerror, overrun, "
+                      "burst, count, errortext)";
         }
         if (!problem.empty()) {
             ++rejected;

@@ -35,11 +35,35 @@ struct FailRule
 // Blocks in one burst at the most.
 constexpr int maxBurst = 10000;
 
+enum class Signal { Rig, Constant, ConstantCurrent };
+
+// Sign of the discharge current on ai1: as it flows into the capacitor
+// (negative), as the current out of it (positive), or not measured (0 V).
+enum class DischargeSign { Negative, Positive, Unmeasured };
+
+// The constant-current rig, in the program's units (U1 = 50 x ai0 in V,
+// I = 100 x ai1 in A) apart from the noise.
+struct CcSettings
+{
+    double ratedVoltage = 250;                    // V: the charge ends here and the hold stays here
+    double lowVoltage = 50;                       // V: the discharge ends here
+    double chargeCurrent = 200;                   // A
+    double dischargeCurrent = 200;                // A
+    double capacitance = 5;                       // F
+    double esr = 0.05;                            // ohm
+    double leakage = 0;                           // ohm across the capacitor; 0: none
+    double holdTime = 2;                          // s
+    double restTime = 2;                          // s
+    double noise = 0.002;                         // V at ai0 and ai1, peak
+    DischargeSign sign = DischargeSign::Positive; // the program reads I below 0 as 0
+};
+
 struct Config
 {
-    bool constant = false;
+    Signal signal = Signal::Rig;
     double volts[4] = {0, 0, 0, 0};
     uint32_t seed = 1;
+    CcSettings cc;
     double rate = 1.0;
     int readErrorAfter = -1; // -1: never
     int overrunAfter = -1;   // -1: never

@@ -81,7 +81,7 @@ void ArtSim_SetConstantSignal(const double volts[4])
     auto &s = sim();
     std::lock_guard<std::mutex> lk(s.mu);
     s.script.clear();
-    s.cur.constant = true;
+    s.cur.signal = artsim::Signal::Constant;
     std::copy(volts, volts + 4, s.cur.volts);
 }
 
@@ -101,7 +101,7 @@ void ArtSim_SetRigSignal(uint32_t seed)
     auto &s = sim();
     std::lock_guard<std::mutex> lk(s.mu);
     s.script.clear();
-    s.cur.constant = false;
+    s.cur.signal = artsim::Signal::Rig;
     s.cur.seed = seed;
     s.rig = artsim::RigModel(seed);
 }

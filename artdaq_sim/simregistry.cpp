@@ -54,6 +54,7 @@ void Sim::applyBase()
     cur = base;
     script.clear();
     rig = RigModel(cur.seed);
+    ccRig = CcRigModel(cur.cc, cur.seed);
     manual = false;
     std::fill(std::begin(calls), std::end(calls), 0LL);
     tasks.clear();
@@ -137,8 +138,10 @@ double Sim::input(const Task &t, int ai, uint64_t scan) const
         const uint64_t scans = script.size() / 4;
         return ai < 4 ? script[(scan % scans) * 4 + static_cast<uint64_t>(ai)] : 0.0;
     }
-    if (cur.constant)
+    if (cur.signal == Signal::Constant)
         return ai < 4 ? cur.volts[ai] : 0.0;
+    if (cur.signal == Signal::ConstantCurrent)
+        return ccRig.value(ai, scan, t.clockRate);
     return rig.value(ai, scan, t.clockRate);
 }
 

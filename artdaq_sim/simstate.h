@@ -114,6 +114,7 @@ struct Sim
     Config cur;  // in force
     std::vector<double> script;
     RigModel rig;
+    CcRigModel ccRig;
     bool manual = false;
     long long calls[FunctionCount] = {};
     std::string log;

@@ -352,6 +352,8 @@ private slots:
     void configuration();
     void numbersIgnoreLocale();
     void rigSignal();
+    void ccRigShape_data();
+    void ccRigShape();
     void realTimeClock();
 };
 
@@ -1162,12 +1164,28 @@ void TestArtDaqSim::configuration_data()
     QTest::newRow("fractional rate")
         << "rate=0.5" << 0 << QString(defaults).replace("rate=1", "rate=0.5");
     QTest::newRow("never") << "readerror=after:2;readerror=never" << 0 << defaults;
+    const QString cc = "signal=cc;cc=ur:250,umin:50,ichg:200,idis:200,c:5,esr:0.05,leak:0,hold:2,"
+                       "rest:2,noise:0.002,sign:positive;seed=1;";
+    QTest::newRow("constant-current rig") << "signal=cc" << 0 << cc + defaults.mid(18);
+    QTest::newRow("constant-current settings")
+        << "signal=cc;cc= c:2.5 ,esr:0.02;cc=leak:1e4,hold:0,sign:none" << 0
+        << QString(cc + defaults.mid(18))
+               .replace("c:5,esr:0.05,leak:0,hold:2", "c:2.5,esr:0.02,leak:10000,hold:0")
+               .replace("positive", "none");
     const QStringList bad = {"signal=noise",
                              "signal=constant:1,2,3",
                              "signal=constant:1,2,3,4,5",
                              "signal=constant:1,2,x,4",
                              "signal=constant:1,2,3,10.5",
                              "signal=constant:1,2,3,",
+                             "cc=",
+                             "cc=c:0",
+                             "cc=c:5,",
+                             "cc=idis:-200",
+                             "cc=umin:240",
+                             "cc=leak:1",
+                             "cc=sign:up",
+                             "cc=volume:3",
                              "seed=-1",
                              "seed=4294967296",
                              "seed=12abc",
@@ -1279,6 +1297,58 @@ void TestArtDaqSim::rigSignal()
     QVERIFY2(hi[1] > 2.5 && lo[1] < 0.05, "I: charge current, none while discharging");
     QVERIFY2(hi[2] - lo[2] < 1.0 && lo[2] > 1.0, "T drifts slowly");
     QVERIFY2(hi[3] - lo[3] < 0.15 && lo[3] > 5.0, "U2: a steady bus with ripple");
+}
+
+void TestArtDaqSim::ccRigShape_data()
+{
+    QTest::addColumn<QString>("settings"); // of cc=, noise off
+    QTest::addColumn<double>("discharge"); // A, as read on ai1
+    QTest::addColumn<double>("c");         // F
+    QTest::addColumn<double>("esr");       // ohm
+    QTest::newRow("defaults") << "" << 200.0 << 5.0 << 0.05;
+    QTest::newRow("negative discharge current")
+        << ",c:8,esr:0.03,idis:150,sign:negative" << -150.0 << 8.0 << 0.03;
+    QTest::newRow("discharge current not measured") << ",sign:none" << 0.0 << 5.0 << 0.05;
+}
+
+void TestArtDaqSim::ccRigShape()
+{
+    // U1 = 50 x ai0 steps by I * ESR where the current switches and moves at
+    // I / C in between; I = 100 x ai1, 200 A while charging.
+    QFETCH(QString, settings);
+    QFETCH(double, discharge);
+    QFETCH(double, c);
+    QFETCH(double, esr);
+    QCOMPARE(ArtSim_Configure(("signal=cc;cc=noise:0" + settings).toUtf8().constData()), 0);
+    ArtSim_SetManualClock(1);
+    ArtDaqTask task = startTask(nullptr);
+    std::vector<double> u, i, values(4000);
+    for (int k = 0; k < 180; ++k) { // 45 s: a charge start and the whole cycle after it
+        ArtSim_Pump(1000);
+        int32_t n = 0;
+        readInto(task, values, n);
+        for (std::size_t v = 0; v < static_cast<std::size_t>(n); v += 4) {
+            u.push_back(50 * values[v]);
+            i.push_back(100 * values[v + 1]);
+        }
+    }
+    ArtDAQ_ClearTask(task);
+    std::size_t up = 1, down, back;
+    while (up < u.size() && !(i[up - 1] < 1 && i[up] > 100 && u[up] > u[up - 1]))
+        ++up;
+    for (down = up + 1; down < u.size() && u[down] - u[down - 1] > -1;)
+        ++down;
+    for (back = down + 1; back < u.size() && u[back] - u[back - 1] < 1;)
+        ++back;
+    QVERIFY(back < u.size());
+    const double drop = (discharge == 0 ? 200 : std::fabs(discharge)) * esr;
+    const auto near = [](double a, double b) { return std::fabs(a - b) <= 0.005 * std::fabs(b); };
+    QVERIFY2(near(u[up] - u[up - 1], 200 * esr), "charge start");
+    QVERIFY2(near(u[down - 1] - u[down], drop) && near(u[back] - u[back - 1], drop), "discharge");
+    QVERIFY2(near((u[up + 400] - u[up]) * 10, 200 / c), "charge slope");
+    QVERIFY2(near((u[down] - u[down + 400]) * 10, drop / esr / c), "discharge slope");
+    QVERIFY(std::fabs(u[down - 1] - 250) < 1e-9); // the hold
+    QVERIFY(std::fabs(i[down + 1] - discharge) < 1e-9);
 }
 
 void TestArtDaqSim::realTimeClock()
