@@ -22,8 +22,8 @@ namespace {
 
 // A constant-current rig in input volts (U1 x 50, I x 100 once kept): 4 s
 // cycles of rest, 200 A charge from 50 to 250 V (C = 1 F), hold, discharge
-// back, rest; U1 steps by I x 0.05 ohm while current flows. The last cycle
-// is cut in its discharge.
+// back, rest; U1 steps by I x 0.05 ohm while current flows, the discharge
+// current reads positive (or 0). The last cycle is cut in its discharge.
 void feedRig(MainWindow &w, bool dischargeMeasured)
 {
     const double rate = 4000, esr = 0.05, current = 200;
@@ -32,15 +32,16 @@ void feedRig(MainWindow &w, bool dischargeMeasured)
         SampleBlock block;
         for (int n = first; n < first + 100; ++n) {
             const double t = std::fmod(n / rate, 4.0);
-            double u = 50, i = 0;
+            double u = 50, step = 0, i = 0;
             if (t >= 0.5 && t < 1.5)
-                u = 50 + current * (t - 0.5), i = current;
+                u = 50 + current * (t - 0.5), step = current * esr, i = current;
             else if (t >= 1.5 && t < 2.0)
                 u = 250;
             else if (t >= 2.0 && t < 3.0)
-                u = 250 - current * (t - 2.0), i = -current;
-            block.u1 << (u + i * esr) / 50;
-            block.i << (i < 0 && !dischargeMeasured ? 0 : i / 100);
+                u = 250 - current * (t - 2.0), step = -current * esr,
+                i = dischargeMeasured ? current : 0;
+            block.u1 << (u + step) / 50;
+            block.i << i / 100;
             block.t << 0;
             block.u2 << 1;
         }
