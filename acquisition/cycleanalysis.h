@@ -27,7 +27,17 @@ struct CycleSettings
     double esrRiseLimit = 4;          // times the reference's ESR: end of life
     bool startWithDischarge = false;  // a cycle is a discharge and the charge after it
 
-    bool operator==(const CycleSettings &) const = default;
+    bool operator==(const CycleSettings &o) const
+    {
+        return ratedVoltage == o.ratedVoltage && upperFraction == o.upperFraction &&
+               lowerFraction == o.lowerFraction && currentThreshold == o.currentThreshold &&
+               minPhaseSeconds == o.minPhaseSeconds && fitDelay == o.fitDelay &&
+               fitLength == o.fitLength && reboundDelay == o.reboundDelay &&
+               referenceCycle == o.referenceCycle &&
+               capacitanceFadeLimit == o.capacitanceFadeLimit && esrRiseLimit == o.esrRiseLimit &&
+               startWithDischarge == o.startWithDischarge;
+    }
+    bool operator!=(const CycleSettings &o) const { return !(*this == o); }
 };
 
 enum class PhaseKind { Charge, Hold, Discharge, Rest };
@@ -130,7 +140,11 @@ public:
     std::vector<CycleResult> cycles() const;
     // How many cycles are complete; grows as the stream goes on.
     int completeCount() const;
+    // Whether a cycle has begun that is not complete yet.
+    bool cycleInProgress() const;
     // The rated voltage in force (set, or the highest plateau so far; 0 none).
+    // A cycle's U_a and U_b come from the rated voltage in force when its
+    // discharge begins, so with 0 set, early cycles may use a lower one.
     double ratedVoltage() const;
     // The current threshold in force (set, or 5 % of the largest |I| so far).
     double currentThreshold() const;

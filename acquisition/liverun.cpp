@@ -85,6 +85,10 @@ void LiveRun::checkFigures()
 {
     watchMemory(); // may stop the run
     watchCardClock();
+    if (cycleAnalyzer.completeCount() != cyclesShown || cycleAnalyzer.cycleInProgress()) {
+        cyclesShown = cycleAnalyzer.completeCount();
+        emit cyclesChanged();
+    }
     emit redrawDue();
 }
 
@@ -120,6 +124,7 @@ void LiveRun::processBlock(const SampleBlock &volts, double elapsed)
                                    temperatureScale(temperatureMin, temperatureMax));
     livePointsKept += kept.keys.size();
     channels.append(kept);
+    cycleAnalyzer.feed(kept);
     // The recording gets the lists themselves; its writer puts them on disk.
     recording->add(std::move(kept));
     emit pointsAdded();
@@ -135,9 +140,22 @@ void LiveRun::clear()
 {
     startNewRecording();
     channels.clear(); // gives the memory of a long run back
+    setCycles(CycleAnalyzer(cycleAnalyzer.settings()));
     events.dataCleared({channels.count(ChannelU1), channels.count(ChannelI),
                         channels.count(ChannelT), channels.count(ChannelU2)});
     memoryGuard.outlookChanged();
+}
+
+void LiveRun::setCycles(CycleAnalyzer analyzer)
+{
+    cycleAnalyzer = std::move(analyzer);
+    cyclesShown = cycleAnalyzer.completeCount();
+    emit cyclesChanged();
+}
+
+void LiveRun::setCycleSettings(const CycleSettings &settings)
+{
+    setCycles(CycleAnalyzer(settings));
 }
 
 void LiveRun::recoverLeftovers()

@@ -12,6 +12,7 @@
 #include "acquisition/blockmath.h"
 #include "acquisition/blockreceiver.h"
 #include "acquisition/clockcheck.h"
+#include "acquisition/cycleanalysis.h"
 #include "acquisition/daqtask.h"
 #include "app/eventlog.h"
 #include "mainwindow/channelstore.h"
@@ -67,6 +68,13 @@ public:
     double maxTemp() const { return temperatureMax; }
     void setTemperatureLimits(double minTemp, double maxTemp);
 
+    // The cycles found in the kept points since the last clear.
+    const CycleAnalyzer &cycles() const { return cycleAnalyzer; }
+    // Adopts an analysis of the points held (done on a worker), to be fed on.
+    void setCycles(CycleAnalyzer analyzer);
+    // Settings for the analysis: starts it again, empty.
+    void setCycleSettings(const CycleSettings &settings);
+
     ChannelStore &store() { return channels; }
     const ChannelStore &store() const { return channels; }
     Recorder &recorder() { return *recording; }
@@ -105,6 +113,9 @@ signals:
     void cardEnded(const QString &reason);
     // The recording started, was assembled or stopped being written.
     void recordingChanged();
+    // The cycles changed: at most once per redraw beat while they grow, and
+    // at once when the analysis is replaced or emptied.
+    void cyclesChanged();
 
 private:
     void runningChangedHere(bool running);
@@ -118,6 +129,8 @@ private:
     DaqTask daq;
     ChannelStore channels;
     std::unique_ptr<Recorder> recording;
+    CycleAnalyzer cycleAnalyzer;
+    int cyclesShown = 0; // complete cycles at the last cyclesChanged
 
     TimeBase timeBase{cardScanRate};
     bool resetTimeBase = false;

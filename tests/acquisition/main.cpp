@@ -8,6 +8,7 @@ int runDaqTaskTests(int argc, char **argv);
 int runThreadTests(int argc, char **argv);
 int runCardCheckTests(int argc, char **argv);
 int runClockCheckTests(int argc, char **argv);
+int runCycleTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -20,5 +21,6 @@ int main(int argc, char **argv)
     failures += runThreadTests(argc, argv);
     failures += runCardCheckTests(argc, argv);
     failures += runClockCheckTests(argc, argv);
+    failures += runCycleTests(argc, argv);
     return failures;
 }
