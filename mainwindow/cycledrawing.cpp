@@ -92,6 +92,7 @@ void CycleDrawing::show(const CycleResult *cycle)
         QCPItemText *name =
             text((p.start + p.end) / 2, 0.06, phaseName(p.kind), Qt::AlignCenter, phaseColour);
         name->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+        name->position->setCoords((p.start + p.end) / 2, 0.06); // the type change kept the pixels
     }
 
     // The constant-current method: U_a and U_b over the discharge, t1 and t2 on them.

@@ -138,8 +138,8 @@ CycleWindow::CycleWindow(QWidget *parent)
     auto *split = new QSplitter(Qt::Vertical);
     split->addWidget(grid);
     split->addWidget(fade);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(settingsButton);
     buttons->addWidget(copyButton);
@@ -154,8 +154,13 @@ CycleWindow::CycleWindow(QWidget *parent)
     // reference (the efficiency as it is), the ESR on the right.
     fade->yAxis2->setVisible(true);
     fade->legend->setVisible(true);
-    fade->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignLeft);
-    fade->setMinimumHeight(160);
+    // The legend in a row of its own above the curves, which it never covers.
+    fade->plotLayout()->insertRow(0);
+    fade->plotLayout()->addElement(0, 0, fade->legend);
+    fade->legend->setFillOrder(QCPLegend::foColumnsFirst);
+    fade->legend->setBorderPen(Qt::NoPen);
+    fade->plotLayout()->setRowStretchFactor(0, 0.001);
+    fade->setMinimumHeight(200);
     const QColor colours[] = {{50, 120, 200}, {220, 120, 30}, {40, 160, 90}};
     for (int k = 0; k < 3; ++k) {
         QCPGraph *g = fade->addGraph(fade->xAxis, k == 1 ? fade->yAxis2 : fade->yAxis);
@@ -189,6 +194,7 @@ void CycleWindow::retranslate()
     fillHeader();
     for (int row = 0; row < int(shown.size()); ++row)
         fillRow(row);
+    grid->resizeColumnsToContents();
     drawFade();
 }
 
@@ -228,9 +234,12 @@ void CycleWindow::setCycles(std::vector<CycleResult> cycles, const CycleSettings
     shown = std::move(cycles);
     {
         const QSignalBlocker quiet(grid); // the selection follows its cycle below
+        const bool first = grid->rowCount() == 0;
         grid->setRowCount(int(shown.size()));
         for (int row : changed)
             fillRow(row);
+        if (first)
+            grid->resizeColumnsToContents();
     }
     drawFade();
     // The selected cycle keeps its row; its method is drawn again if it changed.
@@ -346,12 +355,14 @@ void CycleWindow::drawFade()
 
     // The reference and the end-of-life limits.
     fade->clearItems();
-    const QPen limitPen(QColor(200, 30, 40), 1.5, Qt::DashLine);
     const double cLimit = 100 - settingsShown.capacitanceFadeLimit;
     const double esrLimit = 100 * settingsShown.esrRiseLimit;
     const std::pair<QCPAxis *, double> limits[] = {{fade->yAxis, cLimit}, {fade->yAxis2, esrLimit}};
     for (const auto &[axis, value] : limits) {
         auto *line = new QCPItemStraightLine(fade);
+        // Dashed in its curve's colour: clear whichever line it lies on.
+        const QPen limitPen(fade->graph(axis == fade->yAxis ? 0 : 1)->pen().color(), 1.5,
+                            Qt::DashLine);
         line->setPen(limitPen);
         line->point1->setAxes(fade->xAxis, axis);
         line->point2->setAxes(fade->xAxis, axis);
@@ -360,21 +371,23 @@ void CycleWindow::drawFade()
         auto *label = new QCPItemText(fade);
         label->position->setAxes(fade->xAxis, axis);
         label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
-        label->position->setCoords(axis == fade->yAxis ? 0.01 : 0.99, value);
-        label->setPositionAlignment((axis == fade->yAxis ? Qt::AlignLeft : Qt::AlignRight) |
-                                    Qt::AlignBottom);
+        label->position->setCoords(0.99, value);
+        // At the right inside the plot: above the C limit near the bottom, below the ESR's near the
+        // top.
+        label->setPositionAlignment(axis == fade->yAxis ? Qt::AlignRight | Qt::AlignBottom
+                                                        : Qt::AlignRight | Qt::AlignTop);
         label->setColor(limitPen.color());
         label->setText(axis == fade->yAxis ? tr("C 寿命限值") : tr("ESR 寿命限值"));
     }
     if (reference) {
         auto *line = new QCPItemStraightLine(fade);
-        line->setPen(QPen(Qt::gray, 1, Qt::DotLine));
+        line->setPen(QPen(Qt::gray, 1.5));
         line->point1->setCoords(reference->number, 0);
         line->point2->setCoords(reference->number, 1);
         auto *label = new QCPItemText(fade);
         label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        label->position->setCoords(reference->number, 0);
-        label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        label->position->setCoords(reference->number, 0.5);
+        label->setPositionAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         label->setText(tr("参考"));
     }
 
@@ -388,13 +401,14 @@ void CycleWindow::drawFade()
         cRange.expand(eRange);
     cRange.expand(cLimit);
     cRange.expand(100);
-    fade->yAxis->setRange(cRange.lower - 0.05 * cRange.size(), cRange.upper + 0.05 * cRange.size());
+    fade->yAxis->setRange(cRange.lower - 0.1 * cRange.size(), cRange.upper + 0.1 * cRange.size());
     QCPRange esrRange = fade->graph(1)->getValueRange(found);
+    // From 0 and with room above the limit, so that the ESR's 100 % and its
+    // limit stay clear of C's 100 % and limit on the other axis.
     esrRange = found ? esrRange : QCPRange(100, esrLimit);
     esrRange.expand(esrLimit);
-    esrRange.expand(100);
-    fade->yAxis2->setRange(esrRange.lower - 0.05 * esrRange.size(),
-                           esrRange.upper + 0.05 * esrRange.size());
+    esrRange.expand(0);
+    fade->yAxis2->setRange(std::min(0.0, esrRange.lower), esrRange.upper + 0.25 * esrRange.size());
     const double last = numbers.isEmpty() ? 1 : numbers.constLast();
     const double first = numbers.isEmpty() ? 1 : numbers.constFirst();
     fade->xAxis->setRange(first - 0.5, std::max(last, first + 1) + 0.5);

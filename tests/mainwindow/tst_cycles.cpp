@@ -168,6 +168,13 @@ void TestCycleWindow::table()
     // t1 and t2 where U1 crosses U_a and U_b, measured current or not.
     QVERIFY(cycles[1].method.t1 && cycles[1].method.t2);
     QCOMPARE(int(tracers), 2);
+    // Part of the picture that 保存图片 saves: the crossings' colour is in it.
+    const QImage picture = w.form()->customPlot_VIT->toPixmap().toImage();
+    int methodPixels = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            methodPixels += picture.pixelColor(x, y) == QColor(200, 30, 40);
+    QVERIFY(methodPixels > 20);
     QCPRange view = w.form()->customPlot_VIT->xAxis->range();
     QVERIFY(view.lower < cycles[1].start && view.upper > cycles[1].end &&
             view.size() < 1.1 * (cycles[1].end - cycles[1].start));
