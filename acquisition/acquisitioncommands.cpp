@@ -33,6 +33,8 @@ void MainWindow::acquisitionChanged(bool running)
     ui->btn_start_collect->setEnabled(!running);
     panel->setAcquiring(running);
     updateRecordingStatus();
+    if (!running)
+        cyclesAtStop();
 }
 
 void MainWindow::redrawDue()

@@ -49,25 +49,6 @@ QString withSuffix(const QString &fileName, const QString &suffix)
                                                : fileName + QLatin1Char('.') + suffix;
 }
 
-// Asks for the file to write; null if cancelled. A name typed without an
-// extension gets the chosen filter's, before the dialog asks whether to
-// replace an existing file of that name. filters and suffixes pair up.
-QString askFileToWrite(QWidget *parent, const QString &caption, const QStringList &filters,
-                       const QStringList &suffixes)
-{
-    QFileDialog dialog(parent, caption, QString(), filters.join(QStringLiteral(";;")));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(suffixes.value(0));
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                     [&dialog, filters, suffixes](const QString &filter) {
-                         dialog.setDefaultSuffix(suffixes.value(qMax(0, filters.indexOf(filter))));
-                     });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    // The dialog of the desktop may leave the name as typed.
-    return withSuffix(dialog.selectedFiles().constFirst(), dialog.defaultSuffix());
-}
-
 // The plot at its size as the library draws it into a PNG or PDF file, read
 // back; empty if it could not be drawn.
 QByteArray plotPicture(QCustomPlot *plot, bool pdf)
@@ -89,6 +70,24 @@ QString shownName(const QString &fileName)
 }
 
 } // namespace
+
+// A name typed without an extension gets the chosen filter's before the
+// dialog asks whether to replace an existing file of that name.
+QString askFileToWrite(QWidget *parent, const QString &caption, const QStringList &filters,
+                       const QStringList &suffixes)
+{
+    QFileDialog dialog(parent, caption, QString(), filters.join(QStringLiteral(";;")));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffixes.value(0));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, filters, suffixes](const QString &filter) {
+                         dialog.setDefaultSuffix(suffixes.value(qMax(0, filters.indexOf(filter))));
+                     });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    // The dialog of the desktop may leave the name as typed.
+    return withSuffix(dialog.selectedFiles().constFirst(), dialog.defaultSuffix());
+}
 
 // The file the open command reads on the file worker: the points as the
 // graphs keep them, sized once from the file and sorted; what was read.
@@ -312,6 +311,7 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     // Whatever was read before a line that ends reading stays.
     run->store().endOpen(&loaded.opened);
     loaded.opened = {};
+    cyclesAfterOpen();
 
     plot->xAxis->setRange(0, 1); // where no shown graph has a point
     panel->showOriginal();

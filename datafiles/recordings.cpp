@@ -30,12 +30,6 @@ const QRegularExpression &recordingName()
     return name;
 }
 
-QSettings programSettings()
-{
-    const QString name = QCoreApplication::applicationName();
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, name, name);
-}
-
 // The lock beside a journal. It never goes stale by age, only when the
 // process that holds it is gone.
 std::shared_ptr<QLockFile> journalLock(const QString &journalPath)
@@ -46,6 +40,12 @@ std::shared_ptr<QLockFile> journalLock(const QString &journalPath)
 }
 
 } // namespace
+
+QSettings programSettings()
+{
+    const QString name = QCoreApplication::applicationName();
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, name, name);
+}
 
 QString recordingsFolder()
 {

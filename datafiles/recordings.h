@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,8 @@ QString recordingsFolder();
 // in the program's settings file (default 5 GB).
 qint64 recordingsSizeLimit();
 QString settingsFileName();
+// The program's settings file (an INI file per user).
+QSettings programSettings();
 constexpr double DefaultRecordingsSizeGB = 5.0;
 
 // "KorvelDAQ-yyyyMMdd-HHmmss", with "-<attempt>" from the second attempt on.

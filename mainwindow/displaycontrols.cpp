@@ -39,6 +39,7 @@ void MainWindow::on_checkBox_uv2_stateChanged(int arg1)
 void MainWindow::on_btn_clear_data_clicked()
 {
     ui->menu_cursors->setChecked(false); // the cursors go with the points
+    clearCycles();                       // before the run's own, which the table then shows
     run->clear();
     panel->resetView();
     updateRecordingStatus();

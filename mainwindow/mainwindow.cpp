@@ -14,6 +14,7 @@
 #include "app/aboutdlg.h"
 #include "app/language.h"
 #include "app/shell.h"
+#include "mainwindow/cyclewindow.h"
 #include "mainwindow/filework.h"
 #include "mainwindow/measurewindow.h"
 #include "acquisition/liverun.h"
@@ -101,6 +102,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(live, &LiveRun::memoryStopped, this, &MainWindow::memoryStopped);
 
     setUpRecording();
+    setUpCycles();
 }
 
 MainWindow::~MainWindow()
@@ -279,6 +281,8 @@ void MainWindow::on_actionLanguage_triggered()
     setInterfaceLanguage(otherLanguage(interfaceLanguage()));
     ui->retranslateUi(this);
     measureWindow->retranslate();
+    cycleWindow->retranslate();
+    showCycleNotice();
     panel->retranslate();
     ui->customPlot_VIT->replot();
     showRefusals();

@@ -10,6 +10,8 @@
 #include "acquisition/acquisitionstate.h"
 #include "mainwindow/channelstore.h"
 
+class CycleAnalyzer;
+class CycleWindow;
 class FileJobControl;
 class LiveRun;
 class FileWork;
@@ -26,6 +28,8 @@ struct FileWriteResult;
 struct LoadedFile;
 class QIODevice;
 class Ui_MainWindow;
+struct CycleResult;
+struct DataPoint;
 
 // The one window: owns the form, the live run (the task, the channel store,
 // the recording) and the plot panel that draws the store; shows what the run
@@ -60,6 +64,8 @@ public:
     const AcquisitionState &acquisitionState() const;
     // Open, save, export and the picture run there, one at a time.
     FileWork &fileWork() const { return *files; }
+    // The cycle table and its fade.
+    CycleWindow &cycleTable() const { return *cycleWindow; }
 
 signals:
     void updateData();
@@ -100,6 +106,7 @@ private slots:
     void on_menu_zoom_to_cursors_triggered();
     void on_menu_save_range_triggered();
     void on_menu_export_range_triggered();
+    void on_menu_cycles_triggered();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -161,6 +168,21 @@ private:
     void updateMeasurements();
     void placeMeasureWindow();
     void dropCopiedNotice();
+    // The cycle analysis (cyclecommands.cpp).
+    void setUpCycles();
+    void analyseCycles();
+    bool feedCyclesSince(CycleAnalyzer &analyzer, const std::array<qsizetype, 4> &counts,
+                         const DataPoint &lastU1);
+    void trackCycledPoints();
+    bool livePointsFollow();
+    void liveCyclesChanged();
+    void showLiveCycles();
+    void showCycleNotice();
+    void clearCycles();
+    void cyclesAfterOpen();
+    void cyclesAtStop();
+    void editCycleSettings();
+    void exportCycles();
 
     Ui_MainWindow *ui;
     std::unique_ptr<LiveRun> run;
@@ -181,4 +203,24 @@ private:
     bool measurePlaced = false; // the table was put beside the window once
     QString copiedNotice;       // the status message of the last copy
     std::unique_ptr<FileWork> files;
+
+    // The cycle table. The live run's analysis follows the points appended
+    // at the end; where the points held change otherwise (an open, a new
+    // setting, live points among those held), they are analysed again on the
+    // file worker, or at the stop while acquiring.
+    CycleWindow *cycleWindow = nullptr;
+    bool cyclePlaced = false;
+    bool cyclesAnalysing = false; // on the file worker, or waiting for it
+    bool cyclesBehind = false;    // analysed again at the stop
+    bool cyclesCancelled = false;
+    quint64 cycleClears = 0;
+    // The points of U1 the analysis has seen, and the time of the last: the
+    // live points follow them when they keep these in place.
+    qsizetype cycledCount = 0;
+    double cycledLastKey = 0;
 };
+
+// Asks for the file to write; null if cancelled. A name typed without an
+// extension gets the chosen filter's. filters and suffixes pair up.
+QString askFileToWrite(QWidget *parent, const QString &caption, const QStringList &filters,
+                       const QStringList &suffixes);

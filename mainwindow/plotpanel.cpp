@@ -12,7 +12,9 @@
 #include <limits>
 #include <qcustomplot.h>
 
+#include "acquisition/cycleanalysis.h"
 #include "mainwindow/channelstore.h"
+#include "mainwindow/cycledrawing.h"
 #include "mainwindow/lodgraph.h"
 #include "mainwindow/plotoverlay.h"
 #include "mainwindow/plotsetup.h"
@@ -42,7 +44,8 @@ PlotPanel::PlotPanel(QCustomPlot *plot, ChannelStore &store, QWidget *window)
       graphI(LodGraph::addTo(plot, store, ChannelI)),
       graphT(LodGraph::addTo(plot, store, ChannelT)),
       graphU2(LodGraph::addTo(plot, store, ChannelU2)), overlay(new PlotOverlay(plot)),
-      cursors(std::make_unique<PlotCursors>(plot)), draggable{cursors.get()}
+      cursors(std::make_unique<PlotCursors>(plot)), draggable{cursors.get()},
+      cycleItems(std::make_unique<CycleDrawing>(plot))
 {
     for (int c = 0; c < ChannelCount; ++c)
         channelGraph(c)->setPen(channelPen(c));
@@ -306,6 +309,16 @@ void PlotPanel::zoomToCursors()
     // A margin keeps the two lines and their labels in sight.
     const double margin = std::abs(b - a) * 0.03;
     plot->xAxis->setRange(std::min(a, b) - margin, std::max(a, b) + margin);
+    plot->replot();
+}
+
+void PlotPanel::showCycle(const CycleResult *cycle, bool zoom)
+{
+    cycleItems->show(cycle);
+    if (cycle && zoom && cycle->end > cycle->start) {
+        const double margin = (cycle->end - cycle->start) * 0.03;
+        plot->xAxis->setRange(cycle->start - margin, cycle->end + margin);
+    }
     plot->replot();
 }
 

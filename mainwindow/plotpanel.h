@@ -8,6 +8,8 @@
 #include "mainwindow/plotcursors.h"
 
 class ChannelStore;
+class CycleDrawing;
+struct CycleResult;
 class PlotOverlay;
 class QCPGraph;
 class QCPRange;
@@ -57,6 +59,11 @@ public:
     double cursorTime(PlotCursors::Which which) const { return cursors->time(which); }
     // The time axis to the span between the cursors, with a small margin.
     void zoomToCursors();
+
+    // Draws how cycle was measured (null clears); with zoom, the time axis
+    // goes to the cycle with a small margin.
+    void showCycle(const CycleResult *cycle, bool zoom = true);
+    const CycleDrawing &cycleDrawing() const { return *cycleItems; }
 
     // From the plot's own mouse signals; run before its drag and selection.
     void onPlotMousePress(QMouseEvent *event);
@@ -120,4 +127,6 @@ private:
     LineRef draggedLine;
     QPointF clickPos;
     bool clickPending = false;
+    // The method of the cycle selected in the cycle table.
+    std::unique_ptr<CycleDrawing> cycleItems;
 };

@@ -546,6 +546,38 @@ The next start tries again.</translation>
         <source>已取消打开 %1，未读入任何点</source>
         <translation>Opening %1 cancelled; no points were read in</translation>
     </message>
+    <message>
+        <source>循环分析</source>
+        <translation>Cycle analysis</translation>
+    </message>
+    <message>
+        <source>循环表已复制</source>
+        <translation>Cycle table copied</translation>
+    </message>
+    <message>
+        <source>正在分析已有的点，完成后表格随之更新。</source>
+        <translation>Analysing the points held; the table follows when done.</translation>
+    </message>
+    <message>
+        <source>新采集的点落在已有的点之间，实时分析无法跟随：停止采集后，表格将按全部点重新分析。</source>
+        <translation>New points fall among the points held, which the live analysis cannot follow: the table is analysed again from all points when acquisition stops.</translation>
+    </message>
+    <message>
+        <source>分析已取消：表格不含此前已有的点。在“设置…”中按“确定”可重新分析。</source>
+        <translation>Analysis cancelled: the table leaves out the points held before. OK in &quot;Settings…&quot; analyses them again.</translation>
+    </message>
+    <message>
+        <source>正在分析循环</source>
+        <translation>Analysing cycles</translation>
+    </message>
+    <message>
+        <source>导出循环分析</source>
+        <translation>Export cycle analysis</translation>
+    </message>
+    <message>
+        <source>已将循环表导出到 %1</source>
+        <translation>Cycle table exported to %1</translation>
+    </message>
 </context>
 <context>
     <name>FileWork</name>
@@ -631,6 +663,435 @@ The next start tries again.</translation>
     <message>
         <source>量</source>
         <translation>Quantity</translation>
+    </message>
+</context>
+<context>
+    <name>CycleDrawing</name>
+    <message>
+        <source>充电</source>
+        <translation>Charge</translation>
+    </message>
+    <message>
+        <source>保持</source>
+        <translation>Hold</translation>
+    </message>
+    <message>
+        <source>放电</source>
+        <translation>Discharge</translation>
+    </message>
+    <message>
+        <source>静置</source>
+        <translation>Rest</translation>
+    </message>
+</context>
+<context>
+    <name>CycleSettingsDlg</name>
+    <message>
+        <source>循环分析设置</source>
+        <translation>Cycle analysis settings</translation>
+    </message>
+    <message>
+        <source>额定电压 UR (V)</source>
+        <translation>Rated voltage UR (V)</translation>
+    </message>
+    <message>
+        <source>0 = 自动：取找到的最高保持电压</source>
+        <translation>0 = automatic: the highest hold voltage found</translation>
+    </message>
+    <message>
+        <source>上限 U_a / UR</source>
+        <translation>Upper level U_a / UR</translation>
+    </message>
+    <message>
+        <source>恒流电容的上交点，0 到 1 之间，高于下限</source>
+        <translation>Upper crossing of the constant-current capacitance, between 0 and 1, above the lower level</translation>
+    </message>
+    <message>
+        <source>下限 U_b / UR</source>
+        <translation>Lower level U_b / UR</translation>
+    </message>
+    <message>
+        <source>恒流电容的下交点，0 到 1 之间，低于上限</source>
+        <translation>Lower crossing of the constant-current capacitance, between 0 and 1, below the upper level</translation>
+    </message>
+    <message>
+        <source>电流阈值 (A)</source>
+        <translation>Current threshold (A)</translation>
+    </message>
+    <message>
+        <source>|I| 从此值起算作有电流；0 = 自动：最大 |I| 的 5 %</source>
+        <translation>|I| from this value on counts as current flowing; 0 = automatic: 5 % of the largest |I|</translation>
+    </message>
+    <message>
+        <source>最短阶段 (s)</source>
+        <translation>Shortest phase (s)</translation>
+    </message>
+    <message>
+        <source>更短的阶段算入相邻的阶段</source>
+        <translation>Shorter phases belong to their neighbours</translation>
+    </message>
+    <message>
+        <source>拟合延迟 (s)</source>
+        <translation>Fit delay (s)</translation>
+    </message>
+    <message>
+        <source>从电流切换到 ESR 拟合窗口开始的时间</source>
+        <translation>Time from the current switch to the start of the ESR fit window</translation>
+    </message>
+    <message>
+        <source>拟合长度 (s)</source>
+        <translation>Fit length (s)</translation>
+    </message>
+    <message>
+        <source>ESR 拟合窗口的长度</source>
+        <translation>Length of the ESR fit window</translation>
+    </message>
+    <message>
+        <source>回升延迟 (s)</source>
+        <translation>Rebound delay (s)</translation>
+    </message>
+    <message>
+        <source>放电结束后测量电压回升的时间</source>
+        <translation>Time after the end of the discharge at which the rebound is measured</translation>
+    </message>
+    <message>
+        <source>参考循环</source>
+        <translation>Reference cycle</translation>
+    </message>
+    <message>
+        <source>循环编号（从 1 起）；0 = 第一个完整的循环</source>
+        <translation>Cycle number (from 1); 0 = the first full cycle</translation>
+    </message>
+    <message>
+        <source>电容衰减限值 (%)</source>
+        <translation>Capacitance fade limit (%)</translation>
+    </message>
+    <message>
+        <source>电容比参考循环低这么多即为寿命终止</source>
+        <translation>Capacitance this far below the reference cycle&apos;s means end of life</translation>
+    </message>
+    <message>
+        <source>ESR 上升限值 (倍)</source>
+        <translation>ESR rise limit (times)</translation>
+    </message>
+    <message>
+        <source>ESR 达到参考循环的这么多倍即为寿命终止</source>
+        <translation>ESR this many times the reference cycle&apos;s means end of life</translation>
+    </message>
+    <message>
+        <source>循环起点</source>
+        <translation>Cycles start with</translation>
+    </message>
+    <message>
+        <source>充电</source>
+        <translation>Charge</translation>
+    </message>
+    <message>
+        <source>放电</source>
+        <translation>Discharge</translation>
+    </message>
+    <message>
+        <source>当前使用 %1 %2</source>
+        <translation>In force: %1 %2</translation>
+    </message>
+    <message>
+        <source>当前尚未确定</source>
+        <translation>Not found yet</translation>
+    </message>
+    <message>
+        <source>请输入一个整数</source>
+        <translation>Enter a whole number</translation>
+    </message>
+    <message>
+        <source>请输入一个数字</source>
+        <translation>Enter a number</translation>
+    </message>
+    <message>
+        <source>不能小于 0</source>
+        <translation>must not be below 0</translation>
+    </message>
+    <message>
+        <source>必须大于 0</source>
+        <translation>must be above 0</translation>
+    </message>
+    <message>
+        <source>须满足 0 &lt; 下限 &lt; 上限 &lt; 1</source>
+        <translation>needs 0 &lt; lower &lt; upper &lt; 1</translation>
+    </message>
+    <message>
+        <source>须在 0 到 100 之间</source>
+        <translation>must lie between 0 and 100</translation>
+    </message>
+    <message>
+        <source>须大于 1</source>
+        <translation>must be above 1</translation>
+    </message>
+    <message>
+        <source>%1：%2。</source>
+        <translation>%1: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>CycleWindow</name>
+    <message>
+        <source>充电
+(s)</source>
+        <translation>Charge
+(s)</translation>
+    </message>
+    <message>
+        <source>保持
+(s)</source>
+        <translation>Hold
+(s)</translation>
+    </message>
+    <message>
+        <source>放电
+(s)</source>
+        <translation>Discharge
+(s)</translation>
+    </message>
+    <message>
+        <source>静置
+(s)</source>
+        <translation>Rest
+(s)</translation>
+    </message>
+    <message>
+        <source>充电结束 U1
+(V)</source>
+        <translation>U1 end of charge
+(V)</translation>
+    </message>
+    <message>
+        <source>放电结束 U1
+(V)</source>
+        <translation>U1 end of discharge
+(V)</translation>
+    </message>
+    <message>
+        <source>充入电荷 Q
+(C)</source>
+        <translation>Q in
+(C)</translation>
+    </message>
+    <message>
+        <source>放出电荷 Q
+(C)</source>
+        <translation>Q out
+(C)</translation>
+    </message>
+    <message>
+        <source>充入能量 E
+(J)</source>
+        <translation>E in
+(J)</translation>
+    </message>
+    <message>
+        <source>放出能量 E
+(J)</source>
+        <translation>E out
+(J)</translation>
+    </message>
+    <message>
+        <source>库仑效率
+(%)</source>
+        <translation>Coulombic efficiency
+(%)</translation>
+    </message>
+    <message>
+        <source>能量效率
+(%)</source>
+        <translation>Energy efficiency
+(%)</translation>
+    </message>
+    <message>
+        <source>恒流电容 C
+(F)</source>
+        <translation>C constant current
+(F)</translation>
+    </message>
+    <message>
+        <source>能量法电容 C
+(F)</source>
+        <translation>C energy
+(F)</translation>
+    </message>
+    <message>
+        <source>充电电容 C
+(F)</source>
+        <translation>C charge
+(F)</translation>
+    </message>
+    <message>
+        <source>ESR 压降法
+(Ω)</source>
+        <translation>ESR IR drop
+(Ω)</translation>
+    </message>
+    <message>
+        <source>ESR 回升法
+(Ω)</source>
+        <translation>ESR rebound
+(Ω)</translation>
+    </message>
+    <message>
+        <source>T 最低
+(°C)</source>
+        <translation>T min
+(°C)</translation>
+    </message>
+    <message>
+        <source>T 最高
+(°C)</source>
+        <translation>T max
+(°C)</translation>
+    </message>
+    <message>
+        <source>T 平均
+(°C)</source>
+        <translation>T mean
+(°C)</translation>
+    </message>
+    <message>
+        <source>U2 平均
+(V)</source>
+        <translation>U2 mean
+(V)</translation>
+    </message>
+    <message>
+        <source>ΔC
+(%)</source>
+        <translation>ΔC
+(%)</translation>
+    </message>
+    <message>
+        <source>ΔESR
+(%)</source>
+        <translation>ΔESR
+(%)</translation>
+    </message>
+    <message>
+        <source>数据截断了这个循环</source>
+        <translation>The data cuts this cycle</translation>
+    </message>
+    <message>
+        <source>这个循环没有该方法所需的阶段</source>
+        <translation>The cycle lacks the phase this method needs</translation>
+    </message>
+    <message>
+        <source>该阶段的电流未测量（读数为 0）</source>
+        <translation>The current of that phase is not measured (reads 0)</translation>
+    </message>
+    <message>
+        <source>放电未到达 U_b（或开始时已低于 U_a）</source>
+        <translation>The discharge never reaches U_b (or starts below U_a)</translation>
+    </message>
+    <message>
+        <source>该阶段或窗口内的点太少</source>
+        <translation>Too few points in the phase or window</translation>
+    </message>
+    <message>
+        <source>窗口内有非数值 (NaN)</source>
+        <translation>Values that are not numbers (NaN) inside the window</translation>
+    </message>
+    <message>
+        <source>没有参考循环，或参考循环缺少此值</source>
+        <translation>No reference cycle, or the reference lacks this figure</translation>
+    </message>
+    <message>
+        <source>电压差或电流差为零</source>
+        <translation>A voltage or current difference of zero</translation>
+    </message>
+    <message>
+        <source>寿命终止</source>
+        <translation>End of life</translation>
+    </message>
+    <message>
+        <source>合格</source>
+        <translation>Pass</translation>
+    </message>
+    <message>
+        <source>循环分析</source>
+        <translation>Cycle analysis</translation>
+    </message>
+    <message>
+        <source>设置…</source>
+        <translation>Settings…</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>导出…</source>
+        <translation>Export…</translation>
+    </message>
+    <message>
+        <source>编号</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>开始
+(s)</source>
+        <translation>Start
+(s)</translation>
+    </message>
+    <message>
+        <source>判定</source>
+        <translation>Pass/fail</translation>
+    </message>
+    <message>
+        <source>%1（参考）</source>
+        <translation>%1 (ref.)</translation>
+    </message>
+    <message>
+        <source>不完整的循环：数据截断了它，不计入衰减图</source>
+        <translation>Partial cycle: the data cuts it; left out of the fade</translation>
+    </message>
+    <message>
+        <source>参考循环：ΔC、ΔESR 与寿命判定以它为准</source>
+        <translation>Reference cycle: ΔC, ΔESR and the end of life are measured against it</translation>
+    </message>
+    <message>
+        <source>C（恒流）/ 参考</source>
+        <translation>C (constant current) / reference</translation>
+    </message>
+    <message>
+        <source>C（充电）/ 参考</source>
+        <translation>C (charge) / reference</translation>
+    </message>
+    <message>
+        <source>ESR / 参考（右轴）</source>
+        <translation>ESR / reference (right axis)</translation>
+    </message>
+    <message>
+        <source>能量效率</source>
+        <translation>Energy efficiency</translation>
+    </message>
+    <message>
+        <source>循环</source>
+        <translation>Cycle</translation>
+    </message>
+    <message>
+        <source>C / 参考，能量效率 (%)</source>
+        <translation>C / reference, energy efficiency (%)</translation>
+    </message>
+    <message>
+        <source>ESR / 参考 (%)</source>
+        <translation>ESR / reference (%)</translation>
+    </message>
+    <message>
+        <source>C 寿命限值</source>
+        <translation>C end-of-life limit</translation>
+    </message>
+    <message>
+        <source>ESR 寿命限值</source>
+        <translation>ESR end-of-life limit</translation>
+    </message>
+    <message>
+        <source>参考</source>
+        <translation>Reference</translation>
     </message>
 </context>
 </TS>

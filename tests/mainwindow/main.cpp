@@ -7,6 +7,7 @@ int runPlotControlTests(int argc, char **argv);
 int runMemoryGuardTests(int argc, char **argv);
 int runMeasurementTests(int argc, char **argv);
 int runFileCommandsTest(int argc, char **argv);
+int runCycleWindowTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -19,5 +20,6 @@ int main(int argc, char **argv)
     failures += runMemoryGuardTests(argc, argv);
     failures += runMeasurementTests(argc, argv);
     failures += runFileCommandsTest(argc, argv);
+    failures += runCycleWindowTests(argc, argv);
     return failures;
 }
