@@ -120,9 +120,37 @@ void LiveRun::processBlock(const SampleBlock &volts, double elapsed)
                                    temperatureScale(temperatureMin, temperatureMax));
     livePointsKept += kept.keys.size();
     channels.append(kept);
+    if (limitWatch.active())
+        checkLimits(kept);
     // The recording gets the lists themselves; its writer puts them on disk.
     recording->add(std::move(kept));
     emit pointsAdded();
+}
+
+void LiveRun::checkLimits(const SampleBlock &kept)
+{
+    limitEvents.clear();
+    limitWatch.check(kept, limitEvents);
+    bool stopNow = false;
+    for (const LimitEvent &e : limitEvents) {
+        const Limit &limit = limitWatch.limits()[std::size_t(e.channel)];
+        const auto change = e.kind == LimitEvent::High  ? EventLog::LimitChange::High
+                            : e.kind == LimitEvent::Low ? EventLog::LimitChange::Low
+                                                        : EventLog::LimitChange::Normal;
+        const double crossed =
+            e.kind == LimitEvent::Low ? limit.low.value_or(0) : limit.high.value_or(0);
+        events.limitChange(change, e.channel, crossed, e.time, e.value);
+        stopNow |= e.kind != LimitEvent::Normal && (limit.actions & Limit::Stop);
+        emit limitChanged(e);
+    }
+    // After the block is in the store and the recording: a normal stop.
+    if (stopNow)
+        QMetaObject::invokeMethod(this, &LiveRun::stop, Qt::QueuedConnection);
+}
+
+void LiveRun::acknowledgeLimit(int channel)
+{
+    events.limitChange(EventLog::LimitChange::Acknowledged, channel, 0, 0, 0);
 }
 
 void LiveRun::startNewRecording()
@@ -135,6 +163,7 @@ void LiveRun::clear()
 {
     startNewRecording();
     channels.clear(); // gives the memory of a long run back
+    limitWatch.reset();
     events.dataCleared({channels.count(ChannelU1), channels.count(ChannelI),
                         channels.count(ChannelT), channels.count(ChannelU2)});
     memoryGuard.outlookChanged();

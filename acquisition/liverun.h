@@ -13,6 +13,7 @@
 #include "acquisition/blockreceiver.h"
 #include "acquisition/clockcheck.h"
 #include "acquisition/daqtask.h"
+#include "acquisition/limitwatch.h"
 #include "app/eventlog.h"
 #include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
@@ -67,6 +68,14 @@ public:
     double maxTemp() const { return temperatureMax; }
     void setTemperatureLimits(double minTemp, double maxTemp);
 
+    // The limits watched on every kept point; a change starts every channel
+    // normal. Transitions are logged and signalled; a limit whose actions
+    // include Stop stops acquisition when it goes into alarm.
+    void setLimits(const LimitSettings &limits) { limitWatch.setLimits(limits); }
+    const LimitWatch &limits() const { return limitWatch; }
+    // The user saw the alarm on channel: logged.
+    void acknowledgeLimit(int channel);
+
     ChannelStore &store() { return channels; }
     const ChannelStore &store() const { return channels; }
     Recorder &recorder() { return *recording; }
@@ -103,6 +112,8 @@ signals:
     void memoryStopped(qint64 budget);
     // The card ended the run with an error; the data stays.
     void cardEnded(const QString &reason);
+    // A watched limit went into alarm or back to normal.
+    void limitChanged(const LimitEvent &event);
     // The recording started, was assembled or stopped being written.
     void recordingChanged();
 
@@ -112,6 +123,7 @@ private:
     void beginMemoryWatch();
     void watchMemory();
     void watchCardClock();
+    void checkLimits(const SampleBlock &kept);
 
     AcquisitionState acquisition;
     EventLog events; // before daq: the task's destruction logs its stop
@@ -124,6 +136,9 @@ private:
     int keepInterval = 10;
     double temperatureMin = 400;
     double temperatureMax = 3600;
+
+    LimitWatch limitWatch;
+    std::vector<LimitEvent> limitEvents;
 
     MemoryGuard memoryGuard;
     QElapsedTimer memoryClock;
