@@ -60,10 +60,19 @@ void LimitWatch::check(const SampleBlock &kept, std::vector<LimitEvent> &events)
         const double *factor = c == LimitPower ? lists[ChannelI] : nullptr;
         // Most blocks change nothing: a pass for the extremes decides.
         double lo = INFINITY, hi = -INFINITY;
-        for (qsizetype k = 0; k < n; ++k) {
-            const double v = factor ? values[k] * factor[k] : values[k] * scale;
-            lo = v < lo ? v : lo; // NaN never counts
-            hi = v > hi ? v : hi;
+        if (factor) {
+            for (qsizetype k = 0; k < n; ++k) {
+                const double v = values[k] * factor[k];
+                lo = v < lo ? v : lo; // NaN never counts
+                hi = v > hi ? v : hi;
+            }
+        } else {
+            for (qsizetype k = 0; k < n; ++k) {
+                lo = values[k] < lo ? values[k] : lo;
+                hi = values[k] > hi ? values[k] : hi;
+            }
+            lo *= scale;
+            hi *= scale;
         }
         bool quiet = false;
         if (w.state == LimitEvent::Normal)
