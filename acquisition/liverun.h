@@ -15,6 +15,7 @@
 #include "acquisition/daqtask.h"
 #include "acquisition/limitwatch.h"
 #include "app/eventlog.h"
+#include "datafiles/runnotes.h"
 #include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
 
@@ -76,6 +77,19 @@ public:
     // The user saw the alarm on channel: logged.
     void acknowledgeLimit(int channel);
 
+    // What the data held was and what happened during it: the run
+    // information, the markers and the limit alarms. Each change goes to the
+    // recording beside its data file. A clear keeps the run information and
+    // drops the rest, as it drops the points.
+    const RunNotes &notes() const { return runNotes; }
+    void setRunInfo(const RunInfo &info);
+    // Returns the new marker's index (markers are kept in time order).
+    int addMarker(double time, const QString &text);
+    void changeMarker(int index, const Marker &marker);
+    void removeMarker(int index);
+    // An opened file's notes join those held.
+    void addNotes(const RunNotes &notes);
+
     ChannelStore &store() { return channels; }
     const ChannelStore &store() const { return channels; }
     Recorder &recorder() { return *recording; }
@@ -114,6 +128,7 @@ signals:
     void cardEnded(const QString &reason);
     // A watched limit went into alarm or back to normal.
     void limitChanged(const LimitEvent &event);
+    void notesChanged();
     // The recording started, was assembled or stopped being written.
     void recordingChanged();
 
@@ -124,6 +139,7 @@ private:
     void watchMemory();
     void watchCardClock();
     void checkLimits(const SampleBlock &kept);
+    void notesEdited();
 
     AcquisitionState acquisition;
     EventLog events; // before daq: the task's destruction logs its stop
@@ -137,6 +153,7 @@ private:
     double temperatureMin = 400;
     double temperatureMax = 3600;
 
+    RunNotes runNotes;
     LimitWatch limitWatch;
     std::vector<LimitEvent> limitEvents;
 
