@@ -197,8 +197,8 @@ int LiveRun::addMarker(double time, const QString &text)
 
 void LiveRun::changeMarker(int index, const Marker &marker)
 {
-    runNotes.markers.erase(runNotes.markers.begin() + index);
-    addMarker(marker.time, marker.text);
+    runNotes.markers[std::size_t(index)] = marker; // in place: a drag keeps its index
+    notesEdited();
 }
 
 void LiveRun::removeMarker(int index)

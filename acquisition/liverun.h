@@ -83,7 +83,8 @@ public:
     // drops the rest, as it drops the points.
     const RunNotes &notes() const { return runNotes; }
     void setRunInfo(const RunInfo &info);
-    // Returns the new marker's index (markers are kept in time order).
+    // Returns the new marker's index (a new marker goes in time order; a
+    // changed one keeps its place).
     int addMarker(double time, const QString &text);
     void changeMarker(int index, const Marker &marker);
     void removeMarker(int index);

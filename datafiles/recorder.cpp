@@ -212,7 +212,8 @@ struct Recorder::Private
     // Writer thread only.
     Current current;
     QByteArray notes; // the companion's bytes; empty: none
-    bool notesWritten = true;
+    bool notesDirty = false;
+    Clock::time_point lastNotesWrite;
     QByteArray pending;
     qint64 pendingPoints = 0;
     bool unsynced = false;
@@ -445,6 +446,8 @@ void Recorder::Private::writerLoop()
         const Clock::time_point now = Clock::now();
         if (unsynced && now - lastSync >= syncInterval)
             sync();
+        if (notesDirty && (quit || paused || now - lastNotesWrite >= syncInterval))
+            writeNotes();
         if (current.active() && now - lastHousekeeping >= housekeepingInterval) {
             lastHousekeeping = now;
             assembler->post([this] { keepFolderInLimit(); });
@@ -477,6 +480,8 @@ void Recorder::Private::handle(Item &item)
         assemble(false);
         return;
     case Item::Finish:
+        if (notesDirty)
+            writeNotes();
         paused = false;
         assemble(true);
         ++finished;
@@ -484,6 +489,8 @@ void Recorder::Private::handle(Item &item)
             assembler->post([this] { markUnfinishedEnded(); });
         return;
     case Item::Barrier:
+        if (notesDirty)
+            writeNotes();
         catchUpWhilePaused();
         writePending();
         if (unsynced)
@@ -492,7 +499,7 @@ void Recorder::Private::handle(Item &item)
         return;
     case Item::Notes:
         notes = std::move(item.notes);
-        writeNotes();
+        notesDirty = true; // written below, at most twice a second
         return;
     case Item::Overflow:
         // The points before it are in the journal; the GUI thread said why.
@@ -519,13 +526,15 @@ void Recorder::Private::open(const QDateTime &start)
     }
     unsynced = true;
     syncFolder(folder); // the new journal's name survives a power cut too
-    writeNotes();
+    notesDirty = !notes.isEmpty();
     lastHousekeeping = Clock::now();
     assembler->post([this] { keepFolderInLimit(); });
 }
 
 void Recorder::Private::writeNotes()
 {
+    notesDirty = false;
+    lastNotesWrite = Clock::now();
     if (!current.active())
         return;
     const QString path = notesPathFor(current.dataPath);

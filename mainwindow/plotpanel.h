@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mainwindow/plotcursors.h"
+#include "mainwindow/plotmarkers.h"
 
 class ChannelStore;
 class PlotOverlay;
@@ -57,6 +58,9 @@ public:
     double cursorTime(PlotCursors::Which which) const { return cursors->time(which); }
     // The time axis to the span between the cursors, with a small margin.
     void zoomToCursors();
+
+    // The markers, dragged like the cursors.
+    PlotMarkers &markers() { return *markerLines; }
 
     // From the plot's own mouse signals; run before its drag and selection.
     void onPlotMousePress(QMouseEvent *event);
@@ -115,6 +119,7 @@ private:
     // arrow keys move, the one being dragged and a press that may still
     // become a click.
     std::unique_ptr<PlotCursors> cursors;
+    std::unique_ptr<PlotMarkers> markerLines;
     std::vector<VerticalLines *> draggable;
     LineRef steppedLine;
     LineRef draggedLine;

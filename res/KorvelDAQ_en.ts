@@ -205,6 +205,14 @@ The data recorded so far is kept and can be saved; save and clear it before star
         <translation>Sample must be 1, 10, 100 or 1000. %1 stays in force.</translation>
     </message>
     <message>
+        <source>添加标记</source>
+        <translation>Add marker</translation>
+    </message>
+    <message>
+        <source>标记的文字（按 Enter 确认）：</source>
+        <translation>Marker text (Enter confirms):</translation>
+    </message>
+    <message>
         <source>无法保存 %1：%2</source>
         <translation>Could not save %1: %2</translation>
     </message>
