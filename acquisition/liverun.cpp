@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <climits>
 
 #include "datafiles/recorder.h"
@@ -37,6 +38,10 @@ LiveRun::LiveRun(const QString &folder, qint64 sizeLimit, QObject *parent)
     connect(recording.get(), &Recorder::recoveryFailed, this,
             [this](const QString &file, const QString &reason) {
                 events.recordingProblem(EventLog::RecordingProblem::RecoveryError, file, reason);
+            });
+    connect(recording.get(), &Recorder::notesFailed, this,
+            [this](const QString &file, const QString &reason) {
+                events.recordingProblem(EventLog::RecordingProblem::WriteError, file, reason);
             });
     connect(recording.get(), &Recorder::journalKept, this, [this](const QString &kept) {
         events.recordingProblem(EventLog::RecordingProblem::JournalKept, kept,
@@ -125,9 +130,98 @@ void LiveRun::processBlock(const SampleBlock &volts, double elapsed)
     livePointsKept += kept.keys.size();
     channels.append(kept);
     cycleAnalyzer.feed(kept);
+    if (limitWatch.active())
+        checkLimits(kept);
     // The recording gets the lists themselves; its writer puts them on disk.
     recording->add(std::move(kept));
     emit pointsAdded();
+}
+
+void LiveRun::checkLimits(const SampleBlock &kept)
+{
+    limitEvents.clear();
+    limitWatch.check(kept, limitEvents);
+    bool stopNow = false;
+    for (const LimitEvent &e : limitEvents) {
+        const Limit &limit = limitWatch.limits()[std::size_t(e.channel)];
+        const auto change = e.kind == LimitEvent::High  ? EventLog::LimitChange::High
+                            : e.kind == LimitEvent::Low ? EventLog::LimitChange::Low
+                                                        : EventLog::LimitChange::Normal;
+        const double crossed =
+            e.kind == LimitEvent::Low ? limit.low.value_or(0) : limit.high.value_or(0);
+        events.limitChange(change, e.channel, crossed, e.time, e.value);
+        runNotes.alarms.push_back({e.time, e.channel, AlarmRecord::Change(e.kind), crossed, e.value,
+                                   QDateTime::currentMSecsSinceEpoch()});
+        if (e.kind != LimitEvent::Normal && (limit.actions & Limit::Mark)) {
+            static const char *const names[LimitChannelCount] = {"U1", "I", "T", "U2", "P"};
+            addMarker(e.time, QString::fromLatin1(names[e.channel]) +
+                                  (e.kind == LimitEvent::High ? QStringLiteral(" > ")
+                                                              : QStringLiteral(" < ")) +
+                                  QString::number(crossed));
+        }
+        stopNow |= e.kind != LimitEvent::Normal && (limit.actions & Limit::Stop);
+        emit limitChanged(e);
+    }
+    if (!limitEvents.empty())
+        notesEdited();
+    // After the block is in the store and the recording: a normal stop.
+    if (stopNow)
+        QMetaObject::invokeMethod(this, &LiveRun::stop, Qt::QueuedConnection);
+}
+
+void LiveRun::acknowledgeLimit(int channel)
+{
+    events.limitChange(EventLog::LimitChange::Acknowledged, channel, 0, 0, 0);
+    const std::optional<double> time = channels.lastKey();
+    runNotes.alarms.push_back({time.value_or(0), channel, AlarmRecord::Acknowledged, 0, 0,
+                               QDateTime::currentMSecsSinceEpoch()});
+    notesEdited();
+}
+
+void LiveRun::notesEdited()
+{
+    recording->setNotes(runNotes.empty() ? QByteArray() : writeRunNotes(runNotes));
+    emit notesChanged();
+}
+
+void LiveRun::setRunInfo(const RunInfo &info)
+{
+    runNotes.info = info;
+    notesEdited();
+}
+
+int LiveRun::addMarker(double time, const QString &text)
+{
+    const auto at = std::upper_bound(runNotes.markers.begin(), runNotes.markers.end(), time,
+                                     [](double t, const Marker &m) { return t < m.time; });
+    const int index = int(at - runNotes.markers.begin());
+    runNotes.markers.insert(at, {time, text});
+    notesEdited();
+    return index;
+}
+
+void LiveRun::changeMarker(int index, const Marker &marker)
+{
+    runNotes.markers[std::size_t(index)] = marker; // in place: a drag keeps its index
+    notesEdited();
+}
+
+void LiveRun::removeMarker(int index)
+{
+    runNotes.markers.erase(runNotes.markers.begin() + index);
+    notesEdited();
+}
+
+void LiveRun::addNotes(const RunNotes &notes)
+{
+    if (runNotes.info == RunInfo{})
+        runNotes.info = notes.info;
+    for (const Marker &m : notes.markers)
+        runNotes.markers.push_back(m);
+    std::stable_sort(runNotes.markers.begin(), runNotes.markers.end(),
+                     [](const Marker &a, const Marker &b) { return a.time < b.time; });
+    runNotes.alarms.insert(runNotes.alarms.end(), notes.alarms.begin(), notes.alarms.end());
+    notesEdited();
 }
 
 void LiveRun::startNewRecording()
@@ -141,6 +235,10 @@ void LiveRun::clear()
     startNewRecording();
     channels.clear(); // gives the memory of a long run back
     setCycles(CycleAnalyzer(cycleAnalyzer.settings()));
+    limitWatch.reset();
+    runNotes.markers.clear();
+    runNotes.alarms.clear();
+    notesEdited();
     events.dataCleared({channels.count(ChannelU1), channels.count(ChannelI),
                         channels.count(ChannelT), channels.count(ChannelU2)});
     memoryGuard.outlookChanged();

@@ -14,7 +14,9 @@
 #include "acquisition/clockcheck.h"
 #include "acquisition/cycleanalysis.h"
 #include "acquisition/daqtask.h"
+#include "acquisition/limitwatch.h"
 #include "app/eventlog.h"
+#include "datafiles/runnotes.h"
 #include "mainwindow/channelstore.h"
 #include "mainwindow/memoryguard.h"
 
@@ -74,6 +76,27 @@ public:
     void setCycles(CycleAnalyzer analyzer);
     // Settings for the analysis: starts it again, empty.
     void setCycleSettings(const CycleSettings &settings);
+    // The limits watched on every kept point; a change starts every channel
+    // normal. Transitions are logged and signalled; a limit whose actions
+    // include Stop stops acquisition when it goes into alarm.
+    void setLimits(const LimitSettings &limits) { limitWatch.setLimits(limits); }
+    const LimitWatch &limits() const { return limitWatch; }
+    // The user saw the alarm on channel: logged.
+    void acknowledgeLimit(int channel);
+
+    // What the data held was and what happened during it: the run
+    // information, the markers and the limit alarms. Each change goes to the
+    // recording beside its data file. A clear keeps the run information and
+    // drops the rest, as it drops the points.
+    const RunNotes &notes() const { return runNotes; }
+    void setRunInfo(const RunInfo &info);
+    // Returns the new marker's index (a new marker goes in time order; a
+    // changed one keeps its place).
+    int addMarker(double time, const QString &text);
+    void changeMarker(int index, const Marker &marker);
+    void removeMarker(int index);
+    // An opened file's notes join those held.
+    void addNotes(const RunNotes &notes);
 
     ChannelStore &store() { return channels; }
     const ChannelStore &store() const { return channels; }
@@ -111,6 +134,9 @@ signals:
     void memoryStopped(qint64 budget);
     // The card ended the run with an error; the data stays.
     void cardEnded(const QString &reason);
+    // A watched limit went into alarm or back to normal.
+    void limitChanged(const LimitEvent &event);
+    void notesChanged();
     // The recording started, was assembled or stopped being written.
     void recordingChanged();
     // The cycles changed: at most once per redraw beat while they grow, and
@@ -123,6 +149,8 @@ private:
     void beginMemoryWatch();
     void watchMemory();
     void watchCardClock();
+    void checkLimits(const SampleBlock &kept);
+    void notesEdited();
 
     AcquisitionState acquisition;
     EventLog events; // before daq: the task's destruction logs its stop
@@ -137,6 +165,10 @@ private:
     int keepInterval = 10;
     double temperatureMin = 400;
     double temperatureMax = 3600;
+
+    RunNotes runNotes;
+    LimitWatch limitWatch;
+    std::vector<LimitEvent> limitEvents;
 
     MemoryGuard memoryGuard;
     QElapsedTimer memoryClock;

@@ -67,6 +67,12 @@ void EventLog::recordingProblem(RecordingProblem problem, const QString &file,
                  recordingProblemLine(QDateTime::currentMSecsSinceEpoch(), problem, file, reason));
 }
 
+void EventLog::limitChange(LimitChange change, int channel, double limit, double time, double value)
+{
+    writeLogLine(errorLog, limitChangeLine(QDateTime::currentMSecsSinceEpoch(), change, channel,
+                                           limit, time, value));
+}
+
 void EventLog::temperatureLimitSet(TemperatureLimit limit, double value)
 {
     writeLogLine(dataLog, temperatureLimitLine(limit, value));
@@ -120,6 +126,29 @@ std::string EventLog::recordingProblemLine(qint64 nowMs, RecordingProblem proble
                                                      : u"    recording journal kept\uFF1A ";
     return utf8(QString::number(nowMs) + QString::fromUtf16(what) + QDir::toNativeSeparators(file) +
                 QStringLiteral("  ") + reason + QStringLiteral("  "));
+}
+
+std::string EventLog::limitChangeLine(qint64 nowMs, LimitChange change, int channel, double limit,
+                                      double time, double value)
+{
+    static const char *const names[5] = {"U1", "I", "T", "U2", "P"};
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line << nowMs;
+    switch (change) {
+    case LimitChange::High:
+        line << "    limit alarm\xEF\xBC\x9A " << names[channel] << " > " << limit;
+        break;
+    case LimitChange::Low:
+        line << "    limit alarm\xEF\xBC\x9A " << names[channel] << " < " << limit;
+        break;
+    case LimitChange::Normal: line << "    limit normal\xEF\xBC\x9A " << names[channel]; break;
+    case LimitChange::Acknowledged:
+        line << "    limit acknowledged\xEF\xBC\x9A " << names[channel] << "  ";
+        return line.str();
+    }
+    line << " at " << time << " s: " << value << "  ";
+    return line.str();
 }
 
 std::string EventLog::temperatureLimitLine(TemperatureLimit limit, double value)

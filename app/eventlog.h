@@ -17,6 +17,9 @@ public:
     enum class Logs { ErrorAndData, ErrorOnly };
     enum class RecordingProblem { WriteError, RecoveryError, JournalKept };
     enum class TemperatureLimit { Min, Max };
+    // A watched limit's state changed: into an alarm past its high or low
+    // limit, back to normal, or the user acknowledged the alarm.
+    enum class LimitChange { High, Low, Normal, Acknowledged };
 
     explicit EventLog(Logs logs = Logs::ErrorAndData);
     ~EventLog();
@@ -30,6 +33,9 @@ public:
     void clockOff(double measuredRate, double nominalRate);
     void memoryLimitReached(qint64 heldBytes, qint64 budgetBytes);
     void recordingProblem(RecordingProblem problem, const QString &file, const QString &reason);
+    // channel: U1, I, T, U2, then the power U1 * I; limit is the one
+    // crossed; time the point's time on the axis, value its value.
+    void limitChange(LimitChange change, int channel, double limit, double time, double value);
 
     // data.txt
     void temperatureLimitSet(TemperatureLimit limit, double value);
@@ -43,6 +49,8 @@ public:
     static std::string memoryLimitLine(qint64 heldBytes, qint64 budgetBytes);
     static std::string recordingProblemLine(qint64 nowMs, RecordingProblem problem,
                                             const QString &file, const QString &reason);
+    static std::string limitChangeLine(qint64 nowMs, LimitChange change, int channel, double limit,
+                                       double time, double value);
     static std::string temperatureLimitLine(TemperatureLimit limit, double value);
     static std::string pointCountLine(int channel, qint64 count);
 

@@ -26,6 +26,7 @@
 #include "channelpoints.h"
 #include "manualrun.h"
 #include "mainwindow/mainwindow.h"
+#include "acquisition/limitwatch.h"
 #include "acquisition/liverun.h"
 #include "datafiles/recorder.h"
 #include "userfolders.h"
@@ -242,6 +243,44 @@ void runOneByOne(MainWindow &w, int points, int blocks)
                 f.median, blocks, f.median * blocksPerSecond / 1e6 * 100.0);
 }
 
+// The limit check on the GUI thread: all five limits set on kept blocks of
+// 100 points, once with every value inside the limits, once with a limit
+// among the values (the point-by-point walk in every block: the ripple crosses it).
+void runLimits(int blocks)
+{
+    std::vector<SampleBlock> kept(64);
+    for (std::size_t b = 0; b < kept.size(); ++b)
+        for (int k = 0; k < 100; ++k) {
+            const double t = double(b * 100 + k) / cardScanRate;
+            kept[b].keys << t;
+            kept[b].u1 << 200 + 50 * std::sin(t * 3);
+            kept[b].i << 100 + 20 * std::cos(t * 5);
+            kept[b].t << 40 + std::sin(t);
+            kept[b].u2 << 350 + std::sin(t * 600);
+        }
+    std::printf(
+        "limit check, all five limits, blocks of 100 kept points (goal <= 1 us per block)\n");
+    for (const bool among : {false, true}) {
+        LimitSettings limits;
+        for (Limit &l : limits)
+            l = Limit{-1e9, 1e9, 0, 0.5, Limit::Show};
+        if (among)
+            limits[LimitU2] =
+                Limit{std::nullopt, 350, 0.5, 0, Limit::Show}; // the ripple crosses it
+        LimitWatch watch;
+        watch.setLimits(limits);
+        std::vector<LimitEvent> events;
+        QElapsedTimer timer;
+        timer.start();
+        for (int b = 0; b < blocks; ++b)
+            watch.check(kept[std::size_t(b) % kept.size()], events);
+        const double us = double(timer.nsecsElapsed()) / 1000.0 / blocks;
+        std::printf("  %-34s mean %6.3f us per block   %s\n",
+                    among ? "a limit inside the ripple" : "values inside the limits", us,
+                    us <= 1.0 ? "met" : "MISSED");
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -261,6 +300,8 @@ int main(int argc, char **argv)
     run(w, "every 10th (\"100\")", "100", blocks);
     std::printf("\n");
     runRecordingHandOver(std::min(blocks, 2400));
+    std::printf("\n");
+    runLimits(std::max(blocks, 20000));
 
     std::printf("\nBlocks inside an opened recording covering 0 .. 2500 s, live times from 0 s\n");
     for (const int points : {100000, 1000000, 4000000}) {

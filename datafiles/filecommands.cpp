@@ -9,6 +9,7 @@
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
 #include "datafiles/filejob.h"
+#include "datafiles/runnotes.h"
 #include "datafiles/safefile.h"
 #include "mainwindow/filework.h"
 #include "mainwindow/plotpanel.h"
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -97,6 +99,8 @@ struct LoadedFile
     std::array<qsizetype, ChannelCount> read{}; // the file's own points
     DataFileContents report;                    // without its points
     QString readError;
+    std::optional<RunNotesRead> notes; // from the companion file, when there is one
+    QString notesError;
 };
 
 namespace {
@@ -163,6 +167,13 @@ void loadDataFile(const QString &fileName, FileJobControl &control, LoadedFile &
     }
     for (std::size_t c = 0; c < ChannelCount; ++c)
         loaded.read[c] = loaded.opened.size(int(c));
+    QFile companion(notesPathFor(fileName));
+    if (companion.exists()) {
+        if (companion.open(QIODevice::ReadOnly) && companion.size() < (qint64(1) << 28))
+            loaded.notes = readRunNotes(companion.readAll());
+        else
+            loaded.notesError = companion.errorString();
+    }
     if (!control.cancelled())
         ChannelStore::prepare(loaded.opened, [&control] { return control.cancelled(); });
     if (control.cancelled()) // the points held are let go on the GUI thread
@@ -224,20 +235,51 @@ void MainWindow::writePoints(const QString &fileName, bool range, bool csv)
     QString counts;
     run->store().settle(); // the waiting points go too
     auto shot = std::make_shared<ChannelSnapshot>(snapshotToWrite(range, counts));
+    // A data file gets its notes beside it (the range's own); a file saved
+    // over one with notes loses the old ones.
+    QByteArray notes;
+    if (!csv) {
+        const double a = panel->cursorTime(PlotCursors::A), b = panel->cursorTime(PlotCursors::B);
+        const RunNotes kept =
+            range ? run->notes().within(std::min(a, b), std::max(a, b)) : run->notes();
+        if (!kept.empty())
+            notes = writeRunNotes(kept);
+    }
+    auto notesResult = std::make_shared<FileWriteResult>();
     const QString name = QFileInfo(fileName).fileName();
     writeInBackground(
         fileName, [name, csv] { return (csv ? tr("正在导出 %1") : tr("正在保存 %1")).arg(name); },
-        [shot, csv](QIODevice &file, FileJobControl &control) {
+        [shot, csv, notes, notesResult, fileName](QIODevice &file, FileJobControl &control) {
             const ChannelSet views = shot->views();
             // Points in memory: formatted on every core.
-            return csv ? writeCsvFile(file, views, &control)
-                       : writeDataFile(file, views, &control, 0);
+            if (!(csv ? writeCsvFile(file, views, &control)
+                      : writeDataFile(file, views, &control, 0)))
+                return false;
+            if (csv)
+                return true;
+            // Before the data file is replaced, so that a failure here
+            // leaves the old pair as it was; it never costs the data.
+            const QString companion = notesPathFor(fileName);
+            if (notes.isEmpty())
+                notesResult->ok = !QFile::exists(companion) || QFile::remove(companion);
+            else
+                *notesResult = writeFileSafely(companion, [&notes](QIODevice &device) {
+                    return writeFully(device, notes.constData(), notes.size());
+                });
+            if (!notesResult->ok && notesResult->error.isEmpty())
+                notesResult->error = QFile(companion).errorString();
+            return true;
         },
         // The snapshot goes on the GUI thread, after the writer's last read:
         // only then may the store change the points in place again.
-        [this, fileName, counts, csv, shot](const FileWriteResult &result, bool cancelled) {
+        [this, fileName, counts, csv, shot, notesResult](const FileWriteResult &result,
+                                                         bool cancelled) {
             const QString shown = shownName(fileName);
-            if (result.ok)
+            if (result.ok && !csv && !notesResult->ok)
+                showProblem(
+                    tr("已保存 %1 到 %2，但无法写入注释文件 %3：%4")
+                        .arg(counts, shown, shownName(notesPathFor(fileName)), notesResult->error));
+            else if (result.ok)
                 ui->statusbar->showMessage(
                     (csv ? tr("已导出 %1 到 %2") : tr("已保存 %1 到 %2")).arg(counts, shown));
             else if (cancelled)
@@ -312,6 +354,18 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     run->store().endOpen(&loaded.opened);
     loaded.opened = {};
     cyclesAfterOpen();
+    QString notesProblem;
+    if (loaded.notes) {
+        run->addNotes(loaded.notes->notes);
+        if (!loaded.notes->skipped.isEmpty())
+            notesProblem = tr("注释文件 %1 有 %2 行无法读取，已跳过：%3")
+                               .arg(shownName(notesPathFor(fileName)))
+                               .arg(loaded.notes->skipped.size())
+                               .arg(loaded.notes->skipped.mid(0, 3).join(QStringLiteral("；")));
+    } else if (!loaded.notesError.isEmpty()) {
+        notesProblem =
+            tr("无法读取注释文件 %1：%2").arg(shownName(notesPathFor(fileName)), loaded.notesError);
+    }
 
     plot->xAxis->setRange(0, 1); // where no shown graph has a point
     panel->showOriginal();
@@ -321,10 +375,13 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     const QString readText = tr("已从 %2 读取 %1").arg(pointCountText(read), shownName(fileName));
     if (stop == ReadStop::EndOfData && irregular.isEmpty()) {
         ui->statusbar->showMessage(readText);
+        if (!notesProblem.isEmpty())
+            showProblem(notesProblem);
         return;
     }
     if (stop == ReadStop::EndOfData) {
-        showProblem(tr("%1：%2\n%3。").arg(shownName(fileName), irregular, readText));
+        showProblem(tr("%1：%2\n%3。").arg(shownName(fileName), irregular, readText) +
+                    (notesProblem.isEmpty() ? QString() : QLatin1Char('\n') + notesProblem));
         return;
     }
     const QString why = stop == ReadStop::UnknownLine ? tr("这一行不是段名，读取到此为止")
@@ -335,6 +392,8 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
             .arg(shownName(fileName), QLocale().toString(contents.stopLine), why, readText);
     if (!irregular.isEmpty())
         text += QLatin1Char('\n') + irregular;
+    if (!notesProblem.isEmpty())
+        text += QLatin1Char('\n') + notesProblem;
     showProblem(text);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/guiinbox.h"
 #include "datafiles/recordings.h"
+#include "datafiles/runnotes.h"
 #include "datafiles/safefile.h"
 
 #include <QCoreApplication>
@@ -97,7 +98,7 @@ private:
 
 struct Recorder::Report
 {
-    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed, Kept } kind;
+    enum Kind { Started, Failed, Assembled, Recovered, RecoveryFailed, Kept, NotesFailed } kind;
     QString dataFile; // Kept: the journal's new name
     QString reason;   // Recovered: the reason the disk gave at Exit
     qint64 points = 0;
@@ -111,10 +112,11 @@ struct Recorder::Private
     // What the GUI thread hands to the writer, in order.
     struct Item
     {
-        enum Kind { Block, Begin, Pause, Finish, Barrier, Overflow } kind;
+        enum Kind { Block, Begin, Pause, Finish, Barrier, Overflow, Notes } kind;
         SampleBlock block;
         QDateTime start;
         std::shared_ptr<std::promise<void>> done;
+        QByteArray notes = {};
     };
 
     // What a data file was proven to hold.
@@ -177,6 +179,7 @@ struct Recorder::Private
     void fail(const QString &reason, bool report = true);
     void assemble(bool endRecording);
     void catchUpWhilePaused();
+    void writeNotes();
     // Assembler thread.
     bool assembleProven(const QString &journalPath, const QString &dataPath, qint64 points,
                         Proof &proven, bool reportFailure, int *systemError = nullptr);
@@ -208,6 +211,9 @@ struct Recorder::Private
 
     // Writer thread only.
     Current current;
+    QByteArray notes; // the companion's bytes; empty: none
+    bool notesDirty = false;
+    Clock::time_point lastNotesWrite;
     QByteArray pending;
     qint64 pendingPoints = 0;
     bool unsynced = false;
@@ -322,6 +328,13 @@ void Recorder::pause()
     d->command({Private::Item::Pause, {}, {}, {}});
 }
 
+void Recorder::setNotes(const QByteArray &companion)
+{
+    Private::Item item{Private::Item::Notes, {}, {}, {}};
+    item.notes = companion;
+    d->command(std::move(item));
+}
+
 void Recorder::finish()
 {
     {
@@ -397,6 +410,7 @@ void Recorder::deliver(const Report &r)
         break;
     case Report::RecoveryFailed: emit recoveryFailed(r.dataFile, r.reason); break;
     case Report::Kept: emit journalKept(r.dataFile); break;
+    case Report::NotesFailed: emit notesFailed(r.dataFile, r.reason); break;
     }
 }
 
@@ -432,6 +446,8 @@ void Recorder::Private::writerLoop()
         const Clock::time_point now = Clock::now();
         if (unsynced && now - lastSync >= syncInterval)
             sync();
+        if (notesDirty && (quit || paused || now - lastNotesWrite >= syncInterval))
+            writeNotes();
         if (current.active() && now - lastHousekeeping >= housekeepingInterval) {
             lastHousekeeping = now;
             assembler->post([this] { keepFolderInLimit(); });
@@ -464,6 +480,8 @@ void Recorder::Private::handle(Item &item)
         assemble(false);
         return;
     case Item::Finish:
+        if (notesDirty)
+            writeNotes();
         paused = false;
         assemble(true);
         ++finished;
@@ -471,11 +489,17 @@ void Recorder::Private::handle(Item &item)
             assembler->post([this] { markUnfinishedEnded(); });
         return;
     case Item::Barrier:
+        if (notesDirty)
+            writeNotes();
         catchUpWhilePaused();
         writePending();
         if (unsynced)
             sync();
         assembler->post([done = item.done] { done->set_value(); });
+        return;
+    case Item::Notes:
+        notes = std::move(item.notes);
+        notesDirty = true; // written below, at most twice a second
         return;
     case Item::Overflow:
         // The points before it are in the journal; the GUI thread said why.
@@ -502,8 +526,27 @@ void Recorder::Private::open(const QDateTime &start)
     }
     unsynced = true;
     syncFolder(folder); // the new journal's name survives a power cut too
+    notesDirty = !notes.isEmpty();
     lastHousekeeping = Clock::now();
     assembler->post([this] { keepFolderInLimit(); });
+}
+
+void Recorder::Private::writeNotes()
+{
+    notesDirty = false;
+    lastNotesWrite = Clock::now();
+    if (!current.active())
+        return;
+    const QString path = notesPathFor(current.dataPath);
+    if (notes.isEmpty()) { // all removed again
+        QFile::remove(path);
+        return;
+    }
+    const FileWriteResult written = writeFileSafely(path, [this](QIODevice &device) {
+        return writeFully(device, notes.constData(), notes.size());
+    });
+    if (!written.ok)
+        postReport({Report::NotesFailed, path, written.error, 0});
 }
 
 void Recorder::Private::writePending()

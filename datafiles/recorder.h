@@ -50,6 +50,11 @@ public:
     // The next begin() or add() starts a new one.
     void finish();
 
+    // The recording's notes (markers, alarms, what was run), written beside
+    // its data file as soon as the writer gets to them and again at each
+    // change, so that a crash keeps them. A recording begun later gets them too.
+    void setNotes(const QByteArray &companion);
+
     // Waits until everything handed over so far is on disk and assembled as
     // asked, then delivers the reports still due. For tests and benchmarks.
     void waitUntilWritten();
@@ -74,6 +79,8 @@ signals:
                             const QString &exitReason);
     // A journal left by a crash could not be assembled; it stays for the next try.
     void recoveryFailed(const QString &dataFile, const QString &reason);
+    // The notes beside dataFile could not be written; the data is not affected.
+    void notesFailed(const QString &notesFile, const QString &reason);
     // A journal left behind held no intact point; it was kept as keptPath.
     void journalKept(const QString &keptPath);
 

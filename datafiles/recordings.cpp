@@ -26,7 +26,7 @@ const QString lockSuffix = QStringLiteral(".lock");
 const QRegularExpression &recordingName()
 {
     static const QRegularExpression name(
-        QStringLiteral("^(KorvelDAQ-(\\d{8}-\\d{6})(?:-(\\d+))?)\\.(txt|journal)$"));
+        QStringLiteral("^(KorvelDAQ-(\\d{8}-\\d{6})(?:-(\\d+))?)\\.(txt|journal|txt\\.notes)$"));
     return name;
 }
 
@@ -176,6 +176,8 @@ QStringList removeOldRecordings(const QString &folder, qint64 limit)
         int attempt = 1;
         QString dataPath;
         qint64 dataSize = 0;
+        QString notesPath;
+        qint64 notesSize = 0;
         bool hasJournal = false;
     };
     const QDir dir(folder);
@@ -193,6 +195,9 @@ QStringList removeOldRecordings(const QString &folder, qint64 limit)
         total += file.size();
         if (m.captured(4) == QLatin1String("journal")) {
             r.hasJournal = true;
+        } else if (m.captured(4) != QLatin1String("txt")) {
+            r.notesPath = file.filePath();
+            r.notesSize = file.size();
         } else {
             r.dataPath = file.filePath();
             r.dataSize = file.size();
@@ -221,6 +226,9 @@ QStringList removeOldRecordings(const QString &folder, qint64 limit)
         if (QFile::remove(r->dataPath)) {
             total -= r->dataSize;
             removed << r->dataPath;
+            // Its notes go with it; notes alone are never removed.
+            if (!r->notesPath.isEmpty() && QFile::remove(r->notesPath))
+                total -= r->notesSize;
         }
     }
     return removed;

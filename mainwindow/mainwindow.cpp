@@ -123,6 +123,10 @@ void MainWindow::setupPlot(QCustomPlot *customPlot)
     measureWindow = new MeasureWindow(this);
     connect(measureWindow, &MeasureWindow::closed, this, &MainWindow::dropCopiedNotice);
     connect(panel, &PlotPanel::cursorsMoved, this, &MainWindow::updateMeasurements);
+    connect(run.get(), &LiveRun::notesChanged, this, &MainWindow::showMarkers);
+    panel->markers().setMoved([this](int index, double time) {
+        run->changeMarker(index, {time, run->notes().markers[std::size_t(index)].text});
+    });
     // The figures follow the data too, which each redraw shows.
     connect(customPlot, &QCustomPlot::afterReplot, this, &MainWindow::updateMeasurements);
 }

@@ -104,6 +104,8 @@ private slots:
     void on_menu_cursors_toggled(bool on);
     void on_menu_copy_measurements_triggered();
     void on_menu_zoom_to_cursors_triggered();
+    void on_menu_add_marker_triggered();
+    void showMarkers();
     void on_menu_save_range_triggered();
     void on_menu_export_range_triggered();
     void on_menu_cycles_triggered();

@@ -5,9 +5,11 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QScreen>
 #include <qcustomplot.h>
 
+#include "acquisition/liverun.h"
 #include "mainwindow/measurewindow.h"
 #include "mainwindow/plotpanel.h"
 #include "ui_mainwindow.h"
@@ -90,4 +92,27 @@ void MainWindow::placeMeasureWindow()
     if (at.x() < room.left())
         at.setX(room.right() + 1 - size.width());
     measureWindow->move(at);
+}
+
+// A marker at the latest time while acquiring, else at cursor A (or the
+// latest time held); its text is asked for at once, the time taken now.
+void MainWindow::on_menu_add_marker_triggered()
+{
+    const double latest = run->store().lastKey().value_or(0);
+    const double time =
+        !run->running() && panel->cursorsShown() ? panel->cursorTime(PlotCursors::A) : latest;
+    auto *ask = new QInputDialog(this);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    ask->setWindowTitle(tr("添加标记"));
+    ask->setLabelText(tr("标记的文字（按 Enter 确认）："));
+    connect(ask, &QInputDialog::textValueSelected, this,
+            [this, time](const QString &text) { run->addMarker(time, text); });
+    ask->open();
+}
+
+// The markers as the run holds them, on the plot.
+void MainWindow::showMarkers()
+{
+    panel->markers().setMarkers(run->notes().markers);
+    ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
 }

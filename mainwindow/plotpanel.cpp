@@ -44,7 +44,8 @@ PlotPanel::PlotPanel(QCustomPlot *plot, ChannelStore &store, QWidget *window)
       graphI(LodGraph::addTo(plot, store, ChannelI)),
       graphT(LodGraph::addTo(plot, store, ChannelT)),
       graphU2(LodGraph::addTo(plot, store, ChannelU2)), overlay(new PlotOverlay(plot)),
-      cursors(std::make_unique<PlotCursors>(plot)), draggable{cursors.get()},
+      cursors(std::make_unique<PlotCursors>(plot)),
+      markerLines(std::make_unique<PlotMarkers>(plot)), draggable{cursors.get(), markerLines.get()},
       cycleItems(std::make_unique<CycleDrawing>(plot))
 {
     for (int c = 0; c < ChannelCount; ++c)
@@ -391,7 +392,8 @@ void PlotPanel::lineMove(QMouseEvent *event)
     }
     draggedLine.set->setLineTime(draggedLine.line,
                                  plot->xAxis->pixelToCoord(event->position().x()));
-    emit cursorsMoved();
+    if (draggedLine.set == cursors.get())
+        emit cursorsMoved();
     plot->replot(QCustomPlot::rpQueuedReplot);
 }
 

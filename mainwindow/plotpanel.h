@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "mainwindow/plotcursors.h"
+#include "mainwindow/plotmarkers.h"
 
 class ChannelStore;
 class CycleDrawing;
@@ -64,6 +65,8 @@ public:
     // goes to the cycle with a small margin.
     void showCycle(const CycleResult *cycle, bool zoom = true);
     const CycleDrawing &cycleDrawing() const { return *cycleItems; }
+    // The markers, dragged like the cursors.
+    PlotMarkers &markers() { return *markerLines; }
 
     // From the plot's own mouse signals; run before its drag and selection.
     void onPlotMousePress(QMouseEvent *event);
@@ -122,6 +125,7 @@ private:
     // arrow keys move, the one being dragged and a press that may still
     // become a click.
     std::unique_ptr<PlotCursors> cursors;
+    std::unique_ptr<PlotMarkers> markerLines;
     std::vector<VerticalLines *> draggable;
     LineRef steppedLine;
     LineRef draggedLine;

@@ -205,8 +205,28 @@ The data recorded so far is kept and can be saved; save and clear it before star
         <translation>Sample must be 1, 10, 100 or 1000. %1 stays in force.</translation>
     </message>
     <message>
+        <source>添加标记</source>
+        <translation>Add marker</translation>
+    </message>
+    <message>
+        <source>标记的文字（按 Enter 确认）：</source>
+        <translation>Marker text (Enter confirms):</translation>
+    </message>
+    <message>
         <source>无法保存 %1：%2</source>
         <translation>Could not save %1: %2</translation>
+    </message>
+    <message>
+        <source>已保存 %1 到 %2，但无法写入注释文件 %3：%4</source>
+        <translation>Saved %1 to %2, but could not write the notes file %3: %4</translation>
+    </message>
+    <message>
+        <source>注释文件 %1 有 %2 行无法读取，已跳过：%3</source>
+        <translation>The notes file %1 has %2 lines that could not be read; they were skipped: %3</translation>
+    </message>
+    <message>
+        <source>无法读取注释文件 %1：%2</source>
+        <translation>Could not read the notes file %1: %2</translation>
     </message>
     <message>
         <source>已保存 %1 到 %2</source>

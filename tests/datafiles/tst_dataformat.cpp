@@ -3,6 +3,7 @@
 #include "datafiles/csvexport.h"
 #include "datafiles/datafile.h"
 #include "datafiles/filejob.h"
+#include "datafiles/runnotes.h"
 #include "testdevices.h"
 
 #include <QBuffer>
@@ -25,6 +26,7 @@ Q_DECLARE_METATYPE(PointList)
 Q_DECLARE_METATYPE(Channels)
 Q_DECLARE_METATYPE(ReadStop)
 Q_DECLARE_METATYPE(PlainRead)
+Q_DECLARE_METATYPE(RunNotes)
 
 namespace {
 
@@ -162,6 +164,9 @@ private slots:
     void germanLocaleChangesNothing();
     void failingDevice();
     void devFull();
+
+    void runNotes_data();
+    void runNotes();
 };
 
 void DataFormatTest::numberFormat_data()
@@ -681,6 +686,63 @@ void DataFormatTest::devFull()
 #else
     QSKIP("Linux only");
 #endif
+}
+
+// The companion file: what is written reads back the same, byte for byte
+// written again; a damaged line is skipped and named, the rest is kept.
+void DataFormatTest::runNotes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<RunNotes>("expected");
+    QTest::addColumn<int>("skipped");
+    RunNotes full;
+    full.info = {QStringLiteral("王丽"),
+                 QStringLiteral("C-17 <b>x</b>"),
+                 250,
+                 1.5,
+                 0.1 + 0.2,
+                 QStringLiteral("line one\nline\ttwo \\ end")};
+    full.markers = {
+        {12.5, QStringLiteral("开门\tdoor")}, {1e-300, QString()}, {-0.0, QStringLiteral("x")}};
+    full.alarms = {{14.25, 4, AlarmRecord::High, 1000, 1500.5, 1765461723123},
+                   {15, 0, AlarmRecord::Acknowledged, 0, 0, 1}};
+    const QByteArray bytes = writeRunNotes(full);
+    QTest::newRow("round trip") << bytes << full << 0;
+    QTest::newRow("empty") << writeRunNotes({}) << RunNotes{} << 0;
+    QTest::newRow("LF only") << QByteArray(bytes).replace("\r\n", "\n") << full << 0;
+    RunNotes noAlarms = full;
+    noAlarms.alarms.clear();
+    QTest::newRow("not a notes file") << QByteArray("U1_DATA\r\n0 1\r\n") << RunNotes{} << 1;
+    QByteArray damaged = bytes;
+    damaged.replace("\t1500.5\t", "\t15oo\t").replace("alarm: 15\tU1", "alarm: 15\tU9");
+    QTest::newRow("bad alarm numbers and channel") << damaged << noAlarms << 2;
+    RunNotes noRated = full;
+    noRated.info.ratedVoltage.reset();
+    QTest::newRow("bad number, unknown key, cut line")
+        << QByteArray(bytes).replace("rated voltage: 250", "rated voltage: 2,5") +
+               "colour: red\r\nmarker"
+        << noRated << 3;
+}
+
+void DataFormatTest::runNotes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(RunNotes, expected);
+    QFETCH(int, skipped);
+    const RunNotesRead read = readRunNotes(bytes);
+    QCOMPARE(read.skipped.size(), skipped);
+    QVERIFY(read.notes == expected);
+    QCOMPARE(read.recognised, !bytes.startsWith("U1_DATA"));
+    if (skipped == 0 && !bytes.contains("\r\n"))
+        QCOMPARE(writeRunNotes(read.notes), QByteArray(bytes).replace("\n", "\r\n"));
+    else if (skipped == 0)
+        QCOMPARE(writeRunNotes(read.notes), bytes);
+    if (QTest::currentDataTag() == QLatin1String("round trip")) {
+        const RunNotes part = expected.within(12, 14.5); // a range save keeps what is inside
+        QCOMPARE(part.markers, std::vector<Marker>{expected.markers[0]});
+        QCOMPARE(part.alarms, std::vector<AlarmRecord>{expected.alarms[0]});
+        QCOMPARE(part.info, expected.info);
+    }
 }
 
 int runDataFormatTest(int argc, char **argv)

@@ -1,6 +1,7 @@
 // The save, open and export commands in the real window, with the file
 // dialogs answered by the test.
 
+#include "datafiles/runnotes.h"
 #include "datafiles/datafile.h"
 #include "mainwindow/channelstore.h"
 #include "mainwindow/mainwindow.h"
@@ -358,13 +359,32 @@ void FileCommandsTest::saveOpenSaveIsIdentical()
             saved[c].append({saved[c].last().first, 0.1 + 0.2}); // equal times kept
         setPoints(store(), c, saved[c]);
     }
+    // The notes go beside the data file and come back with it.
+    LiveRun &live = window->liveRun();
+    live.setRunInfo({"王丽", "C-17", 250, {}, 0.02, "第一行\n第二行"});
+    live.addMarker(1001, "开门 <b>");
+    const RunNotes notes = live.notes();
     run("menu_save", path("a.txt"));
-    store().clear();
+    live.clear();
+    QCOMPARE(live.notes().markers.size(), 0u);
     run("menu_open_data", path("a.txt"));
     for (int c = 0; c < ChannelCount; ++c)
         QVERIFY2(pointsOf(graph(c)) == saved[c], qPrintable(QString("channel %1").arg(c)));
+    QVERIFY(live.notes() == notes);
     run("menu_save", path("b.txt"));
     QCOMPARE(readFile(path("b.txt")), readFile(path("a.txt")));
+    QCOMPARE(readFile(path("b.txt.notes")), readFile(path("a.txt.notes")));
+    // A damaged companion: the data opens anyway, the skipped line is named.
+    QVERIFY(writeFile(path("a.txt.notes"),
+                      "KorvelDAQ notes 1\r\nmarker: 1002\topened\r\nmarker: x\r\n"));
+    live.clear();
+    run("menu_open_data", path("a.txt"));
+    QCOMPARE(store().count(ChannelU1), qsizetype(saved[ChannelU1].size()));
+    QCOMPARE(live.notes().markers.size(), 1u);
+    const QStringList shown = takeMessages(*window);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].contains("有 1 行无法读取") && shown[0].contains("line 3: marker: x"),
+             qPrintable(shown[0]));
 }
 
 void FileCommandsTest::openMergesInTimeOrder()

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QInputDialog>
 #include <QPushButton>
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,8 @@
 #include "datafiles/datafile.h"
 #include "dialoganswer.h"
 #include "mainwindow/channelstore.h"
+#include "acquisition/liverun.h"
+#include "datafiles/runnotes.h"
 #include "mainwindow/mainwindow.h"
 #include "mainwindow/measurement.h"
 #include "mainwindow/measurewindow.h"
@@ -448,6 +451,27 @@ void TestMeasurement::inTheWindow()
     QCOMPARE(cursorTimes(w)[1], next);
     times = cursorTimes(w);
 
+    // A marker at cursor A while stopped, its text typed at once, shown as
+    // plain text and cut short; dragged like the cursors.
+    w.form()->menu_add_marker->trigger();
+    auto *ask = w.findChild<QInputDialog *>();
+    QVERIFY(ask && ask->isVisible());
+    const QString text = "<b>开门</b>\t" + QString(50, 'x');
+    ask->setTextValue(text);
+    ask->accept();
+    const LiveRun &live = w.liveRun();
+    QCOMPARE(live.notes().markers.size(), 1u);
+    QCOMPARE(live.notes().markers[0].time, times[0]);
+    QCOMPARE(w.plotPanel().markers().labelText(0), "<b>开门</b> " + QString(30, 'x') + "…");
+    w.liveRun().changeMarker(0, {(times[0] + times[1]) / 2, text});
+    const double at = plot->xAxis->coordToPixel(live.notes().markers[0].time);
+    sendMouse(plot, QEvent::MouseButtonPress, at + 1, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseMove, at + 20, Qt::LeftButton);
+    sendMouse(plot, QEvent::MouseButtonRelease, at + 20, Qt::NoButton);
+    QCOMPARE(live.notes().markers[0].time, plot->xAxis->pixelToCoord(at + 20));
+    QCOMPARE(live.notes().markers[0].text, text);
+    QCOMPARE(cursorTimes(w), times);
+
     // Copied as tab-separated exact numbers, whatever the locale.
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German));
@@ -503,6 +527,9 @@ void TestMeasurement::inTheWindow()
     }
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.txt"))), saved.data());
     QCOMPARE(fileBytes(dir.filePath(QStringLiteral("range.csv"))), exported.data());
+    // The range's notes hold the marker inside it.
+    const RunNotesRead rangeNotes = readRunNotes(fileBytes(dir.filePath("range.txt.notes")));
+    QCOMPARE(rangeNotes.notes.markers, live.notes().markers);
 
     w.form()->menu_copy_measurements->trigger();
     QCOMPARE(w.statusBar()->currentMessage(), copied);

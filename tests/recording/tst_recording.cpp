@@ -15,6 +15,7 @@
 #include "datafiles/datafile.h"
 #include "datafiles/journal.h"
 #include "datafiles/recorder.h"
+#include "datafiles/runnotes.h"
 #include "datafiles/recordings.h"
 #include "diskfaults.h"
 #include "testfiles.h"
@@ -102,7 +103,10 @@ int recordChild(int argc, char **argv)
     QCoreApplication app(argc, argv);
     acqtest::Run run;
     run.setKeepEvery(1);
+    run.setRunInfo({QStringLiteral("王丽"), QStringLiteral("C-17"), 250, {}, {}, {}});
     QObject::connect(&run, &LiveRun::pointsAdded, [&run] {
+        if (run.notes().markers.empty())
+            run.addMarker(0.5, QStringLiteral("开门"));
         std::printf("%.17g\n", run.store().lastKey().value_or(0));
         std::fflush(stdout);
     });
@@ -335,6 +339,9 @@ void RecordingTest::housekeeping_data()
         << qint64(500) << QStringList{b, "KorvelDAQ-20261201-101500.journal"};
     QTest::newRow("the newest stays even beyond the limit")
         << QStringList{a + ":100", c + ":1000"} << qint64(500) << QStringList{c};
+    QTest::newRow("notes go with their data file, never alone")
+        << QStringList{a + ":100", a + ".notes:60", c + ":100", c + ".notes:10"} << qint64(200)
+        << QStringList{c, c + ".notes"};
     QTest::newRow("other files neither count nor go")
         << QStringList{a + ":100", b + ":100", "notes.txt:5000", "KorvelDAQ-x.txt:5000"}
         << qint64(200) << QStringList{a, b, "KorvelDAQ-x.txt", "notes.txt"};
@@ -481,8 +488,14 @@ void RecordingTest::killedRunIsRecoveredAtNextStart()
     QTRY_COMPARE_WITH_TIMEOUT(recovered.size(), 1, 20000);
     QCOMPARE(recovered.at(0).at(0).toString(), dataFile);
     QVERIFY(!recovered.at(0).at(2).toBool()); // a crash, not a refusal at Exit
-    QCOMPARE(QDir(recordingsFolder()).entryList(QDir::Files),
-             QStringList{QFileInfo(dataFile).fileName()});
+    // The notes written beside it while it ran are there as written.
+    QCOMPARE(
+        QDir(recordingsFolder()).entryList(QDir::Files),
+        (QStringList{QFileInfo(dataFile).fileName(), QFileInfo(dataFile).fileName() + ".notes"}));
+    const RunNotesRead notes = readRunNotes(readFile(notesPathFor(dataFile)));
+    QCOMPARE(notes.notes.info.sample, QStringLiteral("C-17"));
+    QCOMPARE(notes.notes.markers.size(), 1u);
+    QCOMPARE(notes.notes.markers[0].text, QStringLiteral("开门"));
 
     // Every scan from the first on, the constant signal in every point.
     const DataFileContents contents = readDataFile(readFile(dataFile));

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+#include "datafiles/runnotes.h"
+#include "mainwindow/verticallines.h"
+
+class QCPItemStraightLine;
+class QCPItemText;
+class QCustomPlot;
+
+// The markers on the plot: a vertical line at each marker's time with its
+// text at the top, as plain text, a long one cut short. Dragged with the same
+// code as the measurement cursors; a drag reports the new time through
+// moved. Items of the plot, so a saved picture shows them. GUI thread only.
+class PlotMarkers : public VerticalLines
+{
+public:
+    // Longer texts are cut to this many characters and an ellipsis.
+    static constexpr int maxShownLength = 40;
+
+    explicit PlotMarkers(QCustomPlot *plot);
+    ~PlotMarkers();
+
+    void setMarkers(const std::vector<Marker> &markers);
+    void setMoved(std::function<void(int index, double time)> moved) { onMoved = std::move(moved); }
+    // The text as the plot shows it.
+    static QString shownText(const QString &text);
+    QString labelText(int index) const;
+
+    int lineCount() const override { return int(lines.size()); }
+    bool lineShown(int) const override { return true; }
+    double lineTime(int line) const override;
+    void setLineTime(int line, double time) override;
+
+private:
+    void place(int index, double time);
+
+    QCustomPlot *plot;
+    std::vector<QCPItemStraightLine *> lines;
+    std::vector<QCPItemText *> labels;
+    std::function<void(int, double)> onMoved;
+};
