@@ -621,7 +621,9 @@ void CycleAnalyzer::State::beginPhase(PhaseKind kind, const Sample &s)
                 w.esr = Figure::none(Missing::PartialCycle);
             } else {
                 w.drop = CycleWork::Drop::Collecting;
-                w.switchTime = prev.t;
+                // The current switched somewhere between the two points:
+                // midway halves the extrapolation's error and centres it.
+                w.switchTime = s.t > prev.t ? 0.5 * (prev.t + s.t) : prev.t;
                 w.uBefore = levelBefore(hadPhase ? phaseStartBefore : prev.t);
                 w.iBefore = prev.i;
                 w.beforeFromCharge =
@@ -772,6 +774,12 @@ void CycleAnalyzer::State::segment(const Sample &s)
         if (!firstOfPhase)
             w.qChargeInner.add(q);
         w.uChargeLast = s.u;
+    } else if (phase == PhaseKind::Hold) {
+        // The hold at constant voltage still charges: its charge and energy
+        // go in, or the efficiencies would exceed 100 %.
+        w.qIn.add(q);
+        w.eIn.add(e);
+        w.nanIn = w.nanIn || gap;
     } else if (phase == PhaseKind::Discharge) {
         w.qOut.add(q);
         w.eOut.add(e);

@@ -235,74 +235,81 @@ private slots:
             QVERIFY2(c.partial || (measured ? std::fabs(esr / 0.05 - 1) < 0.02
                                             : c.esr.why == Missing::NoCurrent),
                      qPrintable(figures));
+            // No leakage: what the charge and its hold put in comes out.
+            QVERIFY2(c.partial || !measured ||
+                         std::fabs(c.coulombicEfficiency.value.value_or(0) / 100 - 1) < 0.005,
+                     qPrintable(figures +
+                                QString(", %1 %").arg(c.coulombicEfficiency.value.value_or(-1))));
         }
         QCOMPARE(full, 4); // and one cut by the end
-        // Limits report transitions only: a delay and a deadband turn values that
-        // jump around a limit into one alarm; each transition is one log line.
-        void limitsWatched_data()
-        {
-            QTest::addColumn<int>("channel");
-            QTest::addColumn<Limit>("limit");
-            QTest::addColumn<QVector<double>>("u1"); // input volts, x 50 V; I at 0.3 V (30 A)
-            QTest::addColumn<QString>("changes");    // kind and point index
-            QTest::addColumn<bool>("stops");
-            const auto high = [](double v, double band = 0, double delay = 0,
-                                 unsigned act = Limit::Show) {
-                return Limit{std::nullopt, v, band, delay, act};
-            };
-            QVector<double> noisy;
-            for (int k = 0; k < 40; ++k)
-                noisy << (k % 2 ? 2.02 : 1.98);
-            QTest::newRow("crossing and back")
-                << 0 << high(100) << QVector<double>{1, 1, 3, 3, 1} << "H2 N4" << false;
-            QTest::newRow("delay") << 0 << high(100, 0, 0.0004)
-                                   << QVector<double>{3, 3, 1, 3, 3, 3, 1} << "H5 N6" << false;
-            QTest::newRow("deadband")
-                << 0 << high(100, 20) << QVector<double>{3, 1.8, 3, 1.4} << "H0 N3" << false;
-            QTest::newRow("low") << 0 << Limit{50.0, std::nullopt}
-                                 << QVector<double>{2, 0.5, 0.5, 2} << "L1 N3" << false;
-            QTest::newRow("noise on the limit, deadband")
-                << 0 << high(100, 5) << noisy << "H1" << false;
-            QTest::newRow("noise on the limit, delay")
-                << 0 << high(100, 0, 0.001) << noisy << "" << false;
-            QTest::newRow("power")
-                << int(LimitPower) << high(1000) << QVector<double>{0.5, 1} << "H1" << false;
-            QTest::newRow("low not below high: not watched")
-                << 0 << Limit{200.0, 100.0} << QVector<double>{1, 5} << "" << false;
-            QTest::newRow("stop action")
-                << 0 << high(100, 0, 0, Limit::Stop) << QVector<double>{1, 3} << "H1" << true;
-        }
-        void limitsWatched()
-        {
-            QFETCH(int, channel);
-            QFETCH(Limit, limit);
-            QFETCH(QVector<double>, u1);
-            QFETCH(QString, changes);
-            QFETCH(bool, stops);
-            acqtest::resetStandIn();
-            QVERIFY(run->start());
-            acqtest::truncateErrorLog();
-            LimitSettings limits;
-            limits[std::size_t(channel)] = limit;
-            run->setLimits(limits);
-            run->setKeepEvery(1);
-            QStringList seen;
-            connect(run.get(), &LiveRun::limitChanged, this, [&](const LimitEvent &e) {
-                seen << QStringLiteral("%1%2").arg("HLN"[e.kind]).arg(qRound(e.time * 4000) - 1);
-            });
-            const int n = int(u1.size());
-            run->processBlock(
-                {u1, QVector<double>(n, 0.3), QVector<double>(n, 0), QVector<double>(n, 0)}, 1);
-            QCOMPARE(seen.join(' '), changes);
-            QTRY_COMPARE(run->running(), !stops);
-            const QStringList lines = acqtest::errorLogLines().filter(QStringLiteral(" limit "));
-            QCOMPARE(lines.size(), int(seen.size()));
-            if (!seen.isEmpty())
-                QVERIFY2(lines[0].contains(channel == 0 ? " U1 > 100 at " : " P > 1000 at ") ||
-                             lines[0].contains(" U1 < 50 at "),
-                         qPrintable(lines[0]));
-        }
-    };
+    }
+
+    // Limits report transitions only: a delay and a deadband turn values that
+    // jump around a limit into one alarm; each transition is one log line.
+    void limitsWatched_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<Limit>("limit");
+        QTest::addColumn<QVector<double>>("u1"); // input volts, x 50 V; I at 0.3 V (30 A)
+        QTest::addColumn<QString>("changes");    // kind and point index
+        QTest::addColumn<bool>("stops");
+        const auto high = [](double v, double band = 0, double delay = 0,
+                             unsigned act = Limit::Show) {
+            return Limit{std::nullopt, v, band, delay, act};
+        };
+        QVector<double> noisy;
+        for (int k = 0; k < 40; ++k)
+            noisy << (k % 2 ? 2.02 : 1.98);
+        QTest::newRow("crossing and back")
+            << 0 << high(100) << QVector<double>{1, 1, 3, 3, 1} << "H2 N4" << false;
+        QTest::newRow("delay") << 0 << high(100, 0, 0.0004) << QVector<double>{3, 3, 1, 3, 3, 3, 1}
+                               << "H5 N6" << false;
+        QTest::newRow("deadband") << 0 << high(100, 20) << QVector<double>{3, 1.8, 3, 1.4}
+                                  << "H0 N3" << false;
+        QTest::newRow("low") << 0 << Limit{50.0, std::nullopt} << QVector<double>{2, 0.5, 0.5, 2}
+                             << "L1 N3" << false;
+        QTest::newRow("noise on the limit, deadband")
+            << 0 << high(100, 5) << noisy << "H1" << false;
+        QTest::newRow("noise on the limit, delay")
+            << 0 << high(100, 0, 0.001) << noisy << "" << false;
+        QTest::newRow("power") << int(LimitPower) << high(1000) << QVector<double>{0.5, 1} << "H1"
+                               << false;
+        QTest::newRow("low not below high: not watched")
+            << 0 << Limit{200.0, 100.0} << QVector<double>{1, 5} << "" << false;
+        QTest::newRow("stop action")
+            << 0 << high(100, 0, 0, Limit::Stop) << QVector<double>{1, 3} << "H1" << true;
+    }
+    void limitsWatched()
+    {
+        QFETCH(int, channel);
+        QFETCH(Limit, limit);
+        QFETCH(QVector<double>, u1);
+        QFETCH(QString, changes);
+        QFETCH(bool, stops);
+        acqtest::resetStandIn();
+        QVERIFY(run->start());
+        acqtest::truncateErrorLog();
+        LimitSettings limits;
+        limits[std::size_t(channel)] = limit;
+        run->setLimits(limits);
+        run->setKeepEvery(1);
+        QStringList seen;
+        connect(run.get(), &LiveRun::limitChanged, this, [&](const LimitEvent &e) {
+            seen << QStringLiteral("%1%2").arg("HLN"[e.kind]).arg(qRound(e.time * 4000) - 1);
+        });
+        const int n = int(u1.size());
+        run->processBlock(
+            {u1, QVector<double>(n, 0.3), QVector<double>(n, 0), QVector<double>(n, 0)}, 1);
+        QCOMPARE(seen.join(' '), changes);
+        QTRY_COMPARE(run->running(), !stops);
+        const QStringList lines = acqtest::errorLogLines().filter(QStringLiteral(" limit "));
+        QCOMPARE(lines.size(), int(seen.size()));
+        if (!seen.isEmpty())
+            QVERIFY2(lines[0].contains(channel == 0 ? " U1 > 100 at " : " P > 1000 at ") ||
+                         lines[0].contains(" U1 < 50 at "),
+                     qPrintable(lines[0]));
+    }
+};
 
 } // namespace
 
