@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "datafiles/filejob.h"
 
@@ -93,19 +94,19 @@ public:
     bool empty() const { return count == 0; }
     Sample &at(qint64 seq) { return buffer[size_t(seq) & mask]; }
     const Sample &at(qint64 seq) const { return buffer[size_t(seq) & mask]; }
-    void push(const Sample &s)
+    // The slot of a new sample at the end, for the caller to fill.
+    Sample &push()
     {
-        if (count == buffer.size())
+        if (count == size)
             grow();
-        buffer[size_t(first + qint64(count)) & mask] = s;
-        ++count;
+        return buffer[size_t(first + qint64(count++)) & mask];
     }
     void pop()
     {
         ++first;
         --count;
     }
-    size_t capacity() const { return buffer.size(); }
+    size_t capacity() const { return size; }
 
 private:
     void grow()
@@ -116,9 +117,11 @@ private:
             bigger[size_t(first + qint64(k)) & biggerMask] = at(first + qint64(k));
         buffer = std::move(bigger);
         mask = biggerMask;
+        size = buffer.size();
     }
 
     std::vector<Sample> buffer;
+    size_t size = 0;
     size_t mask = 0;
     qint64 first = 0;
     size_t count = 0;
@@ -184,12 +187,13 @@ struct CycleWork
     // The rebound after the last discharge.
     enum class Rebound { NotYet, Waiting, Done } rebound = Rebound::NotYet;
     Figure esrRebound = Figure::none(Missing::NoSuchPhase);
-    double endTime = 0, uEnd = 0, iEnd = 0;
-    bool endFlow = false, reboundNan = false;
+    double endTime = 0, uEnd = 0, iEnd = 0, uAt = 0, iAt = 0;
+    bool endFlow = false, reboundNan = false, reboundReached = false;
+    LineFit reboundFit; // U1 - uEnd about the rebound's time
 
     double tMin = std::numeric_limits<double>::infinity();
     double tMax = -std::numeric_limits<double>::infinity();
-    ExactSum tSum, u2Sum;
+    double tSum = 0, u2Sum = 0; // means of a few thousand values: plain sums
     qint64 tCount = 0, u2Count = 0;
     bool tNan = false, u2Nan = false;
 
@@ -220,7 +224,11 @@ struct CycleAnalyzer::State
     double originT = 0, originU = 0;
     int sinceRebase = 0;
     double noiseVariance = -1; // U1's scatter about the local line
-    double typicalSlope = 0;   // largest mean slope of a charge or discharge so far
+    unsigned noiseSamples = 0;
+    Kind lastSlope = Flat;
+    bool lastSteep = false;
+    int sinceSlope = 0;
+    double typicalSlope = 0; // largest mean slope of a charge or discharge so far
 
     PhaseKind headPhase = PhaseKind::Rest;
     bool headHasPhase = false;
@@ -239,7 +247,6 @@ struct CycleAnalyzer::State
     qint64 plateauCount = 0;
     double highestPlateau = 0;
     double phaseStartU = 0, phaseStartT = 0;
-    ExactSum phaseCurrent;
     bool phaseFlow = false;
 
     std::vector<CycleResult> done;
@@ -247,12 +254,19 @@ struct CycleAnalyzer::State
     std::optional<CycleWork> work;
     std::optional<double> last;
 
-    double slopeWindow() const { return std::max(settings.minPhaseSeconds / 2, 4 * pointSpacing); }
-    double minPhase() const
+    // Lengths that follow the point spacing, brought up to date now and then.
+    double windowLength = 0, phaseLength = 0, delayLength = 0;
+    int sinceRetune = 0;
+    void retune()
     {
-        return std::max(settings.minPhaseSeconds, 1.5 * slopeWindow() + pointSpacing);
+        sinceRetune = 0;
+        windowLength = std::max(settings.minPhaseSeconds / 2, 4 * pointSpacing);
+        phaseLength = std::max(settings.minPhaseSeconds, 1.5 * windowLength + pointSpacing);
+        delayLength = phaseLength + 3 * windowLength + 4 * pointSpacing;
     }
-    double delay() const { return minPhase() + 3 * slopeWindow() + 4 * pointSpacing; }
+    double slopeWindow() const { return windowLength; }
+    double minPhase() const { return phaseLength; }
+    double delay() const { return delayLength; }
     double threshold() const
     {
         if (settings.currentThreshold > 0)
@@ -266,7 +280,8 @@ struct CycleAnalyzer::State
     }
 
     void add(double t, double u, double i, double temp, double u2);
-    Kind classify(const Sample &s);
+    Kind classify(bool flowing);
+    Kind combine(Kind slope, bool steep, bool flowing) const;
     void rebase();
     void restart();
     qint64 phaseStart(Kind kind) const;
@@ -276,6 +291,7 @@ struct CycleAnalyzer::State
     void closeCycle();
     void segment(const Sample &s);
     void finishDrop(CycleWork &w) const;
+    void finishRebound(CycleWork &w) const;
     double levelBefore(double phaseBegan) const;
     CycleResult resultOf(const CycleWork &w, bool inProgress) const;
 };
@@ -291,16 +307,17 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
     last = t;
     if (!std::isnan(lastHeadTime) && t > lastHeadTime) {
         const double dt = t - lastHeadTime;
-        pointSpacing = pointSpacing == 0 ? dt : pointSpacing + (dt - pointSpacing) / 16;
+        const bool first = pointSpacing == 0;
+        pointSpacing = first ? dt : pointSpacing + (dt - pointSpacing) / 16;
+        if (first || ++sinceRetune >= 64)
+            retune();
     }
     lastHeadTime = t;
 
-    Sample s{t, u, i, temp, u2, None, false, 0};
-    if (nanGap)
-        s.nanBits |= NanU1Before;
+    uint8_t nanBits = nanGap ? NanU1Before : 0;
     nanGap = false;
     if (std::isnan(i)) {
-        s.nanBits |= NanI;
+        nanBits |= NanI;
     } else {
         largestCurrent = std::max(largestCurrent, std::abs(i));
         if (!std::isnan(lastCurrent)) {
@@ -317,17 +334,17 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
             }
         }
         lastCurrent = i;
-        const double on = threshold();
-        if (!flowing && on > 0 && std::abs(i) >= on)
-            flowing = true;
-        else if (flowing && std::abs(i) < on / 2)
-            flowing = false;
+        if (!flowing) {
+            const double on = threshold();
+            flowing = on > 0 && std::abs(i) >= on;
+        } else {
+            flowing = std::abs(i) >= 0.5 * threshold();
+        }
     }
     if (std::isnan(temp))
-        s.nanBits |= NanT;
+        nanBits |= NanT;
     if (std::isnan(u2))
-        s.nanBits |= NanU2;
-    s.flowing = flowing;
+        nanBits |= NanU2;
 
     // The slope window: this point in, points older than the window out.
     if (window.n == 0) {
@@ -341,14 +358,20 @@ void CycleAnalyzer::State::add(double t, double u, double i, double temp, double
         window.remove(o.t - originT, o.u - originU);
         ++slopeFront;
     }
-    ring.push(s);
+    // Filled in place: a sample built aside and copied in stalls on its bytes.
+    Sample &placed = ring.push();
+    placed.t = t;
+    placed.u = u;
+    placed.i = i;
+    placed.temp = temp;
+    placed.u2 = u2;
+    placed.flowing = flowing;
+    placed.nanBits = nanBits;
+    const qint64 seq = ring.endSeq() - 1;
     if (++sinceRebase >= 2048)
         rebase();
-
-    Sample &placed = ring.at(ring.endSeq() - 1);
-    placed.kind = classify(placed);
-    const Kind kind = Kind(placed.kind);
-    const qint64 seq = ring.endSeq() - 1;
+    const Kind kind = classify(flowing);
+    ring.at(seq).kind = kind;
 
     // Phase changes: a new kind must last the minimum phase length.
     const Kind current = headHasPhase ? classOf(headPhase) : None;
@@ -423,31 +446,51 @@ void CycleAnalyzer::State::rebase()
         window.add(ring.at(k).t - originT, ring.at(k).u - originU);
 }
 
-Kind CycleAnalyzer::State::classify(const Sample &s)
+Kind CycleAnalyzer::State::classify(bool flowing)
 {
-    Kind slope = Flat;
+    // Where the window holds many points, the slope is looked at every few
+    // of them: it moves little from one to the next.
     const double n = window.n;
+    if (++sinceSlope < std::min(8.0, n / 64))
+        return combine(lastSlope, lastSteep, flowing);
+    sinceSlope = 0;
+    Kind slope = Flat;
+    bool steep = false;
     if (n >= 3) {
-        const double mx = window.sx / n, mu = window.su / n;
-        const double sxx = window.sxx - window.sx * mx;
-        const double sxu = window.sxu - window.sx * mu;
-        const double suu = window.suu - window.su * mu;
+        const double inverse = 1 / n;
+        const double sxx = window.sxx - window.sx * window.sx * inverse;
+        const double sxu = window.sxu - window.sx * window.su * inverse;
+        const double suu = window.suu - window.su * window.su * inverse;
         if (sxx > 0) {
-            const double b = sxu / sxx;
-            const double scatter = std::max(0.0, suu - b * sxu) / (n - 2);
-            // The scatter about the line, outliers (a step inside) clipped.
-            if (noiseVariance < 0)
-                noiseVariance = scatter;
-            else
-                noiseVariance += (std::min(scatter, 4 * noiseVariance) - noiseVariance) / 1024;
-            const double floor = slopeShare * typicalSlope;
-            if (b * b * sxx > slopeSignificance * slopeSignificance * scatter &&
-                std::abs(b) > floor)
-                slope = b > 0 ? Rising : Falling;
+            // The squared residuals about the line, times sxx.
+            const double residual = std::max(0.0, suu * sxx - sxu * sxu);
+            if ((++noiseSamples & 3) == 0) {
+                // U1's scatter about the line, outliers (a step inside) clipped.
+                const double scatter = residual / (sxx * (n - 2));
+                if (noiseVariance < 0)
+                    noiseVariance = scatter;
+                else
+                    noiseVariance += (std::min(scatter, 4 * noiseVariance) - noiseVariance) / 128;
+            }
+            // The slope sxu / sxx against its standard error, and against the
+            // floor that a drift without current stays under.
+            if (sxu * sxu * (n - 2) > slopeSignificance * slopeSignificance * residual) {
+                slope = sxu > 0 ? Rising : Falling;
+                steep = std::abs(sxu) > slopeShare * typicalSlope * sxx;
+            }
         }
     }
-    if (!s.flowing)
-        return slope == Falling ? Falling : Flat;
+    lastSlope = slope;
+    lastSteep = steep;
+    return combine(slope, steep, flowing);
+}
+
+Kind CycleAnalyzer::State::combine(Kind slope, bool steep, bool flowing) const
+{
+    // Without current only a steep fall counts: a discharge whose current is
+    // not measured, not the drift of a rest.
+    if (!flowing)
+        return slope == Falling && steep ? Falling : Flat;
     if (slope != Flat)
         return slope;
     // Current flows, U1 level: a hold after a charge, else a charge starting.
@@ -517,8 +560,6 @@ void CycleAnalyzer::State::take(const Sample &s)
             plateauSum += s.u;
             ++plateauCount;
         }
-        if (!(s.nanBits & NanI))
-            phaseCurrent.add(s.i);
         phaseFlow = phaseFlow || s.flowing;
     }
     prev = s;
@@ -536,7 +577,6 @@ void CycleAnalyzer::State::beginPhase(PhaseKind kind, const Sample &s)
     phaseStartT = s.t;
     plateauSum = 0;
     plateauCount = 0;
-    phaseCurrent = {};
     phaseFlow = false;
     const bool cut = firstPhase;
     firstPhase = false;
@@ -590,8 +630,7 @@ void CycleAnalyzer::State::beginPhase(PhaseKind kind, const Sample &s)
             }
         }
     } else if (kind == PhaseKind::Charge && w.rebound == CycleWork::Rebound::Waiting) {
-        w.rebound = CycleWork::Rebound::Done;
-        w.esrRebound = Figure::none(Missing::NoSuchPhase);
+        finishRebound(w);
     }
 }
 
@@ -634,10 +673,12 @@ void CycleAnalyzer::State::endPhase(double at)
             finishDrop(w);
         w.rebound = CycleWork::Rebound::Waiting;
         w.endTime = prev.t;
-        w.uEnd = prev.u;
+        w.uEnd = levelBefore(phaseStartT);
         w.iEnd = prev.i;
         w.endFlow = prev.flowing;
         w.reboundNan = (prev.nanBits & NanI) != 0;
+        w.reboundReached = false;
+        w.reboundFit = {};
     }
 }
 
@@ -700,13 +741,13 @@ void CycleAnalyzer::State::segment(const Sample &s)
     if (!(s.nanBits & NanT)) {
         w.tMin = std::min(w.tMin, s.temp);
         w.tMax = std::max(w.tMax, s.temp);
-        w.tSum.add(s.temp);
+        w.tSum += s.temp;
         ++w.tCount;
     } else {
         w.tNan = true;
     }
     if (!(s.nanBits & NanU2)) {
-        w.u2Sum.add(s.u2);
+        w.u2Sum += s.u2;
         ++w.u2Count;
     } else {
         w.u2Nan = true;
@@ -718,7 +759,7 @@ void CycleAnalyzer::State::segment(const Sample &s)
     const double dt = within ? s.t - prev.t : 0;
     const double q = gap ? 0 : 0.5 * (std::abs(prev.i) + std::abs(s.i)) * dt;
     const double e = gap ? 0 : 0.5 * (std::abs(prev.u * prev.i) + std::abs(s.u * s.i)) * dt;
-    const bool firstOfPhase = w.result.phases.back().start == s.t;
+    const bool firstOfPhase = phaseStartT == s.t;
 
     if (phase == PhaseKind::Charge) {
         w.qIn.add(q);
@@ -792,25 +833,44 @@ void CycleAnalyzer::State::segment(const Sample &s)
         }
     }
 
-    // The rebound: U1 reboundDelay after the discharge's last point.
+    // The rebound: U1 reboundDelay after the discharge's last point, from the
+    // line through the points fitLength about that time.
     if (w.rebound == CycleWork::Rebound::Waiting && phase != PhaseKind::Discharge) {
-        const double at = w.endTime + settings.reboundDelay;
+        const double at = w.endTime + settings.reboundDelay, half = settings.fitLength / 2;
         w.reboundNan = w.reboundNan || gap;
-        if (s.t >= at) {
-            w.rebound = CycleWork::Rebound::Done;
-            const double u = lerp(prev.t, prev.u, s.t, s.u, at);
-            const double i = lerp(prev.t, prev.i, s.t, s.i, at);
-            const double step = std::abs(w.iEnd) - std::abs(i);
-            if (w.reboundNan)
-                w.esrRebound = Figure::none(Missing::NotANumber);
-            else if (!w.endFlow)
-                w.esrRebound = Figure::none(Missing::NoCurrent);
-            else if (step == 0)
-                w.esrRebound = Figure::none(Missing::ZeroDivisor);
-            else
-                w.esrRebound = Figure::of((u - w.uEnd) / step);
+        if (!w.reboundReached && s.t >= at && within) {
+            w.reboundReached = true;
+            w.uAt = lerp(prev.t, prev.u, s.t, s.u, at);
+            w.iAt = lerp(prev.t, prev.i, s.t, s.i, at);
         }
+        if (s.t >= at - half && s.t <= at + half)
+            w.reboundFit.add(s.t - at, s.u - w.uEnd);
+        if (s.t > at + half)
+            finishRebound(w);
     }
+}
+
+void CycleAnalyzer::State::finishRebound(CycleWork &w) const
+{
+    w.rebound = CycleWork::Rebound::Done;
+    const LineFit &f = w.reboundFit;
+    double rise = w.uAt - w.uEnd;
+    if (f.n >= 3) {
+        const double mx = f.sx / f.n, mu = f.su / f.n;
+        const double sxx = f.sxx - f.sx * mx;
+        rise = sxx > 0 ? mu - (f.sxu - f.sx * mu) / sxx * mx : mu;
+    }
+    const double step = std::abs(w.iEnd) - std::abs(w.iAt);
+    if (!w.reboundReached)
+        w.esrRebound = Figure::none(Missing::NoSuchPhase);
+    else if (w.reboundNan)
+        w.esrRebound = Figure::none(Missing::NotANumber);
+    else if (!w.endFlow)
+        w.esrRebound = Figure::none(Missing::NoCurrent);
+    else if (step == 0)
+        w.esrRebound = Figure::none(Missing::ZeroDivisor);
+    else
+        w.esrRebound = Figure::of(rise / step);
 }
 
 CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) const
@@ -944,12 +1004,15 @@ CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) 
                     ? w.esr
                     : Figure::none(inProgress ? Missing::PartialCycle : Missing::NoSuchPhase);
     }
-    if (w.rebound == CycleWork::Rebound::Done)
+    if (w.rebound == CycleWork::Rebound::Done) {
         r.esrRebound = w.esrRebound;
-    else if (w.rebound == CycleWork::Rebound::Waiting || inProgress)
+    } else if (w.rebound == CycleWork::Rebound::Waiting && w.reboundReached) {
+        CycleWork copy = w;
+        finishRebound(copy);
+        r.esrRebound = inProgress ? Figure::none(Missing::PartialCycle) : copy.esrRebound;
+    } else {
         r.esrRebound = Figure::none(inProgress ? Missing::PartialCycle : Missing::NoSuchPhase);
-    else
-        r.esrRebound = Figure::none(Missing::NoSuchPhase);
+    }
 
     if (w.tNan)
         r.tMin = r.tMax = r.tMean = Figure::none(Missing::NotANumber);
@@ -958,14 +1021,14 @@ CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) 
     else {
         r.tMin = Figure::of(10 * w.tMin);
         r.tMax = Figure::of(10 * w.tMax);
-        r.tMean = Figure::of(10 * w.tSum.value() / double(w.tCount));
+        r.tMean = Figure::of(10 * w.tSum / double(w.tCount));
     }
     if (w.u2Nan)
         r.u2Mean = Figure::none(Missing::NotANumber);
     else if (w.u2Count == 0)
         r.u2Mean = Figure::none(Missing::TooFewPoints);
     else
-        r.u2Mean = Figure::of(w.u2Sum.value() / double(w.u2Count));
+        r.u2Mean = Figure::of(w.u2Sum / double(w.u2Count));
     r.capacitanceChange = r.esrChange = Figure::none(Missing::NoReference);
     return r;
 }
@@ -1022,6 +1085,16 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
 
 } // namespace
 
+bool CycleSettings::operator==(const CycleSettings &o) const
+{
+    return ratedVoltage == o.ratedVoltage && upperFraction == o.upperFraction &&
+           lowerFraction == o.lowerFraction && currentThreshold == o.currentThreshold &&
+           minPhaseSeconds == o.minPhaseSeconds && fitDelay == o.fitDelay &&
+           fitLength == o.fitLength && reboundDelay == o.reboundDelay &&
+           referenceCycle == o.referenceCycle && capacitanceFadeLimit == o.capacitanceFadeLimit &&
+           esrRiseLimit == o.esrRiseLimit && startWithDischarge == o.startWithDischarge;
+}
+
 CycleAnalyzer::CycleAnalyzer(const CycleSettings &settings) : state(std::make_shared<State>())
 {
     state->settings = settings;
@@ -1051,59 +1124,98 @@ void CycleAnalyzer::feed(const double *keys, const double *u1, const double *i, 
               u2 ? u2[k] : notANumber);
 }
 
-bool CycleAnalyzer::feed(const ChannelSet &channels, FileJobControl *control)
+namespace {
+
+constexpr qsizetype chunkSize = 65536;
+
+// Points of a recording, all four channels at U1's times.
+struct Chunk
 {
-    const ChannelView &times = channels[ChannelU1];
-    const qsizetype total = times.size();
-    if (control)
-        control->setTotal(total);
-    constexpr qsizetype chunk = 4096;
-    std::vector<double> keys(chunk), values[ChannelCount];
-    for (std::vector<double> &v : values)
-        v.resize(chunk);
-    // Per channel, the point at or before the last time asked for.
-    qsizetype cursor[ChannelCount] = {0, 0, 0, 0};
-    for (qsizetype from = 0; from < total; from += chunk) {
-        const qsizetype n = std::min(chunk, total - from);
-        for (qsizetype k = 0; k < n; ++k) {
+    std::vector<double> keys, values[ChannelCount];
+    qsizetype size = 0;
+};
+
+// Reads a recording chunk by chunk, I, T and U2 taken at U1's times: the
+// point at the same index where the times agree, else linearly between the
+// two around (the nearest end outside them).
+class ChunkReader
+{
+public:
+    explicit ChunkReader(const ChannelSet &channels) : channels(channels) {}
+
+    void read(Chunk &chunk, qsizetype from, qsizetype count)
+    {
+        const ChannelView &times = channels[ChannelU1];
+        chunk.size = count;
+        chunk.keys.resize(size_t(count));
+        for (std::vector<double> &v : chunk.values)
+            v.resize(size_t(count));
+        for (qsizetype k = 0; k < count; ++k) {
             const DataPoint p = times.at(from + k);
-            keys[size_t(k)] = p.key;
-            values[ChannelU1][size_t(k)] = p.value;
+            chunk.keys[size_t(k)] = p.key;
+            chunk.values[ChannelU1][size_t(k)] = p.value;
         }
         for (int c = ChannelI; c < ChannelCount; ++c) {
             const ChannelView &view = channels[c];
             const qsizetype size = view.size();
             qsizetype &j = cursor[c];
-            for (qsizetype k = 0; k < n; ++k) {
-                const double key = keys[size_t(k)];
+            for (qsizetype k = 0; k < count; ++k) {
+                const double key = chunk.keys[size_t(k)];
                 double v = notANumber;
-                if (size > 0) {
-                    // The same time grid: the point at the same index.
-                    const qsizetype same = from + k;
-                    DataPoint here =
-                        same < size ? view.at(same) : DataPoint{notANumber, notANumber};
-                    if (here.key == key) {
-                        j = same;
+                const qsizetype same = from + k;
+                DataPoint here = same < size ? view.at(same) : DataPoint{notANumber, notANumber};
+                if (here.key == key) {
+                    j = same;
+                    v = here.value;
+                } else if (size > 0) {
+                    while (j + 1 < size && view.at(j + 1).key <= key)
+                        ++j;
+                    here = view.at(j);
+                    if (here.key >= key || j + 1 >= size) {
                         v = here.value;
                     } else {
-                        while (j + 1 < size && view.at(j + 1).key <= key)
-                            ++j;
-                        here = view.at(j);
-                        if (here.key >= key || j + 1 >= size) {
-                            v = here.value;
-                        } else {
-                            const DataPoint next = view.at(j + 1);
-                            v = lerp(here.key, here.value, next.key, next.value, key);
-                        }
+                        const DataPoint next = view.at(j + 1);
+                        v = lerp(here.key, here.value, next.key, next.value, key);
                     }
                 }
-                values[c][size_t(k)] = v;
+                chunk.values[c][size_t(k)] = v;
             }
         }
-        feed(keys.data(), values[ChannelU1].data(), values[ChannelI].data(),
-             values[ChannelT].data(), values[ChannelU2].data(), n);
-        if (control && !control->advance(n))
-            return false;
+    }
+
+private:
+    const ChannelSet &channels;
+    qsizetype cursor[ChannelCount] = {0, 0, 0, 0}; // per channel, at or before the last time
+};
+
+} // namespace
+
+bool CycleAnalyzer::feed(const ChannelSet &channels, FileJobControl *control)
+{
+    const qsizetype total = channels[ChannelU1].size();
+    if (control)
+        control->setTotal(total);
+    ChunkReader reader(channels);
+    Chunk current, next;
+    reader.read(current, 0, std::min(chunkSize, total));
+    for (qsizetype from = 0; from < total; from += chunkSize) {
+        // A second thread reads the next chunk while this one is analysed.
+        const qsizetype nextFrom = from + chunkSize;
+        std::thread ahead;
+        if (nextFrom < total)
+            ahead = std::thread([&reader, &next, nextFrom, total] {
+                reader.read(next, nextFrom, std::min(chunkSize, total - nextFrom));
+            });
+        feed(current.keys.data(), current.values[ChannelU1].data(), current.values[ChannelI].data(),
+             current.values[ChannelT].data(), current.values[ChannelU2].data(), current.size);
+        if (ahead.joinable())
+            ahead.join();
+        std::swap(current, next);
+        if (control) {
+            control->setHeldBytes(heldBytes());
+            if (!control->advance(std::min(chunkSize, total - from)))
+                return false;
+        }
     }
     return true;
 }
@@ -1135,6 +1247,19 @@ double CycleAnalyzer::ratedVoltage() const
 double CycleAnalyzer::currentThreshold() const
 {
     return state->threshold();
+}
+
+qint64 CycleAnalyzer::heldBytes() const
+{
+    const State &s = *state;
+    qint64 bytes = qint64(sizeof(State) + s.ring.capacity() * sizeof(Sample) +
+                          s.done.capacity() * sizeof(CycleResult) +
+                          s.boundaries.capacity() * sizeof(s.boundaries[0]));
+    for (const CycleResult &c : s.done)
+        bytes += qint64(c.phases.capacity() * sizeof(CyclePhase));
+    if (s.work)
+        bytes += qint64(sizeof(CycleWork) + s.work->result.phases.capacity() * sizeof(CyclePhase));
+    return bytes;
 }
 
 std::optional<double> CycleAnalyzer::lastKey() const

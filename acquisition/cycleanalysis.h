@@ -27,16 +27,7 @@ struct CycleSettings
     double esrRiseLimit = 4;          // times the reference's ESR: end of life
     bool startWithDischarge = false;  // a cycle is a discharge and the charge after it
 
-    bool operator==(const CycleSettings &o) const
-    {
-        return ratedVoltage == o.ratedVoltage && upperFraction == o.upperFraction &&
-               lowerFraction == o.lowerFraction && currentThreshold == o.currentThreshold &&
-               minPhaseSeconds == o.minPhaseSeconds && fitDelay == o.fitDelay &&
-               fitLength == o.fitLength && reboundDelay == o.reboundDelay &&
-               referenceCycle == o.referenceCycle &&
-               capacitanceFadeLimit == o.capacitanceFadeLimit && esrRiseLimit == o.esrRiseLimit &&
-               startWithDischarge == o.startWithDischarge;
-    }
+    bool operator==(const CycleSettings &o) const;
     bool operator!=(const CycleSettings &o) const { return !(*this == o); }
 };
 
@@ -150,6 +141,8 @@ public:
     double currentThreshold() const;
     // The latest time fed, or none.
     std::optional<double> lastKey() const;
+    // Memory the analysis holds: its cycles and its window of recent points.
+    qint64 heldBytes() const;
 
 private:
     struct State;

@@ -1,6 +1,7 @@
 // The cycle analysis on synthetic streams of known capacitance and ESR.
 
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -17,10 +18,13 @@ struct Stream
     double noise = 0;       // on U1 (V) and I (A), uniform +-noise
     double pointsPerSecond = 4000;
     double seconds = 35;
-    double startAt = 0;       // s into the first cycle
-    double nanFrom = -1;      // U1 and I are NaN over [nanFrom, nanFrom + 0.01]
-    bool rc = false;          // the RC stand-in: tau 0.5 s, 2.6 s charge and discharge
-    bool viaChannels = false; // fed as a recording, I on a coarser grid
+    double startAt = 0;        // s into the first cycle
+    double nanFrom = -1;       // U1 and I are NaN over [nanFrom, nanFrom + 0.01]
+    double dischargeShare = 1; // the discharge current, of the charge current
+    double esrRise = 0;        // the ESR grows by this share of itself every cycle
+    bool rc = false;           // the RC stand-in: tau 0.5 s, 2.6 s charge and discharge
+    bool viaChannels = false;  // fed as a recording, T and U2 on a coarser grid
+    bool twice = false;        // fed again from its first time, as after a new time base
     CycleSettings settings{};
 };
 Q_DECLARE_METATYPE(Stream)
@@ -63,19 +67,20 @@ Point pointAt(const Stream &s, double t)
         return {50 * top * std::exp(-(in - rcTime) / rcTau), 0};
     }
     const double ramp = s.c * (s.top - s.low) / s.current;
-    const double period = s.rest + 2 * ramp + s.hold;
+    const double period = s.rest + ramp + s.hold + ramp / s.dischargeShare;
+    const double esr = s.esr * (1 + s.esrRise * std::floor(t / period));
     double in = std::fmod(t, period);
     if (in < s.rest)
         return {s.low, 0};
     in -= s.rest;
     if (in < ramp)
-        return {s.low + s.current * in / s.c + s.current * s.esr, s.current};
+        return {s.low + s.current * in / s.c + s.current * esr, s.current};
     in -= ramp;
     if (in < s.hold)
         return {s.top, 0};
     in -= s.hold;
-    const double i = s.dischargeSign * s.current;
-    return {s.top - s.current * in / s.c - s.current * s.esr, i};
+    const double i = s.current * s.dischargeShare;
+    return {s.top - i * in / s.c - i * esr, s.dischargeSign * i};
 }
 
 // Deterministic uniform noise in [-1, 1].
@@ -113,10 +118,10 @@ std::vector<CycleResult> analyse(const Stream &s)
         if (!analyzer.feed(set, &control))
             return {};
     } else {
-        for (qsizetype from = 0; from < n; from += 100) {
-            const qsizetype m = std::min<qsizetype>(100, n - from);
-            analyzer.feed(&keys[from], &values[0][from], &values[1][from], &values[2][from],
-                          &values[3][from], m);
+        for (qsizetype from = 0; from < (s.twice ? 2 * n : n); from += 100) {
+            const qsizetype at = from % n, m = std::min<qsizetype>(100, n - at);
+            analyzer.feed(&keys[at], &values[0][at], &values[1][at], &values[2][at], &values[3][at],
+                          m);
         }
     }
     return analyzer.cycles();
@@ -176,6 +181,16 @@ private slots:
         shallow.low = 120; // U_b is 100 V
         QTest::newRow("never reaches U_b") << shallow << 4 << Expect{0, Missing::NotReached}
                                            << Expect{0.03, Missing::None, 0.01} << Expect{3};
+        Stream slow = positive;
+        slow.dischargeShare = 0.01; // 2 A, 300 s
+        slow.seconds = 620;
+        slow.settings.currentThreshold = 1;
+        QTest::newRow("discharge at 1 % of the charge current")
+            << slow << 2 << Expect{3} << Expect{0.03, Missing::None, 0.03} << Expect{3};
+        Stream dischargeFirst = cc;
+        dischargeFirst.settings.startWithDischarge = true;
+        QTest::newRow("cycles start with the discharge")
+            << dischargeFirst << 2 << Expect{3} << Expect{0.03, Missing::None, 0.01} << Expect{3};
         Stream gap = cc;
         gap.nanFrom = 2 + 3 + 2 + 1; // a second into the first discharge
         QTest::newRow("NaN in the discharge") << gap << 3 << Expect{0, Missing::NotANumber}
@@ -184,6 +199,10 @@ private slots:
         recording.viaChannels = true;
         QTest::newRow("recording, T and U2 on their own times")
             << recording << 3 << Expect{3} << Expect{0.03, Missing::None, 0.03} << Expect{3};
+        Stream again = cc;
+        again.twice = true;
+        QTest::newRow("time base restarted")
+            << again << 6 << Expect{3} << Expect{0.03, Missing::None, 0.01} << Expect{3};
         Stream flat = cc;
         flat.current = 0;
         flat.c = 1e300;
@@ -236,13 +255,58 @@ private slots:
         const double spacing = 3 / stream.pointsPerSecond;
         QVERIFY(std::abs(*first.chargeTime.value - ramp) <= spacing);
         QVERIFY(std::abs(*first.holdTime.value - stream.hold) <= spacing);
-        QVERIFY(std::abs(*first.dischargeTime.value - ramp) <= spacing);
-        if (first.esr.value)
-            QVERIFY(std::abs(*first.method.switchTime - (first.start + ramp + stream.hold)) <=
-                    spacing);
+        QVERIFY(std::abs(*first.dischargeTime.value - ramp / stream.dischargeShare) <= spacing);
+        if (first.esr.value) {
+            const auto discharge =
+                std::find_if(first.phases.begin(), first.phases.end(),
+                             [](const CyclePhase &p) { return p.kind == PhaseKind::Discharge; });
+            QVERIFY(std::abs(*first.method.switchTime - discharge->start) <= spacing);
+            check(first.esrRebound, esr, "rebound");
+        }
         if (stream.dischargeSign != 0 && stream.nanFrom < 0)
             check(first.coulombicEfficiency, {100}, "coulombic efficiency");
         check(first.tMean, {25.05, Missing::None, 1e-3}, "T");
+    }
+
+    // The ESR grows half its first value every cycle: 30, 45, 60 mOhm.
+    // esrChange of the last complete cycle (NaN: no reference); endOfLife
+    // -1 none, 0 no, 1 yes.
+    void comparesWithTheReference_data()
+    {
+        QTest::addColumn<Stream>("stream");
+        QTest::addColumn<double>("esrChange");
+        QTest::addColumn<int>("endOfLife");
+        Stream rising;
+        rising.esrRise = 0.5;
+        QTest::newRow("first full cycle") << rising << 100.0 << 0;
+        rising.settings.esrRiseLimit = 1.5;
+        QTest::newRow("ESR past 1.5 x") << rising << 100.0 << 1;
+        rising.settings.referenceCycle = 2;
+        QTest::newRow("reference cycle 2") << rising << 100 / 3.0 << 0;
+        rising.settings.referenceCycle = 9;
+        QTest::newRow("reference beyond the data") << rising << quietNaN << -1;
+    }
+    void comparesWithTheReference()
+    {
+        QFETCH(Stream, stream);
+        QFETCH(double, esrChange);
+        QFETCH(int, endOfLife);
+        const std::vector<CycleResult> cycles = analyse(stream);
+        QCOMPARE(cycles.size(), size_t(4));
+        const CycleResult &last = cycles[2];
+        for (const CycleResult &c : cycles)
+            QCOMPARE(c.reference, !std::isnan(esrChange) &&
+                                      c.number == std::max(1, stream.settings.referenceCycle));
+        QCOMPARE(last.endOfLife.value_or(false), endOfLife == 1);
+        QCOMPARE(last.endOfLife.has_value(), endOfLife >= 0);
+        if (std::isnan(esrChange)) {
+            QCOMPARE(last.esrChange.why, Missing::NoReference);
+            QCOMPARE(last.capacitanceChange.why, Missing::NoReference);
+            return;
+        }
+        QVERIFY(std::abs(*last.esrChange.value - esrChange) < 1);
+        QVERIFY(std::abs(*last.capacitanceChange.value) < 0.1);
+        QCOMPARE(cycles[3].esrChange.why, Missing::PartialCycle);
     }
 };
 
