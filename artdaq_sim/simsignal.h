@@ -50,12 +50,6 @@ public:
     // Why these settings give no cycle ("" when they do).
     static std::string problem(const CcSettings &settings);
 
-    double chargeTime() const { return chargeTime_; }
-    double dischargeTime() const { return dischargeTime_; }
-    double period() const { return period_; }
-    // Seconds into the cycle (from a charge start) at time 0.
-    double offset() const { return offset_; }
-
 private:
     // The capacitor's own voltage x s after it stood at u with `current` flowing in.
     double afterCurrent(double u, double current, double x) const;
@@ -67,8 +61,11 @@ private:
     double leakRate_;  // 1 / (R_leak C); 0 without leakage
     double holdFinal_; // where the hold tends to
     double holdTau_;
-    double uStart_, uCharged_, uHeld_, uDischarged_; // the capacitor's voltage at each phase end
-    double chargeTime_, dischargeTime_, period_, offset_;
+    // The capacitor's voltage where the charge starts and where the charge,
+    // the hold and the discharge end.
+    double uStart_, uCharged_, uHeld_, uDischarged_;
+    double chargeTime_, dischargeTime_, period_;
+    double offset_; // s into the cycle (from a charge start) at scan 0
 };
 
 } // namespace artsim

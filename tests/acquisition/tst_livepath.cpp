@@ -2,6 +2,7 @@
 // across blocks, scaling by the limits in force, blocks landing inside an
 // opened recording (value range, clear) and the points-added signal.
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -10,6 +11,7 @@
 #include "acquisition/blockmath.h"
 #include "acquisition/liverun.h"
 #include "acqtest.h"
+#include "artsim.h"
 #include "channelpoints.h"
 #include "datafiles/recordings.h"
 #include "mainwindow/lodgraph.h"
@@ -193,6 +195,46 @@ private slots:
         run->processBlock(block(10), 25.0);
         QCOMPARE(keysOf(run->store(), 0).first(), 1 / 4000.0);
         QCOMPARE(run->store().count(0), 10);
+    }
+
+    // A minute of the stand-in's constant-current rig (5 F, 50 mOhm) measured
+    // live: every full cycle's capacitance by the discharge and its ESR by the
+    // IR drop, or, with the discharge current not measured, by the charge.
+    void cyclesOfTheConstantCurrentRig_data()
+    {
+        QTest::addColumn<QString>("sign");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("1000 kept") << "positive" << 1;
+        QTest::newRow("100 kept") << "positive" << 10;
+        QTest::newRow("discharge current not measured") << "none" << 1;
+    }
+    void cyclesOfTheConstantCurrentRig()
+    {
+        QFETCH(QString, sign);
+        QFETCH(int, interval);
+        const auto restore = qScopeGuard([] { ArtSim_Configure(nullptr); });
+        QCOMPARE(ArtSim_Configure(qPrintable("signal=cc;seed=3;cc=sign:" + sign)), 0);
+        ArtSim_SetManualClock(1);
+        run->setKeepEvery(interval);
+        QVERIFY(run->start());
+        for (int s = 0; s < 60; ++s, QCoreApplication::processEvents())
+            QCOMPARE(ArtSim_Pump(4000), 40);
+        run->stop();
+        const bool measured = sign != "none";
+        int full = 0;
+        for (const CycleResult &c : run->cycles().cycles()) {
+            const double f = (measured ? c.capacitance : c.capacitanceCharge).value.value_or(-1);
+            const double esr = c.esr.value.value_or(-1);
+            const QString figures =
+                QString("cycle %1: C %2 F, ESR %3 ohm").arg(c.number).arg(f).arg(esr);
+            full += !c.partial;
+            QVERIFY2(c.partial || std::fabs(f / 5 - 1) < (measured ? 0.005 : 0.01),
+                     qPrintable(figures));
+            QVERIFY2(c.partial || (measured ? std::fabs(esr / 0.05 - 1) < 0.02
+                                            : c.esr.why == Missing::NoCurrent),
+                     qPrintable(figures));
+        }
+        QCOMPARE(full, 4); // and one cut by the end
     }
 };
 
