@@ -229,8 +229,8 @@ void CycleWindow::setCycles(std::vector<CycleResult> cycles, const CycleSettings
             changed.push_back(row);
     }
     const bool sizeChanged = cycles.size() != shown.size();
-    if (changed.empty() && !sizeChanged)
-        return;
+    if (changed.empty() && !sizeChanged && !settingsChanged)
+        return; // the fade's limits follow the settings even without a row
     shown = std::move(cycles);
     {
         const QSignalBlocker quiet(grid); // the selection follows its cycle below
