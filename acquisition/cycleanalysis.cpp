@@ -774,9 +774,10 @@ void CycleAnalyzer::State::segment(const Sample &s)
         if (!firstOfPhase)
             w.qChargeInner.add(q);
         w.uChargeLast = s.u;
-    } else if (phase == PhaseKind::Hold) {
+    } else if (phase == PhaseKind::Hold && !firstOfPhase) {
         // The hold at constant voltage still charges: its charge and energy
-        // go in, or the efficiencies would exceed 100 %.
+        // go in, or the efficiencies would exceed 100 %. The step into it is
+        // left out, as the step out of the discharge is.
         w.qIn.add(q);
         w.eIn.add(e);
         w.nanIn = w.nanIn || gap;

@@ -113,6 +113,8 @@ void MainWindow::on_menu_add_marker_triggered()
 // The markers as the run holds them, on the plot.
 void MainWindow::showMarkers()
 {
+    if (panel->markers().lineCount() == 0 && run->notes().markers.empty())
+        return; // no redraw for nothing: it would merge the waiting points early
     panel->markers().setMarkers(run->notes().markers);
     ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
 }

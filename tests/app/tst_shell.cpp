@@ -928,9 +928,14 @@ void TestShell::menus()
     QCOMPARE(bar.at(1), ui->menu_H->menuAction());
     QCOMPARE(bar.at(2), ui->menu_M->menuAction());
     QCOMPARE(bar.at(3), ui->actionLanguage);
-    QCOMPARE(ui->menu_M->actions(), (QList<QAction *>{ui->menu_cursors, ui->menu_copy_measurements,
-                                                      ui->menu_zoom_to_cursors, ui->menu_save_range,
-                                                      ui->menu_export_range}));
+    const QList<QAction *> measure = ui->menu_M->actions();
+    QCOMPARE(measure.size(), 8);
+    QCOMPARE(measure.mid(0, 6), (QList<QAction *>{ui->menu_cursors, ui->menu_copy_measurements,
+                                                  ui->menu_zoom_to_cursors, ui->menu_save_range,
+                                                  ui->menu_export_range, ui->menu_add_marker}));
+    QVERIFY(measure.at(6)->isSeparator());
+    QCOMPARE(measure.at(7), ui->menu_cycles);
+    QCOMPARE(ui->menu_add_marker->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_K));
     QCOMPARE(ui->menu_cursors->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
     QCOMPARE(QKeySequence::mnemonic(ui->menu_M->title()), QKeySequence(Qt::ALT | Qt::Key_M));
 
