@@ -1061,8 +1061,11 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
     const auto capacitanceOf = [fromCharge](const CycleResult &c) {
         return fromCharge ? c.capacitanceCharge : c.capacitance;
     };
-    const std::optional<double> cRef = reference ? capacitanceOf(*reference).value : std::nullopt;
-    const std::optional<double> esrRef = reference ? reference->esr.value : std::nullopt;
+    // NaN: no reference figure (plain doubles: some compilers see an
+    // optional copied into the lambda below as maybe uninitialised).
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    const double cRef = reference ? capacitanceOf(*reference).value.value_or(none) : none;
+    const double esrRef = reference ? reference->esr.value.value_or(none) : none;
     const int referenceNumber = reference ? reference->number : 0;
     for (CycleResult &c : cycles) {
         c.reference = c.number == referenceNumber;
@@ -1071,14 +1074,14 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
             c.endOfLife.reset();
             continue;
         }
-        const auto change = [](const Figure &value, std::optional<double> ref) {
-            if (!ref)
+        const auto change = [](const Figure &value, double ref) {
+            if (std::isnan(ref))
                 return Figure::none(Missing::NoReference);
             if (!value.value)
                 return Figure::none(value.why);
-            if (*ref == 0)
+            if (ref == 0)
                 return Figure::none(Missing::ZeroDivisor);
-            return Figure::of(100 * (*value.value - *ref) / *ref);
+            return Figure::of(100 * (*value.value - ref) / ref);
         };
         const Figure capacitance = capacitanceOf(c);
         c.capacitanceChange = change(capacitance, cRef);
@@ -1086,8 +1089,8 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
         std::optional<bool> end;
         if (c.capacitanceChange.value)
             end = *c.capacitanceChange.value < -settings.capacitanceFadeLimit;
-        if (c.esr.value && esrRef && *esrRef > 0)
-            end = end.value_or(false) || *c.esr.value > settings.esrRiseLimit * *esrRef;
+        if (c.esr.value && esrRef > 0)
+            end = end.value_or(false) || *c.esr.value > settings.esrRiseLimit * esrRef;
         c.endOfLife = end;
     }
 }
