@@ -5,6 +5,7 @@
 #include <limits>
 #include <thread>
 
+#include "datafiles/compensatedsum.h"
 #include "datafiles/filejob.h"
 
 // How the stream is read, in two stages over one buffer of recent points:
@@ -31,22 +32,6 @@ constexpr double slopeShare = 0.02;      // of the typical phase slope: flat bel
 constexpr double currentShare = 0.05;    // of the largest |I|: the automatic threshold
 constexpr double currentNoiseFactor = 6; // the threshold stays this far above the mean |dI|
 constexpr double levelTolerance = 3;     // noise sigmas: U1 still at its level
-
-// A sum that loses nothing to the order of its terms (two-sum compensation).
-struct ExactSum
-{
-    double sum = 0;
-    double error = 0;
-
-    void add(double x)
-    {
-        const double t = sum + x;
-        const double z = t - sum;
-        error += (sum - (t - z)) + (x - z);
-        sum = t;
-    }
-    double value() const { return sum + error; }
-};
 
 // Least-squares line through (x, u), x relative to a chosen origin.
 struct LineFit
@@ -163,7 +148,7 @@ struct CycleWork
     bool seen[4] = {false, false, false, false};
     bool cutPhase[4] = {false, false, false, false}; // a phase of this kind cut by the start
 
-    ExactSum qIn, eIn, qOut, eOut, qChargeInner;
+    CompensatedSum qIn, eIn, qOut, eOut, qChargeInner;
     bool flowIn = false, flowOut = false, nanIn = false, nanOut = false;
     qint64 chargePoints = 0, dischargePoints = 0;
     double uChargeFirst = notANumber, uChargeLast = notANumber, uDischargeLast = notANumber;
@@ -171,7 +156,7 @@ struct CycleWork
     // Constant-current window between U_a and U_b on the discharge.
     enum class Cross { NoRating, Waiting, Inside, Done, StartedLow, Cut } cross = Cross::NoRating;
     double ua = 0, ub = 0, t1 = 0, t2 = 0;
-    ExactSum qWindow, eWindow;
+    CompensatedSum qWindow, eWindow;
     int windowPoints = 0;
     bool windowFlow = false, windowNan = false;
 
@@ -181,7 +166,7 @@ struct CycleWork
     double switchTime = 0, uBefore = 0, iBefore = 0;
     bool beforeFromCharge = false;
     LineFit fit;
-    ExactSum fitCurrent;
+    CompensatedSum fitCurrent;
     bool fitFlow = false, fitNan = false;
 
     // The rebound after the last discharge.
@@ -904,7 +889,8 @@ CycleResult CycleAnalyzer::State::resultOf(const CycleWork &w, bool inProgress) 
     r.dischargeTime = duration(PhaseKind::Discharge);
     r.restTime = duration(PhaseKind::Rest);
 
-    const auto sum = [&](PhaseKind kind, const ExactSum &s, bool flow, bool isNan, qint64 points) {
+    const auto sum = [&](PhaseKind kind, const CompensatedSum &s, bool flow, bool isNan,
+                         qint64 points) {
         const int k = int(kind);
         if (w.cutPhase[k] || running == k)
             return Figure::none(Missing::PartialCycle);

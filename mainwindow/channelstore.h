@@ -11,36 +11,9 @@
 #include <vector>
 
 #include "datafiles/channeldata.h"
+#include "datafiles/compensatedsum.h"
 
 struct RecordingMemory;
-
-// A sum that carries its rounding error (each step's exact error by
-// TwoSum, without a branch), so that a difference of two prefix sums over
-// millions of points keeps a short range's digits.
-struct CompensatedSum
-{
-    double sum = 0;
-    double error = 0;
-
-    void add(double x)
-    {
-        const double t = sum + x;
-        const double z = t - sum;
-        error += (sum - (t - z)) + (x - z);
-        sum = t;
-    }
-    void add(const CompensatedSum &other)
-    {
-        add(other.sum);
-        add(other.error);
-    }
-    void subtract(const CompensatedSum &other)
-    {
-        add(-other.sum);
-        add(-other.error);
-    }
-    double value() const { return sum + error; }
-};
 
 // A sum that no term can spoil for the others: terms of 2^900 and more in
 // size go scaled into a sum of their own, infinities are counted, so that a

@@ -92,18 +92,25 @@ void MainWindow::showCycleNotice()
                           : QString());
 }
 
+// The live analysis cannot follow the points held: they are analysed again
+// now, or at the stop while acquiring.
+void MainWindow::analyseCyclesAgain()
+{
+    if (acquiring()) {
+        cyclesBehind = true;
+        showCycleNotice();
+    } else {
+        analyseCycles();
+    }
+}
+
 // Once per redraw beat while cycles change.
 void MainWindow::liveCyclesChanged()
 {
     if (cyclesAnalysing || cyclesBehind)
         return;
     if (!livePointsFollow()) {
-        if (acquiring()) {
-            cyclesBehind = true;
-            showCycleNotice();
-        } else {
-            analyseCycles();
-        }
+        analyseCyclesAgain();
         return;
     }
     if (cycleWindow->isVisible())
@@ -181,12 +188,7 @@ void MainWindow::analyseCycles()
             }
             if (!feedCyclesSince(*analyzer, counts, last)) {
                 // The points changed otherwise: again, or at the stop.
-                if (acquiring()) {
-                    cyclesBehind = true;
-                    showCycleNotice();
-                } else {
-                    analyseCycles();
-                }
+                analyseCyclesAgain();
                 return;
             }
             trackCycledPoints(); // before the run says its cycles changed

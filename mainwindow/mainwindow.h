@@ -173,6 +173,7 @@ private:
     // The cycle analysis (cyclecommands.cpp).
     void setUpCycles();
     void analyseCycles();
+    void analyseCyclesAgain();
     bool feedCyclesSince(CycleAnalyzer &analyzer, const std::array<qsizetype, 4> &counts,
                          const DataPoint &lastU1);
     void trackCycledPoints();
