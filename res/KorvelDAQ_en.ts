@@ -209,6 +209,18 @@ The data recorded so far is kept and can be saved; save and clear it before star
         <translation>Add marker</translation>
     </message>
     <message>
+        <source>标记与事件</source>
+        <translation>Markers and events</translation>
+    </message>
+    <message>
+        <source>限值与报警</source>
+        <translation>Limits and alarms</translation>
+    </message>
+    <message>
+        <source>运行信息</source>
+        <translation>Run information</translation>
+    </message>
+    <message>
         <source>标记的文字（按 Enter 确认）：</source>
         <translation>Marker text (Enter confirms):</translation>
     </message>

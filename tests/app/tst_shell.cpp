@@ -929,12 +929,14 @@ void TestShell::menus()
     QCOMPARE(bar.at(2), ui->menu_M->menuAction());
     QCOMPARE(bar.at(3), ui->actionLanguage);
     const QList<QAction *> measure = ui->menu_M->actions();
-    QCOMPARE(measure.size(), 8);
-    QCOMPARE(measure.mid(0, 6), (QList<QAction *>{ui->menu_cursors, ui->menu_copy_measurements,
-                                                  ui->menu_zoom_to_cursors, ui->menu_save_range,
-                                                  ui->menu_export_range, ui->menu_add_marker}));
-    QVERIFY(measure.at(6)->isSeparator());
-    QCOMPARE(measure.at(7), ui->menu_cycles);
+    QCOMPARE(measure.size(), 11);
+    QCOMPARE(measure.mid(0, 7),
+             (QList<QAction *>{ui->menu_cursors, ui->menu_copy_measurements,
+                               ui->menu_zoom_to_cursors, ui->menu_save_range, ui->menu_export_range,
+                               ui->menu_add_marker, ui->menu_marker_list}));
+    QVERIFY(measure.at(7)->isSeparator());
+    QCOMPARE(measure.mid(8),
+             (QList<QAction *>{ui->menu_cycles, ui->menu_limits, ui->menu_run_info}));
     QCOMPARE(ui->menu_add_marker->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_K));
     QCOMPARE(ui->menu_cursors->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
     QCOMPARE(QKeySequence::mnemonic(ui->menu_M->title()), QKeySequence(Qt::ALT | Qt::Key_M));
