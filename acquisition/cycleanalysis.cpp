@@ -1050,9 +1050,15 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
     // NaN: no reference figure (plain doubles: some compilers see an
     // optional copied into the lambda below as maybe uninitialised).
     const double none = std::numeric_limits<double>::quiet_NaN();
-    const double cRef = reference ? capacitanceOf(*reference).value.value_or(none) : none;
-    const double esrRef = reference ? reference->esr.value.value_or(none) : none;
-    const int referenceNumber = reference ? reference->number : 0;
+    double cRef = reference ? capacitanceOf(*reference).value.value_or(none) : none;
+    double esrRef = reference ? reference->esr.value.value_or(none) : none;
+    if (settings.referenceCapacitance > 0)
+        cRef = settings.referenceCapacitance;
+    if (settings.referenceEsr > 0)
+        esrRef = settings.referenceEsr;
+    // The sample's figures for both: no cycle is the reference.
+    const bool nominal = settings.referenceCapacitance > 0 && settings.referenceEsr > 0;
+    const int referenceNumber = reference && !nominal ? reference->number : 0;
     for (CycleResult &c : cycles) {
         c.reference = c.number == referenceNumber;
         if (c.partial) {
@@ -1069,7 +1075,11 @@ void compare(std::vector<CycleResult> &cycles, const CycleSettings &settings)
                 return Figure::none(Missing::ZeroDivisor);
             return Figure::of(100 * (*value.value - ref) / ref);
         };
-        const Figure capacitance = capacitanceOf(c);
+        // Against the sample's capacitance, the cycle's constant-current
+        // figure, or its charge's where that is missing.
+        const Figure capacitance = settings.referenceCapacitance > 0
+                                       ? (c.capacitance.value ? c.capacitance : c.capacitanceCharge)
+                                       : capacitanceOf(c);
         c.capacitanceChange = change(capacitance, cRef);
         c.esrChange = change(c.esr, esrRef);
         std::optional<bool> end;
@@ -1090,7 +1100,8 @@ bool CycleSettings::operator==(const CycleSettings &o) const
            minPhaseSeconds == o.minPhaseSeconds && fitDelay == o.fitDelay &&
            fitLength == o.fitLength && reboundDelay == o.reboundDelay &&
            referenceCycle == o.referenceCycle && capacitanceFadeLimit == o.capacitanceFadeLimit &&
-           esrRiseLimit == o.esrRiseLimit && startWithDischarge == o.startWithDischarge;
+           esrRiseLimit == o.esrRiseLimit && startWithDischarge == o.startWithDischarge &&
+           referenceCapacitance == o.referenceCapacitance && referenceEsr == o.referenceEsr;
 }
 
 CycleAnalyzer::CycleAnalyzer(const CycleSettings &settings) : state(std::make_shared<State>())

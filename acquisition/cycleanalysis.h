@@ -25,7 +25,12 @@ struct CycleSettings
     int referenceCycle = 0;           // cycle number (1-based); 0: the first full cycle
     double capacitanceFadeLimit = 30; // % below the reference's capacitance: end of life
     double esrRiseLimit = 4;          // times the reference's ESR: end of life
-    bool startWithDischarge = false;  // a cycle is a discharge and the charge after it
+    // The sample's own figures, when given, are the reference instead of a
+    // cycle's (F and ohm; 0: the reference cycle's). Not kept in the settings
+    // file: they come with the run's information.
+    double referenceCapacitance = 0;
+    double referenceEsr = 0;
+    bool startWithDischarge = false; // a cycle is a discharge and the charge after it
 
     bool operator==(const CycleSettings &o) const;
     bool operator!=(const CycleSettings &o) const { return !(*this == o); }

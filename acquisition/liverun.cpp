@@ -188,6 +188,8 @@ void LiveRun::setRunInfo(const RunInfo &info)
 {
     runNotes.info = info;
     notesEdited();
+    if (cycleSettingsFollowInfo())
+        emit cycleSettingsChanged();
 }
 
 int LiveRun::addMarker(double time, const QString &text)
@@ -216,6 +218,7 @@ void LiveRun::addNotes(const RunNotes &notes)
 {
     if (runNotes.info == RunInfo{})
         runNotes.info = notes.info;
+    cycleSettingsFollowInfo(); // the open analyses the points held next
     for (const Marker &m : notes.markers)
         runNotes.markers.push_back(m);
     std::stable_sort(runNotes.markers.begin(), runNotes.markers.end(),
@@ -253,7 +256,24 @@ void LiveRun::setCycles(CycleAnalyzer analyzer)
 
 void LiveRun::setCycleSettings(const CycleSettings &settings)
 {
-    setCycles(CycleAnalyzer(settings));
+    cycleChoice = settings;
+    if (!cycleSettingsFollowInfo())
+        setCycles(CycleAnalyzer(cycleAnalyzer.settings()));
+}
+
+// True when the settings in force changed (the analysis then starts again).
+bool LiveRun::cycleSettingsFollowInfo()
+{
+    CycleSettings inForce = cycleChoice;
+    const RunInfo &info = runNotes.info;
+    if (inForce.ratedVoltage == 0 && info.ratedVoltage)
+        inForce.ratedVoltage = *info.ratedVoltage;
+    inForce.referenceCapacitance = info.capacitance.value_or(0);
+    inForce.referenceEsr = info.esr.value_or(0);
+    if (inForce == cycleAnalyzer.settings())
+        return false;
+    setCycles(CycleAnalyzer(inForce));
+    return true;
 }
 
 void LiveRun::recoverLeftovers()

@@ -74,8 +74,11 @@ public:
     const CycleAnalyzer &cycles() const { return cycleAnalyzer; }
     // Adopts an analysis of the points held (done on a worker), to be fed on.
     void setCycles(CycleAnalyzer analyzer);
-    // Settings for the analysis: starts it again, empty.
+    // Settings for the analysis: starts it again, empty. The run
+    // information's rated voltage (where the settings leave it automatic),
+    // capacitance and ESR (the reference) complete those in force.
     void setCycleSettings(const CycleSettings &settings);
+    const CycleSettings &chosenCycleSettings() const { return cycleChoice; }
     // The limits watched on every kept point; a change starts every channel
     // normal. Transitions are logged and signalled; a limit whose actions
     // include Stop stops acquisition when it goes into alarm.
@@ -142,6 +145,9 @@ signals:
     // The cycles changed: at most once per redraw beat while they grow, and
     // at once when the analysis is replaced or emptied.
     void cyclesChanged();
+    // New run information changed the analysis's settings: it started again,
+    // empty, and the points held want analysing again.
+    void cycleSettingsChanged();
 
 private:
     void runningChangedHere(bool running);
@@ -151,6 +157,7 @@ private:
     void watchCardClock();
     void checkLimits(const SampleBlock &kept);
     void notesEdited();
+    bool cycleSettingsFollowInfo();
 
     AcquisitionState acquisition;
     EventLog events; // before daq: the task's destruction logs its stop
@@ -158,6 +165,7 @@ private:
     ChannelStore channels;
     std::unique_ptr<Recorder> recording;
     CycleAnalyzer cycleAnalyzer;
+    CycleSettings cycleChoice;
     int cyclesShown = 0; // complete cycles at the last cyclesChanged
 
     TimeBase timeBase{cardScanRate};

@@ -353,7 +353,6 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
     // Whatever was read before a line that ends reading stays.
     run->store().endOpen(&loaded.opened);
     loaded.opened = {};
-    cyclesAfterOpen();
     QString notesProblem;
     if (loaded.notes) {
         run->addNotes(loaded.notes->notes);
@@ -366,6 +365,7 @@ void MainWindow::showOpenedFile(const QString &fileName, LoadedFile &loaded)
         notesProblem =
             tr("无法读取注释文件 %1：%2").arg(shownName(notesPathFor(fileName)), loaded.notesError);
     }
+    cyclesAfterOpen(); // with the rated voltage and references the notes may give
 
     plot->xAxis->setRange(0, 1); // where no shown graph has a point
     panel->showOriginal();

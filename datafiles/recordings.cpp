@@ -2,6 +2,7 @@
 
 #include "datafiles/datafile.h"
 #include "datafiles/journal.h"
+#include "datafiles/runnotes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -283,6 +284,10 @@ std::vector<RecordingEntry> recentRecordings(const QString &folder, int count)
         if (int(entries.size()) >= count)
             break;
         f.second.seconds = lastPointTime(f.second.dataPath); // only for those listed
+        QFile notes(notesPathFor(f.second.dataPath));
+        // Notes are small; a huge file beside ours is not read for a menu.
+        if (notes.size() < (1 << 20) && notes.open(QIODevice::ReadOnly))
+            f.second.sample = readRunNotes(notes.readAll()).notes.info.sample;
         entries.push_back(std::move(f.second));
     }
     return entries;

@@ -72,6 +72,7 @@ struct RecordingEntry
     QDateTime start;     // from its name
     double seconds = -1; // the time of its last point; -1 when it holds none
     qint64 bytes = 0;
+    QString sample; // from the notes beside it; empty when none
 };
 
 // The recordings' data files in the folder, newest first, at most `count`:

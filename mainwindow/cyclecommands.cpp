@@ -37,6 +37,10 @@ void MainWindow::setUpCycles()
     cycleWindow = new CycleWindow(this);
     run->setCycleSettings(savedCycleSettings());
     connect(run.get(), &LiveRun::cyclesChanged, this, &MainWindow::liveCyclesChanged);
+    connect(run.get(), &LiveRun::cycleSettingsChanged, this, [this] {
+        cyclesAnalysing = true; // the emptied live analysis is not shown meanwhile
+        analyseCycles();
+    });
     connect(cycleWindow, &CycleWindow::cycleSelected, this,
             [this](const CycleResult *cycle, bool zoom) { panel->showCycle(cycle, zoom); });
     connect(cycleWindow, &CycleWindow::closed, this,
@@ -269,13 +273,13 @@ void MainWindow::cyclesAtStop()
 void MainWindow::editCycleSettings()
 {
     const CycleAnalyzer &live = run->cycles();
-    CycleSettingsDlg dialog(live.settings(), live.ratedVoltage(), live.currentThreshold(),
-                            cycleWindow);
+    CycleSettingsDlg dialog(run->chosenCycleSettings(), live.ratedVoltage(),
+                            live.currentThreshold(), cycleWindow);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const CycleSettings chosen = dialog.settings();
     saveCycleSettings(chosen);
-    if (chosen == run->cycles().settings() && !cyclesCancelled)
+    if (chosen == run->chosenCycleSettings() && !cyclesCancelled)
         return;
     cyclesAnalysing = true; // the emptied live analysis is not shown meanwhile
     run->setCycleSettings(chosen);

@@ -313,34 +313,32 @@ void CycleWindow::fillRow(int row)
 }
 
 // C (constant current, or from the charge where the discharge current is
-// not measured) and the ESR in % of the reference cycle's, the energy
-// efficiency as it is; partial cycles left out.
+// not measured) and the ESR in % of the reference's (a cycle's, or the
+// sample's own figures), the energy efficiency as it is; partial cycles left
+// out.
 void CycleWindow::drawFade()
 {
     const CycleResult *reference = nullptr;
+    const CycleResult *firstFull = nullptr;
     for (const CycleResult &c : shown) {
-        if (!reference && !c.partial)
-            reference = &c;
+        if (!firstFull && !c.partial)
+            firstFull = &c;
         if (c.reference) {
             reference = &c;
             break;
         }
     }
-    const bool constantCurrent = reference && reference->capacitance.value;
-    const Figure CycleResult::*capacitance =
-        constantCurrent ? &CycleResult::capacitance : &CycleResult::capacitanceCharge;
-    auto share = [reference](const CycleResult &c, const Figure CycleResult::*figure) {
-        const std::optional<double> ref = reference ? (reference->*figure).value : std::nullopt;
-        const std::optional<double> value = (c.*figure).value;
-        return ref && value && *ref != 0 ? *value / *ref * 100 : NAN;
-    };
+    const CycleResult *typical = reference ? reference : firstFull;
+    const bool constantCurrent = typical && typical->capacitance.value;
+    // The analysis's changes against the reference, as shares.
+    auto share = [](const Figure &change) { return change.value ? 100 + *change.value : NAN; };
     QVector<double> numbers, cs, esrs, efficiencies;
     for (const CycleResult &c : shown) {
         if (c.partial)
             continue;
         numbers << c.number;
-        cs << share(c, capacitance);
-        esrs << share(c, &CycleResult::esr);
+        cs << share(c.capacitanceChange);
+        esrs << share(c.esrChange);
         efficiencies << c.energyEfficiency.value.value_or(NAN);
     }
     fade->graph(0)->setData(numbers, cs, true);

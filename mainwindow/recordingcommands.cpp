@@ -81,9 +81,17 @@ void MainWindow::on_menu_recent_aboutToShow()
     for (const RecordingEntry &e : entries) {
         const QString length =
             e.seconds < 0 ? QStringLiteral("–") : locale.toString(e.seconds, 'f', 1) + " s";
-        QAction *item = menu->addAction(QStringLiteral("%1    %2    %3")
-                                            .arg(locale.toString(e.start, QLocale::ShortFormat),
-                                                 length, locale.formattedDataSize(e.bytes, 1)));
+        QString text = QStringLiteral("%1    %2    %3")
+                           .arg(locale.toString(e.start, QLocale::ShortFormat), length,
+                                locale.formattedDataSize(e.bytes, 1));
+        if (!e.sample.isEmpty()) {
+            // Shown as typed: no mnemonic, one line, not wider than a marker's label.
+            QString sample = e.sample.simplified();
+            if (sample.size() > 40)
+                sample = sample.left(39) + QChar(0x2026);
+            text += QStringLiteral("    ") + sample.replace('&', QStringLiteral("&&"));
+        }
+        QAction *item = menu->addAction(text);
         item->setToolTip(QDir::toNativeSeparators(e.dataPath));
         const QString path = e.dataPath;
         connect(item, &QAction::triggered, this, [this, path] { openDataFile(path); });

@@ -269,34 +269,44 @@ private slots:
     }
 
     // The ESR grows half its first value every cycle: 30, 45, 60 mOhm.
-    // esrChange of the last complete cycle (NaN: no reference); endOfLife
-    // -1 none, 0 no, 1 yes.
+    // esrChange and capacitanceChange (%) of the last complete cycle (NaN: no
+    // reference); the reference cycle's number (0: none); endOfLife -1 none,
+    // 0 no, 1 yes.
     void comparesWithTheReference_data()
     {
         QTest::addColumn<Stream>("stream");
         QTest::addColumn<double>("esrChange");
+        QTest::addColumn<double>("capacitanceChange");
+        QTest::addColumn<int>("referenceNumber");
         QTest::addColumn<int>("endOfLife");
         Stream rising;
         rising.esrRise = 0.5;
-        QTest::newRow("first full cycle") << rising << 100.0 << 0;
+        QTest::newRow("first full cycle") << rising << 100.0 << 0.0 << 1 << 0;
         rising.settings.esrRiseLimit = 1.5;
-        QTest::newRow("ESR past 1.5 x") << rising << 100.0 << 1;
+        QTest::newRow("ESR past 1.5 x") << rising << 100.0 << 0.0 << 1 << 1;
         rising.settings.referenceCycle = 2;
-        QTest::newRow("reference cycle 2") << rising << 100 / 3.0 << 0;
+        QTest::newRow("reference cycle 2") << rising << 100 / 3.0 << 0.0 << 2 << 0;
         rising.settings.referenceCycle = 9;
-        QTest::newRow("reference beyond the data") << rising << quietNaN << -1;
+        QTest::newRow("reference beyond the data") << rising << quietNaN << quietNaN << 0 << -1;
+        rising.settings.referenceCapacitance = 3.75;
+        rising.settings.referenceEsr = 0.02;
+        QTest::newRow("the sample's own C and ESR") << rising << 200.0 << -20.0 << 0 << 1;
+        rising.settings.referenceCycle = 0;
+        rising.settings.referenceCapacitance = 0;
+        QTest::newRow("the sample's ESR, a cycle's C") << rising << 200.0 << 0.0 << 1 << 1;
     }
     void comparesWithTheReference()
     {
         QFETCH(Stream, stream);
         QFETCH(double, esrChange);
+        QFETCH(double, capacitanceChange);
+        QFETCH(int, referenceNumber);
         QFETCH(int, endOfLife);
         const std::vector<CycleResult> cycles = analyse(stream);
         QCOMPARE(cycles.size(), size_t(4));
         const CycleResult &last = cycles[2];
         for (const CycleResult &c : cycles)
-            QCOMPARE(c.reference, !std::isnan(esrChange) &&
-                                      c.number == std::max(1, stream.settings.referenceCycle));
+            QCOMPARE(c.reference, c.number == referenceNumber);
         QCOMPARE(last.endOfLife.value_or(false), endOfLife == 1);
         QCOMPARE(last.endOfLife.has_value(), endOfLife >= 0);
         if (std::isnan(esrChange)) {
@@ -305,7 +315,7 @@ private slots:
             return;
         }
         QVERIFY(std::abs(*last.esrChange.value - esrChange) < 1);
-        QVERIFY(std::abs(*last.capacitanceChange.value) < 0.1);
+        QVERIFY(std::abs(*last.capacitanceChange.value - capacitanceChange) < 0.1);
         QCOMPARE(cycles[3].esrChange.why, Missing::PartialCycle);
     }
 };

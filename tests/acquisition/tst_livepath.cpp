@@ -202,19 +202,29 @@ private slots:
     // A minute of the stand-in's constant-current rig (5 F, 50 mOhm) measured
     // live: every full cycle's capacitance by the discharge and its ESR by the
     // IR drop, or, with the discharge current not measured, by the charge.
+    // The run information's rated voltage and figures (4 F, 40 mOhm) are the
+    // analysis's where given.
     void cyclesOfTheConstantCurrentRig_data()
     {
         QTest::addColumn<QString>("sign");
         QTest::addColumn<int>("interval");
-        QTest::newRow("1000 kept") << "positive" << 1;
-        QTest::newRow("100 kept") << "positive" << 10;
-        QTest::newRow("discharge current not measured") << "none" << 1;
+        QTest::addColumn<bool>("withInfo");
+        QTest::newRow("1000 kept") << "positive" << 1 << false;
+        QTest::newRow("100 kept") << "positive" << 10 << false;
+        QTest::newRow("discharge current not measured") << "none" << 1 << false;
+        QTest::newRow("the sample's rating and figures") << "positive" << 1 << true;
     }
     void cyclesOfTheConstantCurrentRig()
     {
         QFETCH(QString, sign);
         QFETCH(int, interval);
+        QFETCH(bool, withInfo);
         const auto restore = qScopeGuard([] { ArtSim_Configure(nullptr); });
+        QSignalSpy settingsChanged(run.get(), &LiveRun::cycleSettingsChanged);
+        if (withInfo)
+            run->setRunInfo({"", "C-17", 200.0, 4.0, 0.04, ""});
+        QCOMPARE(settingsChanged.size(), int(withInfo));
+        QCOMPARE(run->chosenCycleSettings().ratedVoltage, 0.0); // the settings file's stays
         QCOMPARE(ArtSim_Configure(qPrintable("signal=cc;seed=3;cc=sign:" + sign)), 0);
         ArtSim_SetManualClock(1);
         run->setKeepEvery(interval);
@@ -242,6 +252,14 @@ private slots:
                                 QString(", %1 %").arg(c.coulombicEfficiency.value.value_or(-1))));
         }
         QCOMPARE(full, 4); // and one cut by the end
+        if (withInfo) {
+            QCOMPARE(run->cycles().ratedVoltage(), 200.0);
+            for (const CycleResult &c : run->cycles().cycles()) {
+                QVERIFY(!c.reference);
+                QVERIFY(c.partial || std::fabs(*c.capacitanceChange.value - 25) < 0.7);
+                QVERIFY(c.partial || std::fabs(*c.esrChange.value - 25) < 2.5);
+            }
+        }
     }
 
     // Limits report transitions only: a delay and a deadband turn values that

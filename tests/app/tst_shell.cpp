@@ -524,6 +524,7 @@ void TestShell::recentRecordings()
     QStringList runs;
     for (int run = 0; run < 2; ++run) {
         w.form()->btn_clear_data->click();
+        w.liveRun().setRunInfo({"", run ? "C-17 & <b>" : "", {}, {}, {}, ""});
         w.form()->btn_start_collect->click();
         QVERIFY(ArtSim_Pump(300) > 0);
         QCoreApplication::processEvents();
@@ -534,7 +535,10 @@ void TestShell::recentRecordings()
     QCOMPARE(listed(), runs + recovered);
     const QList<QAction *> items = recent->actions();
     const QString lastTime = QLocale().toString(w.channelStore().lastKey().value_or(-1), 'f', 1);
-    QVERIFY2(items[0]->text().contains(lastTime + " s"), qPrintable(items[0]->text()));
+    QVERIFY2(items[0]->text().contains(lastTime + " s") &&
+                 items[0]->text().endsWith("    C-17 && <b>"),
+             qPrintable(items[0]->text()));
+    QVERIFY(!items[1]->text().contains("C-17")); // the sample of its own run
 
     // Choosing one opens it like File > Open.
     w.form()->btn_clear_data->click();

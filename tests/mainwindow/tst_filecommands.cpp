@@ -363,6 +363,7 @@ void FileCommandsTest::saveOpenSaveIsIdentical()
     LiveRun &live = window->liveRun();
     live.setRunInfo({"王丽", "C-17", 250, {}, 0.02, "第一行\n第二行"});
     live.addMarker(1001, "开门 <b>");
+    QVERIFY(waitForFileWork(*window)); // the cycles analysed with the rating given
     const RunNotes notes = live.notes();
     run("menu_save", path("a.txt"));
     live.clear();
@@ -704,38 +705,56 @@ void FileCommandsTest::writeFaultSweep_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("name"); // markup in it must show as typed
+    QTest::addColumn<bool>("notes");   // with a marker; the faults hit its notes only
     QTest::newRow("save") << "menu_save"
-                          << "<b>run.txt";
+                          << "<b>run.txt" << false;
     QTest::newRow("export") << "menu_export"
-                            << "<b>run.csv";
+                            << "<b>run.csv" << false;
     QTest::newRow("picture") << "menu_save_picture"
-                             << "<b>run.png";
+                             << "<b>run.png" << false;
+    QTest::newRow("save, the notes beside it") << "menu_save"
+                                               << "<b>run.txt" << true;
 }
 
 // Each command against a disk that fails at every offset of the sweep and in
 // its other calls: either the complete file and the success message, or the
-// failure shown with the system's reason and the old file untouched.
+// failure shown with the system's reason and the old file untouched. A
+// failure of the notes beside a data file never costs the data file.
 void FileCommandsTest::writeFaultSweep()
 {
     REQUIRE_DISK_FAULTS();
     QFETCH(QString, command);
     QFETCH(QString, name);
+    QFETCH(bool, notes);
+    if (notes)
+        window->liveRun().addMarker(1, "door");
     Points points;
     for (int i = 0; i < 1500; ++i)
         points.append({i * 0.0025, 1.0 / (i + 3)});
     for (int c = 0; c < ChannelCount; ++c)
         setPoints(store(), c, points);
     const QString target = path(name);
+    const QString companion = notesPathFor(target);
     run(command, target);
     const QByteArray complete = readFile(target);
+    const QByteArray completeNotes = readFile(companion);
+    QCOMPARE(QFile::exists(companion), notes);
     const QString succeeded = statusMessage(*window);
     QVERIFY(takeMessages(*window).isEmpty());
 
     const QByteArray old = "old\r\n";
-    const QList<DiskFault> faults = diskFaults(complete.size());
+    QList<DiskFault> faults = diskFaults(complete.size());
+    if (notes) {
+        // The notes are written after the data file, into an unnamed file
+        // (as the data file): writes that fail past the data file's bytes.
+        faults.clear();
+        for (DiskFault fault : diskFaults(completeNotes.size()))
+            if (fault.op == QByteArray("write"))
+                faults.append({fault.op, fault.after + complete.size(), fault.error});
+    }
     FaultTally tally;
     for (const DiskFault &fault : faults) {
-        QVERIFY(writeFile(target, old));
+        QVERIFY(writeFile(target, old) && (!notes || writeFile(companion, old)));
         window->statusBar()->clearMessage();
         fault.arm(dir->path());
         run(command, target);
@@ -743,14 +762,18 @@ void FileCommandsTest::writeFaultSweep()
         const QStringList shown = takeMessages(*window);
         if (shown.isEmpty()) {
             tally.falseSuccesses += readFile(target) != complete;
+            tally.falseSuccesses += notes && readFile(companion) != completeNotes;
             QCOMPARE(statusMessage(*window), succeeded);
             continue;
         }
-        QVERIFY2(shown.size() == 1 && shown[0].contains(QDir::toNativeSeparators(target)) &&
+        const QString failed = notes ? companion : target;
+        QVERIFY2(shown.size() == 1 && shown[0].contains(QDir::toNativeSeparators(failed)) &&
                      shown[0].endsWith("：" + qt_error_string(fault.error)),
                  fault.name() + ": " + shown.join('|').toUtf8());
-        QVERIFY2(readFile(target) == old, fault.name());
-        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        QVERIFY2(readFile(target) == (notes ? complete : old), fault.name());
+        QVERIFY2(readFile(companion) == (notes ? old : QByteArray("<missing>")), fault.name());
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden),
+                 notes ? QStringList({name, QFileInfo(companion).fileName()}) : QStringList{name});
     }
     QVERIFY(tally.report(qPrintable(command), int(faults.size())));
 }
