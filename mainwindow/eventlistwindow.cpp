@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -108,12 +109,17 @@ EventListWindow::EventListWindow(LiveRun &liveRun, QWidget *parent)
     connect(grid->itemDelegate(), &QAbstractItemDelegate::closeEditor, this, [this] {
         QMetaObject::invokeMethod(this, &EventListWindow::refill, Qt::QueuedConnection);
     });
+    // The texts wrap in the width the window gives them, whole.
+    connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+        if (column == TextColumn)
+            QMetaObject::invokeMethod(this, &EventListWindow::fitRowHeights, Qt::QueuedConnection);
+    });
     connect(&run, &LiveRun::notesChanged, this, [this] {
         if (isVisible())
             refill();
     });
 
-    resize(720, 380);
+    resize(600, 380);
     retranslate();
 }
 
@@ -191,8 +197,9 @@ void EventListWindow::refill()
         grid->selectRow(reselect);
     else
         grid->clearSelection();
-    grid->resizeColumnsToContents();
-    grid->resizeRowsToContents();
+    for (int column = 0; column < TextColumn; ++column)
+        grid->resizeColumnToContents(column);
+    fitRowHeights();
     removeButton->setEnabled(reselect >= 0 && entries[std::size_t(reselect)].kind == Kind::Marker);
 }
 
@@ -202,6 +209,7 @@ void EventListWindow::fillRow(int row)
     QString texts[ColumnCount];
     texts[TimeColumn] = e.time ? timeText(*e.time) : QStringLiteral("—");
     std::optional<qint64> wallMs;
+    QString tip;
     switch (e.kind) {
     case Kind::Marker:
         texts[KindColumn] = tr("标记");
@@ -240,7 +248,9 @@ void EventListWindow::fillRow(int row)
         const ProblemRecord &p = problemList[std::size_t(e.index)];
         wallMs = p.wallMs;
         texts[KindColumn] = tr("问题");
-        texts[TextColumn] = p.text;
+        // In one line, as the status bar shows it; whole in the tool tip.
+        texts[TextColumn] = QString(p.text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        tip = p.text;
         break;
     }
     }
@@ -261,8 +271,24 @@ void EventListWindow::fillRow(int row)
         item->setFlags(flags);
         item->setTextAlignment(column == TimeColumn ? Qt::AlignRight | Qt::AlignVCenter
                                                     : Qt::AlignLeft | Qt::AlignVCenter);
-        item->setToolTip(column == TextColumn && e.kind == Kind::Marker ? texts[column]
-                                                                        : QString());
+        item->setToolTip(column != TextColumn ? QString() : tip.isEmpty() ? texts[column] : tip);
+    }
+}
+
+// Each row as high as its text needs in the text column's width, wrapped
+// at words or anywhere. Measured a little narrower than the cell: a line more
+// than measured would be cut, a line less only leaves room.
+void EventListWindow::fitRowHeights()
+{
+    const int margin =
+        2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 4;
+    const int width = std::max(1, (grid->columnWidth(TextColumn) - margin) * 15 / 16);
+    const QFontMetrics metrics(grid->font());
+    for (int row = 0; row < grid->rowCount(); ++row) {
+        const QRect needed = metrics.boundingRect(
+            QRect(0, 0, width, 1 << 20), Qt::TextWordWrap | Qt::TextWrapAnywhere | Qt::AlignLeft,
+            grid->item(row, TextColumn)->text());
+        grid->setRowHeight(row, std::max(needed.height(), metrics.height()) + 6);
     }
 }
 
@@ -337,6 +363,9 @@ bool EventListWindow::removeSelectedMarker()
 // Delete in the table removes the selected marker, unless a cell is edited.
 bool EventListWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // The text column's width follows the table's, after the table's own layout.
+    if (watched == grid && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        QMetaObject::invokeMethod(this, &EventListWindow::fitRowHeights, Qt::QueuedConnection);
     if (watched == grid && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete && !editing(grid) &&
         removeSelectedMarker())

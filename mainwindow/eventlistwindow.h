@@ -72,6 +72,7 @@ private:
 
     void fillRow(int row);
     void fillHeader();
+    void fitRowHeights();
     void itemEdited(QTableWidgetItem *item);
     void selectionChanged();
     void refuse(const QString &why);

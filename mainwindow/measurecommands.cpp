@@ -122,7 +122,8 @@ void MainWindow::showMarkers()
 }
 
 // Right of the window, level with its bottom, where the screen has room;
-// else left of it. Where the user moved it, it stays.
+// else left of it; else at the screen's right, over the plot rather than the
+// controls. Where the user moved it, it stays.
 void MainWindow::on_menu_marker_list_triggered()
 {
     eventWindow->refill();
@@ -133,7 +134,9 @@ void MainWindow::on_menu_marker_list_triggered()
         const QSize size = eventWindow->frameGeometry().size();
         QPoint at(frame.right() + 1, std::max(room.top(), frame.bottom() + 1 - size.height()));
         if (at.x() + size.width() > room.right() + 1)
-            at.setX(std::max(room.left(), frame.left() - size.width()));
+            at.setX(frame.left() - size.width());
+        if (at.x() < room.left())
+            at.setX(std::max(room.left(), room.right() + 1 - size.width()));
         eventWindow->move(at);
     }
     eventWindow->show();

@@ -74,7 +74,7 @@ void TestEventList::markers_data()
         << QStringList{"0,000|已确认|I 的报警已确认", start, bold, end};
     QTest::newRow("the card ended the run")
         << "card" << 0 << "" << false
-        << QStringList{"—|问题|采集已停止：overrun\n已记录的数据仍保留。", start, bold, end};
+        << QStringList{"—|问题|采集已停止：overrun 已记录的数据仍保留。", start, bold, end};
 }
 
 void TestEventList::markers()
