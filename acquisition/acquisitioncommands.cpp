@@ -47,10 +47,10 @@ void MainWindow::redrawDue()
 void MainWindow::cardClockOff(double rate)
 {
     const QLocale locale;
-    showProblem(tr("采集卡的时钟偏差 %1%：每秒 %2 次扫描，而不是 %3 次。\n"
-                   "时间轴仍按采集卡的时钟，数据不变；请用 daqcheck 检查采集卡。")
-                    .arg(locale.toString((rate / cardScanRate - 1) * 100, 'f', 1),
-                         locale.toString(rate, 'f', 0), locale.toString(cardScanRate, 'f', 0)));
+    reportProblem(tr("采集卡的时钟偏差 %1%：每秒 %2 次扫描，而不是 %3 次。\n"
+                     "时间轴仍按采集卡的时钟，数据不变；请用 daqcheck 检查采集卡。")
+                      .arg(locale.toString((rate / cardScanRate - 1) * 100, 'f', 1),
+                           locale.toString(rate, 'f', 0), locale.toString(cardScanRate, 'f', 0)));
 }
 
 QString MainWindow::clockStatusText() const
@@ -88,5 +88,5 @@ void MainWindow::pointsAdded()
 
 void MainWindow::taskEndedByCard(const QString &reason)
 {
-    showProblem(tr("采集已停止：%1\n已记录的数据仍保留。").arg(reason));
+    reportProblem(tr("采集已停止：%1\n已记录的数据仍保留。").arg(reason));
 }

@@ -15,6 +15,7 @@
 #include "app/language.h"
 #include "app/shell.h"
 #include "mainwindow/cyclewindow.h"
+#include "mainwindow/eventlistwindow.h"
 #include "mainwindow/filework.h"
 #include "mainwindow/measurewindow.h"
 #include "acquisition/liverun.h"
@@ -101,6 +102,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(live, &LiveRun::memoryWarning, this, &MainWindow::memoryRunsOut);
     connect(live, &LiveRun::memoryStopped, this, &MainWindow::memoryStopped);
 
+    // Before the recording: the recovery at start-up may report problems.
+    eventWindow = new EventListWindow(*run, this);
+    connect(eventWindow, &EventListWindow::timeSelected, this->panel, &PlotPanel::centreOn);
     setUpRecording();
     setUpCycles();
 }
@@ -235,6 +239,12 @@ void MainWindow::showProblem(const QString &text)
     tellUser(this, ui->statusbar, QMessageBox::Warning, text);
 }
 
+void MainWindow::reportProblem(const QString &text)
+{
+    eventWindow->addProblem(text);
+    showProblem(text);
+}
+
 QMessageBox *MainWindow::showNotice(const QString &text)
 {
     return tellUser(this, ui->statusbar, QMessageBox::Information, text);
@@ -286,6 +296,7 @@ void MainWindow::on_actionLanguage_triggered()
     ui->retranslateUi(this);
     measureWindow->retranslate();
     cycleWindow->retranslate();
+    eventWindow->retranslate();
     showCycleNotice();
     panel->retranslate();
     ui->customPlot_VIT->replot();

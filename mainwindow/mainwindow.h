@@ -12,6 +12,7 @@
 
 class CycleAnalyzer;
 class CycleWindow;
+class EventListWindow;
 class FileJobControl;
 class LiveRun;
 class FileWork;
@@ -66,6 +67,8 @@ public:
     FileWork &fileWork() const { return *files; }
     // The cycle table and its fade.
     CycleWindow &cycleTable() const { return *cycleWindow; }
+    // The markers, alarms and problems of the session.
+    EventListWindow &eventList() const { return *eventWindow; }
 
 signals:
     void updateData();
@@ -106,6 +109,8 @@ private slots:
     void on_menu_zoom_to_cursors_triggered();
     void on_menu_add_marker_triggered();
     void showMarkers();
+    void on_menu_marker_list_triggered();
+    void on_menu_run_info_triggered();
     void on_menu_save_range_triggered();
     void on_menu_export_range_triggered();
     void on_menu_cycles_triggered();
@@ -144,6 +149,9 @@ private:
     QString pointCountText(const qsizetype (&counts)[4]) const;
     QString pointCountText() const;
     void showProblem(const QString &text);
+    // A problem of the acquisition or the recording: shown, and kept in the
+    // event list.
+    void reportProblem(const QString &text);
     QString clockStatusText() const;
     QString memoryStatusText() const;
     QMessageBox *showNotice(const QString &text);
@@ -206,6 +214,10 @@ private:
     bool measurePlaced = false; // the table was put beside the window once
     QString copiedNotice;       // the status message of the last copy
     std::unique_ptr<FileWork> files;
+
+    // The markers, alarms and problems, a tool window put beside the window once.
+    EventListWindow *eventWindow = nullptr;
+    bool eventsPlaced = false;
 
     // The cycle table. The live run's analysis follows the points appended
     // at the end; where the points held change otherwise (an open, a new

@@ -10,8 +10,10 @@
 #include <qcustomplot.h>
 
 #include "acquisition/liverun.h"
+#include "mainwindow/eventlistwindow.h"
 #include "mainwindow/measurewindow.h"
 #include "mainwindow/plotpanel.h"
+#include "mainwindow/runinfodlg.h"
 #include "ui_mainwindow.h"
 
 void MainWindow::on_menu_cursors_toggled(bool on)
@@ -117,4 +119,34 @@ void MainWindow::showMarkers()
         return; // no redraw for nothing: it would merge the waiting points early
     panel->markers().setMarkers(run->notes().markers);
     ui->customPlot_VIT->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// Right of the window, level with its bottom, where the screen has room;
+// else left of it; else at the screen's right, over the plot rather than the
+// controls. Where the user moved it, it stays.
+void MainWindow::on_menu_marker_list_triggered()
+{
+    eventWindow->refill();
+    if (!eventsPlaced) {
+        eventsPlaced = true;
+        const QRect frame = frameGeometry();
+        const QRect room = screen() ? screen()->availableGeometry() : frame;
+        const QSize size = eventWindow->frameGeometry().size();
+        QPoint at(frame.right() + 1, std::max(room.top(), frame.bottom() + 1 - size.height()));
+        if (at.x() + size.width() > room.right() + 1)
+            at.setX(frame.left() - size.width());
+        if (at.x() < room.left())
+            at.setX(std::max(room.left(), room.right() + 1 - size.width()));
+        eventWindow->move(at);
+    }
+    eventWindow->show();
+    eventWindow->raise();
+    eventWindow->activateWindow();
+}
+
+void MainWindow::on_menu_run_info_triggered()
+{
+    RunInfoDlg dialog(run->notes().info, this);
+    if (dialog.exec() == QDialog::Accepted)
+        run->setRunInfo(dialog.info());
 }

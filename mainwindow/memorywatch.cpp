@@ -32,16 +32,16 @@ QString durationText(double seconds)
 
 void MainWindow::memoryRunsOut(double secondsLeft)
 {
-    showProblem(tr("内存即将用完：按当前速度，%1后采集将自动停止。\n已记录的数据会保留。")
-                    .arg(durationText(secondsLeft)));
+    reportProblem(tr("内存即将用完：按当前速度，%1后采集将自动停止。\n已记录的数据会保留。")
+                      .arg(durationText(secondsLeft)));
 }
 
 // The run has stopped itself, as the stop button does, and logged it.
 void MainWindow::memoryStopped(qint64 budget)
 {
-    showProblem(tr("内存已达上限（%1 MB），采集已停止。\n"
-                   "已记录的数据仍保留，可以保存；再次开始采集前请先保存并清空数据。")
-                    .arg(megabytes(budget)));
+    reportProblem(tr("内存已达上限（%1 MB），采集已停止。\n"
+                     "已记录的数据仍保留，可以保存；再次开始采集前请先保存并清空数据。")
+                      .arg(megabytes(budget)));
 }
 
 // Appended to the recording figures while acquiring.

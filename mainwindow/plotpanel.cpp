@@ -323,6 +323,12 @@ void PlotPanel::showCycle(const CycleResult *cycle, bool zoom)
     plot->replot();
 }
 
+void PlotPanel::centreOn(double time)
+{
+    plot->xAxis->setRange(time, plot->xAxis->range().size(), Qt::AlignCenter);
+    plot->replot();
+}
+
 // The shown line of set nearest to x (plot pixels), the first of equals; -1
 // if none is shown.
 int PlotPanel::nearestLine(const VerticalLines &set, double x) const

@@ -64,6 +64,8 @@ public:
     // Draws how cycle was measured (null clears); with zoom, the time axis
     // goes to the cycle with a small margin.
     void showCycle(const CycleResult *cycle, bool zoom = true);
+    // The time axis centred on time, its width kept.
+    void centreOn(double time);
     const CycleDrawing &cycleDrawing() const { return *cycleItems; }
     // The markers, dragged like the cursors.
     PlotMarkers &markers() { return *markerLines; }

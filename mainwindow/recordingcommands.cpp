@@ -47,7 +47,7 @@ void MainWindow::recordingFailed(const QString &dataFile, const QString &reason)
     const QString text = acquiring()
                              ? tr("录制 %1 已停止写入：%2\n采集继续进行，内存中的数据不受影响。")
                              : tr("录制 %1 已停止写入：%2\n内存中的数据不受影响。");
-    showProblem(text.arg(QDir::toNativeSeparators(dataFile), reason));
+    reportProblem(text.arg(QDir::toNativeSeparators(dataFile), reason));
     updateRecordingStatus();
 }
 
@@ -100,14 +100,14 @@ void MainWindow::on_menu_recent_aboutToShow()
 
 void MainWindow::recoveryFailed(const QString &dataFile, const QString &reason)
 {
-    showProblem(tr("上次运行留下的录制无法恢复到 %1：%2\n下次启动时会再试一次。")
-                    .arg(QDir::toNativeSeparators(dataFile), reason));
+    reportProblem(tr("上次运行留下的录制无法恢复到 %1：%2\n下次启动时会再试一次。")
+                      .arg(QDir::toNativeSeparators(dataFile), reason));
 }
 
 void MainWindow::journalKept(const QString &keptPath)
 {
-    showProblem(tr("上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：\n%1")
-                    .arg(QDir::toNativeSeparators(keptPath)));
+    reportProblem(tr("上次运行留下的录制日志中没有可读的数据点，它没有被删除，已保留为：\n%1")
+                      .arg(QDir::toNativeSeparators(keptPath)));
 }
 
 void MainWindow::on_menu_open_recordings_triggered()

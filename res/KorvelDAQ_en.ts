@@ -1126,4 +1126,118 @@ The next start tries again.</translation>
         <translation>Reference</translation>
     </message>
 </context>
+<context>
+    <name>EventListWindow</name>
+    <message>
+        <source>标记与事件</source>
+        <translation>Markers and events</translation>
+    </message>
+    <message>
+        <source>删除标记</source>
+        <translation>Delete marker</translation>
+    </message>
+    <message>
+        <source>时间 (s)</source>
+        <translation>Time (s)</translation>
+    </message>
+    <message>
+        <source>时刻</source>
+        <translation>Clock time</translation>
+    </message>
+    <message>
+        <source>类别</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>内容</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>标记</source>
+        <translation>Marker</translation>
+    </message>
+    <message>
+        <source>报警</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>%1 高于上限 %2：%3</source>
+        <translation>%1 above the upper limit %2: %3</translation>
+    </message>
+    <message>
+        <source>%1 低于下限 %2：%3</source>
+        <translation>%1 below the lower limit %2: %3</translation>
+    </message>
+    <message>
+        <source>恢复正常</source>
+        <translation>Back to normal</translation>
+    </message>
+    <message>
+        <source>%1 回到限值以内：%2</source>
+        <translation>%1 back within the limits: %2</translation>
+    </message>
+    <message>
+        <source>已确认</source>
+        <translation>Acknowledged</translation>
+    </message>
+    <message>
+        <source>%1 的报警已确认</source>
+        <translation>Alarm on %1 acknowledged</translation>
+    </message>
+    <message>
+        <source>问题</source>
+        <translation>Problem</translation>
+    </message>
+    <message>
+        <source>标记的时间须是一个数字（秒），例如 %1。</source>
+        <translation>A marker's time must be a number (seconds), for example %1.</translation>
+    </message>
+</context>
+<context>
+    <name>RunInfoDlg</name>
+    <message>
+        <source>运行信息</source>
+        <translation>Run information</translation>
+    </message>
+    <message>
+        <source>操作员</source>
+        <translation>Operator</translation>
+    </message>
+    <message>
+        <source>样品</source>
+        <translation>Sample</translation>
+    </message>
+    <message>
+        <source>额定电压 (V)</source>
+        <translation>Rated voltage (V)</translation>
+    </message>
+    <message>
+        <source>大于 0 的数字；不知道时留空</source>
+        <translation>A number above 0; leave empty if not known</translation>
+    </message>
+    <message>
+        <source>电容 (F)</source>
+        <translation>Capacitance (F)</translation>
+    </message>
+    <message>
+        <source>ESR (Ω)</source>
+        <translation>ESR (Ω)</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Notes</translation>
+    </message>
+    <message>
+        <source>必须大于 0，或留空</source>
+        <translation>must be above 0, or left empty</translation>
+    </message>
+    <message>
+        <source>请输入一个数字，或留空</source>
+        <translation>enter a number, or leave it empty</translation>
+    </message>
+    <message>
+        <source>%1：%2。</source>
+        <translation>%1: %2.</translation>
+    </message>
+</context>
 </TS>
