@@ -16,6 +16,7 @@
 #include "app/shell.h"
 #include "mainwindow/cyclewindow.h"
 #include "mainwindow/filework.h"
+#include "mainwindow/limitalarmwindow.h"
 #include "mainwindow/measurewindow.h"
 #include "acquisition/liverun.h"
 #include "mainwindow/plotpanel.h"
@@ -103,6 +104,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     setUpRecording();
     setUpCycles();
+    setUpLimits();
 }
 
 MainWindow::~MainWindow()
@@ -286,6 +288,7 @@ void MainWindow::on_actionLanguage_triggered()
     ui->retranslateUi(this);
     measureWindow->retranslate();
     cycleWindow->retranslate();
+    alarmWindow->retranslate();
     showCycleNotice();
     panel->retranslate();
     ui->customPlot_VIT->replot();

@@ -8,6 +8,7 @@ int runMemoryGuardTests(int argc, char **argv);
 int runMeasurementTests(int argc, char **argv);
 int runFileCommandsTest(int argc, char **argv);
 int runCycleWindowTests(int argc, char **argv);
+int runLimitTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -21,5 +22,6 @@ int main(int argc, char **argv)
     failures += runMeasurementTests(argc, argv);
     failures += runFileCommandsTest(argc, argv);
     failures += runCycleWindowTests(argc, argv);
+    failures += runLimitTests(argc, argv);
     return failures;
 }
