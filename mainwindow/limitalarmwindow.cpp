@@ -32,6 +32,7 @@ LimitAlarmWindow::LimitAlarmWindow(QWidget *parent)
     grid->setSelectionMode(QAbstractItemView::NoSelection);
     grid->verticalHeader()->hide();
     grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    grid->horizontalHeader()->setStretchLastSection(true);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(acknowledge);
@@ -41,7 +42,7 @@ LimitAlarmWindow::LimitAlarmWindow(QWidget *parent)
     layout->addLayout(buttons);
     connect(acknowledge, &QPushButton::clicked, this, &LimitAlarmWindow::acknowledged);
     retranslate();
-    resize(720, 240);
+    resize(620, 200);
 }
 
 void LimitAlarmWindow::alarm(const LimitEvent &e, double limit)

@@ -213,12 +213,12 @@ void LimitsDlg::refuse(const LimitRefusal &refused, const LimitSettings &typed)
                                               : tr("请输入一个数字");
         break;
     case LimitProblem::LowNotBelowHigh:
-        why = tr("下限必须低于上限 %1").arg(locale.toString(limit.high.value_or(0)));
+        why = tr("必须低于上限 %1").arg(locale.toString(limit.high.value_or(0)));
         break;
     case LimitProblem::DeadbandTooLarge:
         why = limit.deadband < 0
                   ? tr("不能小于 0")
-                  : tr("回差不能大于上限与下限之差 %1")
+                  : tr("不能大于上限与下限之差 %1")
                         .arg(locale.toString(limit.high.value_or(0) - limit.low.value_or(0)));
         break;
     case LimitProblem::NegativeDelay: why = tr("不能小于 0"); break;

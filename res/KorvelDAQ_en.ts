@@ -1225,16 +1225,16 @@ The next start tries again.</translation>
         <translation>enter a number</translation>
     </message>
     <message>
-        <source>下限必须低于上限 %1</source>
-        <translation>the low limit must be below the high limit %1</translation>
+        <source>必须低于上限 %1</source>
+        <translation>must be below the high limit %1</translation>
     </message>
     <message>
         <source>不能小于 0</source>
         <translation>must not be below 0</translation>
     </message>
     <message>
-        <source>回差不能大于上限与下限之差 %1</source>
-        <translation>the deadband must not exceed the distance between the limits, %1</translation>
+        <source>不能大于上限与下限之差 %1</source>
+        <translation>must not exceed the distance between the limits, %1</translation>
     </message>
     <message>
         <source>%1 的%2：%3。</source>
