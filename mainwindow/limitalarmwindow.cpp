@@ -26,6 +26,8 @@ LimitAlarmWindow::LimitAlarmWindow(QWidget *parent)
 {
     setObjectName(QStringLiteral("limitAlarms"));
     setWindowModality(Qt::NonModal);
+    // Keys typed elsewhere (Enter) must not acknowledge an alarm not yet seen.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     acknowledge->setObjectName(QStringLiteral("acknowledge"));
     acknowledge->setDefault(true);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);

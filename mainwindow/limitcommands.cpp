@@ -16,7 +16,8 @@
 
 namespace {
 
-// While an alarm with sound is unacknowledged and still past its limit.
+// While an alarm with sound is unacknowledged and still past its limit (a
+// clear or new limits end that without a change back to normal).
 constexpr int soundRepeatMs = 4000;
 
 } // namespace
@@ -32,7 +33,8 @@ void MainWindow::setUpLimits()
     connect(alarmSound, &QTimer::timeout, this, [this] {
         const LimitSettings &limits = run->limits().limits();
         for (int c : alarmWindow->channels())
-            if (alarmWindow->inAlarm(c) && (limits[std::size_t(c)].actions & Limit::Sound)) {
+            if (alarmWindow->inAlarm(c) && run->limits().state(c) != LimitEvent::Normal &&
+                (limits[std::size_t(c)].actions & Limit::Sound)) {
                 QApplication::beep();
                 return;
             }
