@@ -17,6 +17,7 @@
 #include "mainwindow/cyclewindow.h"
 #include "mainwindow/eventlistwindow.h"
 #include "mainwindow/filework.h"
+#include "mainwindow/limitalarmwindow.h"
 #include "mainwindow/measurewindow.h"
 #include "acquisition/liverun.h"
 #include "mainwindow/plotpanel.h"
@@ -107,6 +108,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(eventWindow, &EventListWindow::timeSelected, this->panel, &PlotPanel::centreOn);
     setUpRecording();
     setUpCycles();
+    setUpLimits();
 }
 
 MainWindow::~MainWindow()
@@ -297,6 +299,7 @@ void MainWindow::on_actionLanguage_triggered()
     measureWindow->retranslate();
     cycleWindow->retranslate();
     eventWindow->retranslate();
+    alarmWindow->retranslate();
     showCycleNotice();
     panel->retranslate();
     ui->customPlot_VIT->replot();

@@ -15,6 +15,7 @@ class CycleWindow;
 class EventListWindow;
 class FileJobControl;
 class LiveRun;
+class LimitAlarmWindow;
 class FileWork;
 class MeasureWindow;
 class PlotPanel;
@@ -24,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMessageBox;
 class QMouseEvent;
+class QTimer;
 struct DataFileContents;
 struct FileWriteResult;
 struct LoadedFile;
@@ -31,6 +33,7 @@ class QIODevice;
 class Ui_MainWindow;
 struct CycleResult;
 struct DataPoint;
+struct LimitEvent;
 
 // The one window: owns the form, the live run (the task, the channel store,
 // the recording) and the plot panel that draws the store; shows what the run
@@ -114,6 +117,7 @@ private slots:
     void on_menu_save_range_triggered();
     void on_menu_export_range_triggered();
     void on_menu_cycles_triggered();
+    void on_menu_limits_triggered();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -194,6 +198,10 @@ private:
     void cyclesAtStop();
     void editCycleSettings();
     void exportCycles();
+    // The limits and their alarms (limitcommands.cpp).
+    void setUpLimits();
+    void limitChanged(const LimitEvent &e);
+    void acknowledgeAlarms();
 
     Ui_MainWindow *ui;
     std::unique_ptr<LiveRun> run;
@@ -233,6 +241,10 @@ private:
     // live points follow them when they keep these in place.
     qsizetype cycledCount = 0;
     double cycledLastKey = 0;
+
+    // The alarms not yet acknowledged, and the sound repeated while they last.
+    LimitAlarmWindow *alarmWindow = nullptr;
+    QTimer *alarmSound = nullptr;
 };
 
 // Asks for the file to write; null if cancelled. A name typed without an

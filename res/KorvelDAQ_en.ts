@@ -610,6 +610,14 @@ The next start tries again.</translation>
         <source>已将循环表导出到 %1</source>
         <translation>Cycle table exported to %1</translation>
     </message>
+    <message>
+        <source>%1 已恢复正常（%2 s 时为 %3）</source>
+        <translation>%1 back to normal (%3 at %2 s)</translation>
+    </message>
+    <message>
+        <source>限值报警：%1 %2 %3（%4 s 时为 %5）</source>
+        <translation>Limit alarm: %1 %2 %3 (%5 at %4 s)</translation>
+    </message>
 </context>
 <context>
     <name>FileWork</name>
@@ -1238,6 +1246,176 @@ The next start tries again.</translation>
     <message>
         <source>%1：%2。</source>
         <translation>%1: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>LimitsDlg</name>
+    <message>
+        <source>限值与报警</source>
+        <translation>Limits and alarms</translation>
+    </message>
+    <message>
+        <source>通道</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Low</translation>
+    </message>
+    <message>
+        <source>留空 = 不设下限</source>
+        <translation>Empty = no low limit</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>High</translation>
+    </message>
+    <message>
+        <source>留空 = 不设上限</source>
+        <translation>Empty = no high limit</translation>
+    </message>
+    <message>
+        <source>回差</source>
+        <translation>Deadband</translation>
+    </message>
+    <message>
+        <source>回到限值以内这么多才算恢复正常</source>
+        <translation>Back to normal only once this far inside the limit</translation>
+    </message>
+    <message>
+        <source>延时 (s)</source>
+        <translation>Delay (s)</translation>
+    </message>
+    <message>
+        <source>超出限值持续这么久才报警</source>
+        <translation>An alarm only after the value stays past the limit this long</translation>
+    </message>
+    <message>
+        <source>显示</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>报警时在状态栏和报警窗口中显示</source>
+        <translation>On an alarm, say so in the status bar and in the alarm window</translation>
+    </message>
+    <message>
+        <source>声音</source>
+        <translation>Sound</translation>
+    </message>
+    <message>
+        <source>报警时发出提示音</source>
+        <translation>On an alarm, beep</translation>
+    </message>
+    <message>
+        <source>标记</source>
+        <translation>Mark</translation>
+    </message>
+    <message>
+        <source>报警时在图上加一个标记</source>
+        <translation>On an alarm, add a marker to the plot</translation>
+    </message>
+    <message>
+        <source>停止采集</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>报警时停止采集</source>
+        <translation>On an alarm, stop acquisition</translation>
+    </message>
+    <message>
+        <source>功率 U1·I (W)</source>
+        <translation>Power U1·I (W)</translation>
+    </message>
+    <message>
+        <source>功率</source>
+        <translation>Power</translation>
+    </message>
+    <message>
+        <source>请输入一个数字，或留空表示不设此限值</source>
+        <translation>enter a number, or leave it empty for no limit</translation>
+    </message>
+    <message>
+        <source>请输入一个数字</source>
+        <translation>enter a number</translation>
+    </message>
+    <message>
+        <source>必须低于上限 %1</source>
+        <translation>must be below the high limit %1</translation>
+    </message>
+    <message>
+        <source>不能小于 0</source>
+        <translation>must not be below 0</translation>
+    </message>
+    <message>
+        <source>不能大于上限与下限之差 %1</source>
+        <translation>must not exceed the distance between the limits, %1</translation>
+    </message>
+    <message>
+        <source>%1 的%2：%3。</source>
+        <translation>%1, %2: %3.</translation>
+    </message>
+</context>
+<context>
+    <name>LimitAlarmWindow</name>
+    <message>
+        <source>限值报警</source>
+        <translation>Limit alarms</translation>
+    </message>
+    <message>
+        <source>以下限值报警尚未确认：</source>
+        <translation>These limit alarms are not acknowledged yet:</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>通道</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>报警</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>限值</source>
+        <translation>Limit</translation>
+    </message>
+    <message>
+        <source>值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>时间 (s)</source>
+        <translation>Time (s)</translation>
+    </message>
+    <message>
+        <source>时刻</source>
+        <translation>Clock time</translation>
+    </message>
+    <message>
+        <source>次数</source>
+        <translation>Count</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>高于上限</source>
+        <translation>Above the high limit</translation>
+    </message>
+    <message>
+        <source>低于下限</source>
+        <translation>Below the low limit</translation>
+    </message>
+    <message>
+        <source>已恢复正常</source>
+        <translation>Back to normal</translation>
+    </message>
+    <message>
+        <source>报警中</source>
+        <translation>In alarm</translation>
     </message>
 </context>
 </TS>

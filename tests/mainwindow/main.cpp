@@ -9,6 +9,7 @@ int runMeasurementTests(int argc, char **argv);
 int runFileCommandsTest(int argc, char **argv);
 int runCycleWindowTests(int argc, char **argv);
 int runEventListTests(int argc, char **argv);
+int runLimitTests(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
@@ -23,5 +24,6 @@ int main(int argc, char **argv)
     failures += runFileCommandsTest(argc, argv);
     failures += runCycleWindowTests(argc, argv);
     failures += runEventListTests(argc, argv);
+    failures += runLimitTests(argc, argv);
     return failures;
 }
