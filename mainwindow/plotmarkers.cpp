@@ -2,15 +2,55 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace {
 
 const QColor markerColour(0x6a, 0x1b, 0x9a);
+const QMargins labelPadding(4, 1, 4, 1);
+// Labels stagger over this many rows below the cursors' labels.
+constexpr int labelRows = 4;
 
 } // namespace
 
-PlotMarkers::PlotMarkers(QCustomPlot *plot) : plot(plot) {}
+PlotMarkers::PlotMarkers(QCustomPlot *plot) : plot(plot)
+{
+    laidOut = QObject::connect(plot, &QCustomPlot::afterLayout, plot, [this] { thin(); });
+}
 
-PlotMarkers::~PlotMarkers() = default; // the plot owns the items
+PlotMarkers::~PlotMarkers()
+{
+    QObject::disconnect(laidOut); // the plot owns the items
+}
+
+// Each label goes into the first row where the label before it ends left of
+// it, or is hidden; a line is hidden next to the one before it.
+void PlotMarkers::thin()
+{
+    const QRect inside = plot->axisRect()->rect();
+    double rowEnds[labelRows];
+    std::fill(std::begin(rowEnds), std::end(rowEnds), -1e300);
+    long lastColumn = std::numeric_limits<int>::min(); // far from any column
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const double x = plot->xAxis->coordToPixel(lineTime(int(k)));
+        const bool shown = x >= inside.left() - 1 && x <= inside.right() + 1;
+        // One line in two pixel columns at most: closer lines read as one.
+        const long column = std::lround(x);
+        lines[k]->setVisible(shown && std::abs(column - lastColumn) > 1);
+        if (lines[k]->visible())
+            lastColumn = column;
+        int row = 0;
+        while (row < labelRows && rowEnds[row] > x)
+            ++row;
+        labels[k]->setVisible(shown && row < labelRows);
+        if (!labels[k]->visible())
+            continue;
+        rowEnds[row] = x + labelWidths[k] + 2;
+        labels[k]->position->setCoords(labels[k]->position->coords().x(), 0.05 + 0.05 * row);
+    }
+}
 
 QString PlotMarkers::shownText(const QString &text)
 {
@@ -32,10 +72,12 @@ void PlotMarkers::setMarkers(const std::vector<Marker> &markers)
         lines.pop_back();
         labels.pop_back();
     }
+    labelWidths.resize(markers.size());
     while (lines.size() < markers.size()) {
         auto *line = new QCPItemStraightLine(plot);
-        line->setPen(QPen(markerColour, 1.2));
+        line->setPen(QPen(markerColour, 1));
         line->setSelectable(false);
+        line->setAntialiased(false);
         for (QCPItemPosition *p : {line->point1, line->point2}) {
             p->setTypeX(QCPItemPosition::ptPlotCoords);
             p->setTypeY(QCPItemPosition::ptAxisRectRatio);
@@ -45,7 +87,7 @@ void PlotMarkers::setMarkers(const std::vector<Marker> &markers)
         auto *label = new QCPItemText(plot);
         label->setColor(Qt::white);
         label->setBrush(markerColour);
-        label->setPadding(QMargins(4, 1, 4, 1));
+        label->setPadding(labelPadding);
         label->setSelectable(false);
         label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->position->setTypeX(QCPItemPosition::ptPlotCoords);
@@ -54,9 +96,11 @@ void PlotMarkers::setMarkers(const std::vector<Marker> &markers)
         labels.push_back(label);
     }
     for (std::size_t k = 0; k < markers.size(); ++k) {
-        // Below the cursors' labels, staggered so that neighbours stay readable.
-        labels[k]->position->setCoords(0, 0.05 + 0.05 * double(k % 4));
+        // Below the cursors' labels; thin() staggers them.
+        labels[k]->position->setCoords(0, 0.05);
         labels[k]->setText(shownText(markers[k].text));
+        labelWidths[k] = QFontMetrics(labels[k]->font()).horizontalAdvance(labels[k]->text()) +
+                         labelPadding.left() + labelPadding.right();
         place(int(k), markers[k].time);
     }
 }
@@ -64,6 +108,16 @@ void PlotMarkers::setMarkers(const std::vector<Marker> &markers)
 QString PlotMarkers::labelText(int index) const
 {
     return labels[std::size_t(index)]->text();
+}
+
+bool PlotMarkers::lineShown(int line) const
+{
+    return lines[std::size_t(line)]->visible();
+}
+
+bool PlotMarkers::labelShown(int index) const
+{
+    return labels[std::size_t(index)]->visible();
 }
 
 double PlotMarkers::lineTime(int line) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QString>
 
 #include <functional>
@@ -15,7 +16,10 @@ class QCustomPlot;
 // The markers on the plot: a vertical line at each marker's time with its
 // text at the top, as plain text, a long one cut short. Dragged with the same
 // code as the measurement cursors; a drag reports the new time through
-// moved. Items of the plot, so a saved picture shows them. GUI thread only.
+// moved. Items of the plot, so a saved picture shows them. Before each
+// redraw, lines that would fall on a pixel already drawn and labels with no
+// room left are hidden, so that a thousand markers cost what a few dozen do.
+// GUI thread only.
 class PlotMarkers : public VerticalLines
 {
 public:
@@ -32,15 +36,20 @@ public:
     QString labelText(int index) const;
 
     int lineCount() const override { return int(lines.size()); }
-    bool lineShown(int) const override { return true; }
+    // As the last redraw left them: a hidden line is not grabbed.
+    bool lineShown(int line) const override;
+    bool labelShown(int index) const;
     double lineTime(int line) const override;
     void setLineTime(int line, double time) override;
 
 private:
     void place(int index, double time);
+    void thin();
 
     QCustomPlot *plot;
     std::vector<QCPItemStraightLine *> lines;
     std::vector<QCPItemText *> labels;
+    std::vector<int> labelWidths; // px, with the padding
+    QMetaObject::Connection laidOut;
     std::function<void(int, double)> onMoved;
 };

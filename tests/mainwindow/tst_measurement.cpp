@@ -471,6 +471,17 @@ void TestMeasurement::inTheWindow()
     QCOMPARE(live.notes().markers[0].time, plot->xAxis->pixelToCoord(at + 20));
     QCOMPARE(live.notes().markers[0].text, text);
     QCOMPARE(cursorTimes(w), times);
+    // Five more within a pixel: one line, four labels staggered, the rest hidden.
+    for (int k = 1; k <= 5; ++k)
+        w.liveRun().addMarker(live.notes().markers[0].time + k * 1e-9, "m");
+    plot->replot();
+    const PlotMarkers &drawn = w.plotPanel().markers();
+    QStringList shown;
+    for (int k = 0; k < drawn.lineCount(); ++k)
+        shown << QString("%1%2").arg(drawn.lineShown(k)).arg(drawn.labelShown(k));
+    QCOMPARE(shown.join(' '), "11 01 01 01 00 00");
+    for (int k = 5; k >= 1; --k)
+        w.liveRun().removeMarker(k);
 
     // Copied as tab-separated exact numbers, whatever the locale.
     const QLocale before;
