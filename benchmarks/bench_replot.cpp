@@ -306,7 +306,7 @@ int main(int argc, char **argv)
         "      hover move (cursor line and values, painted) < 1 ms at 14.4 M points/graph\n\n");
 
     double oursAt10k = 0;
-    double markersFull = 0;
+    double markersFull = 0, noMarkersFull = 0;
     Figures oursLargest;
     for (int n : sizes) {
         std::vector<Points> recording = makeRecording(n);
@@ -340,9 +340,11 @@ int main(int argc, char **argv)
                         {lastKey * (k + 0.5) / 1000,
                          QStringLiteral("marker %1: the fan was swapped and the door opened")
                              .arg(k)});
+                plot->xAxis->setRange(0, lastKey);
+                noMarkersFull = medianMs(
+                    21, [] {}, [plot] { plot->replot(); });
                 window.liveRun().addNotes(notes);
                 QCoreApplication::processEvents();
-                plot->xAxis->setRange(0, lastKey);
                 markersFull = medianMs(
                     21, [] {}, [plot] { plot->replot(); });
             }
@@ -386,8 +388,10 @@ int main(int argc, char **argv)
                 "hover move %.3f ms painted, %.3f ms with live points waiting (goal < 1 ms) "
                 "%s\n",
                 hover.painted, hover.waiting, hoverWorst < 1.0 && !hover.merged ? "met" : "MISSED");
-            std::printf("full view with 1000 markers %.2f ms (budget %.2f ms) %s\n", markersFull,
-                        budget, markersFull <= budget ? "met" : "MISSED");
+            std::printf("full view with 1000 markers %.2f ms, %.2f ms before they were added "
+                        "(budget %.2f ms) %s\n",
+                        markersFull, noMarkersFull, budget,
+                        markersFull <= budget ? "met" : "MISSED");
         }
     }
     return 0;

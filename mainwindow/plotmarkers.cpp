@@ -15,14 +15,48 @@ constexpr int labelRows = 4;
 
 } // namespace
 
-PlotMarkers::PlotMarkers(QCustomPlot *plot) : plot(plot)
+// Every marker's line in one item: one draw call instead of one item each.
+class MarkerLines : public QCPAbstractItem
+{
+public:
+    MarkerLines(QCustomPlot *plot, const std::vector<double> &times, const std::vector<bool> &drawn)
+        : QCPAbstractItem(plot), times(times), drawn(drawn)
+    {
+        setSelectable(false);
+        setAntialiased(false);
+    }
+    double selectTest(const QPointF &, bool, QVariant *) const override { return -1; }
+
+protected:
+    void draw(QCPPainter *painter) override
+    {
+        const QRect inside = clipRect();
+        QVector<QLineF> shown;
+        for (std::size_t k = 0; k < times.size() && k < drawn.size(); ++k) {
+            if (!drawn[k])
+                continue;
+            const double x = mParentPlot->xAxis->coordToPixel(times[k]);
+            shown.append(QLineF(x, inside.top(), x, inside.bottom()));
+        }
+        painter->setPen(QPen(markerColour, 1));
+        painter->drawLines(shown);
+    }
+
+private:
+    const std::vector<double> &times;
+    const std::vector<bool> &drawn;
+};
+
+PlotMarkers::PlotMarkers(QCustomPlot *plot) : plot(plot), lines(new MarkerLines(plot, times, drawn))
 {
     laidOut = QObject::connect(plot, &QCustomPlot::afterLayout, plot, [this] { thin(); });
 }
 
 PlotMarkers::~PlotMarkers()
 {
-    QObject::disconnect(laidOut); // the plot owns the items
+    QObject::disconnect(laidOut);
+    if (plot)
+        plot->removeItem(lines); // it reads this object's times; the plot owns the labels
 }
 
 // Each label goes into the first row where the label before it ends left of
@@ -33,13 +67,14 @@ void PlotMarkers::thin()
     double rowEnds[labelRows];
     std::fill(std::begin(rowEnds), std::end(rowEnds), -1e300);
     long lastColumn = std::numeric_limits<int>::min(); // far from any column
-    for (std::size_t k = 0; k < lines.size(); ++k) {
-        const double x = plot->xAxis->coordToPixel(lineTime(int(k)));
+    drawn.assign(times.size(), false);
+    for (std::size_t k = 0; k < times.size(); ++k) {
+        const double x = plot->xAxis->coordToPixel(times[k]);
         const bool shown = x >= inside.left() - 1 && x <= inside.right() + 1;
         // One line in two pixel columns at most: closer lines read as one.
         const long column = std::lround(x);
-        lines[k]->setVisible(shown && std::abs(column - lastColumn) > 1);
-        if (lines[k]->visible())
+        drawn[k] = shown && std::abs(column - lastColumn) > 1;
+        if (drawn[k])
             lastColumn = column;
         int row = 0;
         while (row < labelRows && rowEnds[row] > x)
@@ -66,24 +101,14 @@ QString PlotMarkers::shownText(const QString &text)
 
 void PlotMarkers::setMarkers(const std::vector<Marker> &markers)
 {
-    while (lines.size() > markers.size()) {
-        plot->removeItem(lines.back());
+    while (labels.size() > markers.size()) {
         plot->removeItem(labels.back());
-        lines.pop_back();
         labels.pop_back();
     }
+    times.resize(markers.size());
+    drawn.resize(markers.size(), true); // until the next redraw thins them
     labelWidths.resize(markers.size());
-    while (lines.size() < markers.size()) {
-        auto *line = new QCPItemStraightLine(plot);
-        line->setPen(QPen(markerColour, 1));
-        line->setSelectable(false);
-        line->setAntialiased(false);
-        for (QCPItemPosition *p : {line->point1, line->point2}) {
-            p->setTypeX(QCPItemPosition::ptPlotCoords);
-            p->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        }
-        line->point1->setCoords(0, 0);
-        line->point2->setCoords(0, 1);
+    while (labels.size() < markers.size()) {
         auto *label = new QCPItemText(plot);
         label->setColor(Qt::white);
         label->setBrush(markerColour);
@@ -92,7 +117,6 @@ void PlotMarkers::setMarkers(const std::vector<Marker> &markers)
         label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->position->setTypeX(QCPItemPosition::ptPlotCoords);
         label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-        lines.push_back(line);
         labels.push_back(label);
     }
     for (std::size_t k = 0; k < markers.size(); ++k) {
@@ -112,7 +136,7 @@ QString PlotMarkers::labelText(int index) const
 
 bool PlotMarkers::lineShown(int line) const
 {
-    return lines[std::size_t(line)]->visible();
+    return drawn[std::size_t(line)];
 }
 
 bool PlotMarkers::labelShown(int index) const
@@ -122,14 +146,13 @@ bool PlotMarkers::labelShown(int index) const
 
 double PlotMarkers::lineTime(int line) const
 {
-    return lines[std::size_t(line)]->point1->coords().x();
+    return times[std::size_t(line)];
 }
 
 void PlotMarkers::place(int index, double time)
 {
     const std::size_t k = std::size_t(index);
-    lines[k]->point1->setCoords(time, 0);
-    lines[k]->point2->setCoords(time, 1);
+    times[k] = time;
     labels[k]->position->setCoords(time, labels[k]->position->coords().y());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -9,7 +10,7 @@
 #include "datafiles/runnotes.h"
 #include "mainwindow/verticallines.h"
 
-class QCPItemStraightLine;
+class MarkerLines;
 class QCPItemText;
 class QCustomPlot;
 
@@ -17,8 +18,9 @@ class QCustomPlot;
 // text at the top, as plain text, a long one cut short. Dragged with the same
 // code as the measurement cursors; a drag reports the new time through
 // moved. Items of the plot, so a saved picture shows them. Before each
-// redraw, lines that would fall on a pixel already drawn and labels with no
-// room left are hidden, so that a thousand markers cost what a few dozen do.
+// redraw, lines next to one already drawn and labels with no room left are
+// left out, and the lines are drawn as one item, so that a thousand markers
+// cost what a few dozen do.
 // GUI thread only.
 class PlotMarkers : public VerticalLines
 {
@@ -35,7 +37,7 @@ public:
     static QString shownText(const QString &text);
     QString labelText(int index) const;
 
-    int lineCount() const override { return int(lines.size()); }
+    int lineCount() const override { return int(times.size()); }
     // As the last redraw left them: a hidden line is not grabbed.
     bool lineShown(int line) const override;
     bool labelShown(int index) const;
@@ -46,8 +48,10 @@ private:
     void place(int index, double time);
     void thin();
 
-    QCustomPlot *plot;
-    std::vector<QCPItemStraightLine *> lines;
+    QPointer<QCustomPlot> plot; // may go first: the window's form holds it
+    std::vector<double> times;
+    std::vector<bool> drawn; // each line, as the last redraw left it
+    MarkerLines *lines;      // the plot's item
     std::vector<QCPItemText *> labels;
     std::vector<int> labelWidths; // px, with the padding
     QMetaObject::Connection laidOut;
