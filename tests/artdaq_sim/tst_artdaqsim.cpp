@@ -495,7 +495,11 @@ void TestArtDaqSim::errorTextIsPerThreadAndTruncatedWhole()
     QFETCH(bool, gbk);
     QFETCH(int, bufferSize);
     QFETCH(int, kept);
-    QVERIFY(QStringDecoder("GBK").isValid());
+    // Qt knows GBK through ICU or iconv; a Qt built without both (the
+    // Windows cross-build) does not, and the program reads the card's texts
+    // through the system's code page there.
+    if (!QStringDecoder("GBK").isValid())
+        QSKIP("this Qt has no GBK decoder");
     ArtSim_SetErrorTextGbk(gbk);
     const auto decode = [gbk](const QByteArray &bytes) -> QString {
         QStringDecoder decoder = gbk ? QStringDecoder("GBK") : QStringDecoder(QStringDecoder::Utf8);
