@@ -606,6 +606,9 @@ void Recorder::Private::assemble(bool endRecording)
         sync();
     const bool asked = current.written == current.requested;
     current.requested = current.written;
+    // Closed before the assembly may remove it: Windows removes no open file.
+    if (endRecording && current.journal)
+        current.journal->close();
     if (!asked || endRecording) {
         assembler->post([this, journalPath = current.journalPath, dataPath = current.dataPath,
                          points = current.written, proven = current.proven,
@@ -626,11 +629,8 @@ void Recorder::Private::assemble(bool endRecording)
             keepFolderInLimit();
         });
     }
-    if (endRecording) {
-        if (current.journal)
-            current.journal->close();
+    if (endRecording)
         current = Current();
-    }
 }
 
 // Blocks that were on their way when acquisition stopped come after the
