@@ -1,4 +1,5 @@
 #include "mainwindow/cyclesettingsdlg.h"
+#include "mainwindow/refusedfield.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -39,8 +40,6 @@ const char *const fieldKeys[fieldCount] = {
 constexpr int referenceField = 8;
 // Far beyond any recording, and exact as a double.
 constexpr double largestCycle = 1e9;
-
-const QColor refusedBase(255, 214, 214);
 
 } // namespace
 
@@ -199,11 +198,7 @@ void CycleSettingsDlg::tryAccept()
         return;
     }
     QLineEdit *edit = field(refused.first);
-    QPalette marked = edit->palette();
-    marked.setColor(QPalette::Base, refusedBase);
-    edit->setPalette(marked);
-    edit->setFocus();
-    edit->selectAll();
+    markRefusedField(edit);
     const QString name = qobject_cast<QLabel *>(ui->form->labelForField(edit))->text();
     QString why;
     switch (refused.second) {

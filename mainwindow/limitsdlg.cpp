@@ -1,4 +1,5 @@
 #include "mainwindow/limitsdlg.h"
+#include "mainwindow/refusedfield.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -19,8 +20,6 @@ const char *const fieldNames[LimitFieldCount] = {"low", "high", "deadband", "del
 const char *const actionNames[4] = {"show", "sound", "mark", "stop"};
 const char *const fileChannels[LimitChannelCount] = {"U1", "I", "T", "U2", "P"};
 constexpr unsigned allActions = Limit::Show | Limit::Sound | Limit::Mark | Limit::Stop;
-
-const QColor refusedBase(255, 214, 214);
 
 std::optional<double> fieldValue(const Limit &limit, int field)
 {
@@ -197,11 +196,7 @@ void LimitsDlg::tryAccept()
 void LimitsDlg::refuse(const LimitRefusal &refused, const LimitSettings &typed)
 {
     QLineEdit *edit = edits[refused.row][refused.field];
-    QPalette marked = edit->palette();
-    marked.setColor(QPalette::Base, refusedBase);
-    edit->setPalette(marked);
-    edit->setFocus();
-    edit->selectAll();
+    markRefusedField(edit);
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     const Limit &limit = typed[std::size_t(refused.row)];

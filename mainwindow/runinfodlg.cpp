@@ -1,4 +1,5 @@
 #include "mainwindow/runinfodlg.h"
+#include "mainwindow/refusedfield.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,8 +16,6 @@ constexpr int figureCount = 3;
 
 std::optional<double> RunInfo::*const figures[figureCount] = {&RunInfo::ratedVoltage,
                                                               &RunInfo::capacitance, &RunInfo::esr};
-
-const QColor refusedBase(255, 214, 214);
 
 } // namespace
 
@@ -69,11 +68,7 @@ void RunInfoDlg::tryAccept()
             info.*figures[k] = value;
             continue;
         }
-        QPalette marked = edit->palette();
-        marked.setColor(QPalette::Base, refusedBase);
-        edit->setPalette(marked);
-        edit->setFocus();
-        edit->selectAll();
+        markRefusedField(edit);
         const QString name = qobject_cast<QLabel *>(ui->form->labelForField(edit))->text();
         const QString why = value ? tr("必须大于 0，或留空") : tr("请输入一个数字，或留空");
         ui->label_refusal->setText(tr("%1：%2。").arg(name, why));

@@ -4,6 +4,7 @@
 // stays in its field, marked, with a hint, and the value before stays in force.
 
 #include "mainwindow/mainwindow.h"
+#include "mainwindow/refusedfield.h"
 
 #include <QLineEdit>
 #include <QPalette>
@@ -18,7 +19,6 @@
 namespace {
 
 // Background of a field whose text is not in force.
-const QColor refusedBase(255, 214, 214);
 
 // Whether the plot can show the mapped temperature of every input within
 // ±10 V: its ranges end at QCPRange::maxRange, which a fit also needs for
